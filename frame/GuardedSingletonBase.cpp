@@ -1,0 +1,7 @@
+#include "frame/GuardedSingletonBase.h"
+
+void GuardedSingletonBase::beforeDestroy()
+{
+}
+
+GuardedSingletonBase::~GuardedSingletonBase() = default;
