@@ -1,0 +1,159 @@
+// The runtime's frame buffers and buffer groups: bounds, the valid window of the ring,
+// and the read/write locking that keeps acquisition from waiting on a reader.
+
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
+
+#include <QtTest>
+
+#include <cstdint>
+
+using vexo::core::FrameBuffer;
+using vexo::core::FrameBufferGroup;
+
+class TestFrameBuffers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pixelAccessBounds_data();
+    void pixelAccessBounds();
+    void lastValidPixel_data();
+    void lastValidPixel();
+    void groupValidWindow_data();
+    void groupValidWindow();
+    void readLockExcludesWriter();
+};
+
+void TestFrameBuffers::pixelAccessBounds_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("gray");
+    QTest::addColumn<unsigned>("x");
+    QTest::addColumn<unsigned>("y");
+    QTest::addColumn<bool>("inside");
+    QTest::newRow("gray first") << 5 << 3 << true << 0u << 0u << true;
+    QTest::newRow("gray last") << 5 << 3 << true << 4u << 2u << true;
+    QTest::newRow("gray x past end") << 5 << 3 << true << 5u << 0u << false;
+    QTest::newRow("gray y past end") << 5 << 3 << true << 0u << 3u << false;
+    QTest::newRow("gray huge x") << 5 << 3 << true << 4294967295u << 0u << false;
+    QTest::newRow("colour last") << 5 << 3 << false << 4u << 2u << true;
+    QTest::newRow("colour past end") << 5 << 3 << false << 5u << 2u << false;
+    QTest::newRow("empty") << 0 << 0 << true << 0u << 0u << false;
+    QTest::newRow("one pixel") << 1 << 1 << false << 0u << 0u << true;
+}
+
+void TestFrameBuffers::pixelAccessBounds()
+{
+    QFETCH(int, width);
+    QFETCH(int, height);
+    QFETCH(bool, gray);
+    QFETCH(unsigned, x);
+    QFETCH(unsigned, y);
+    QFETCH(bool, inside);
+
+    FrameBuffer buffer(width, height, 12, gray);
+    std::uint64_t v = 77, r = 77, g = 77, b = 77;
+    if (gray) {
+        QCOMPARE(buffer.setPixelValueGray(x, y, 4095), inside);
+        QCOMPARE(buffer.getPixelValueGray(x, y, &v), inside);
+        QCOMPARE(v, inside ? std::uint64_t(4095) : std::uint64_t(77));
+        // The other kind of read never succeeds.
+        QVERIFY(!buffer.getPixelValueColor(x, y, &r, &g, &b));
+    } else {
+        QCOMPARE(buffer.setPixelValueColor(x, y, 1, 2, 3), inside);
+        QCOMPARE(buffer.getPixelValueColor(x, y, &r, &g, &b), inside);
+        if (inside)
+            QCOMPARE((QList<std::uint64_t>{r, g, b}), (QList<std::uint64_t>{1, 2, 3}));
+        QVERIFY(!buffer.getPixelValueGray(x, y, &v));
+    }
+    if (inside) {
+        // Neighbours are untouched: the write hit exactly one pixel.
+        std::uint64_t sum = 0;
+        for (int yy = 0; yy < height; ++yy)
+            for (int xx = 0; xx < width * buffer.channels(); ++xx)
+                sum += buffer.line(yy)[xx];
+        QCOMPARE(sum, gray ? std::uint64_t(4095) : std::uint64_t(6));
+    }
+}
+
+void TestFrameBuffers::lastValidPixel_data()
+{
+    QTest::addColumn<int>("x");
+    QTest::addColumn<int>("y");
+    QTest::newRow("nothing written") << -1 << -1;
+    QTest::newRow("origin") << 0 << 0;
+    QTest::newRow("mid line") << 17 << 3;
+    QTest::newRow("large") << 65535 << 70000;
+}
+
+void TestFrameBuffers::lastValidPixel()
+{
+    QFETCH(int, x);
+    QFETCH(int, y);
+    FrameBuffer buffer(8, 8, 8, true);
+    buffer.setLastValidPixel(x, y);
+    int gotX = 0, gotY = 0;
+    buffer.lastValidPixel(&gotX, &gotY);
+    QCOMPARE(gotX, x);
+    QCOMPARE(gotY, y);
+}
+
+void TestFrameBuffers::groupValidWindow_data()
+{
+    QTest::addColumn<int>("capacity");
+    QTest::addColumn<int>("stored");
+    QTest::newRow("empty") << 4 << 0;
+    QTest::newRow("partly filled") << 4 << 3;
+    QTest::newRow("exactly full") << 4 << 4;
+    QTest::newRow("wrapped once") << 4 << 5;
+    QTest::newRow("wrapped often") << 4 << 23;
+    QTest::newRow("single slot") << 1 << 7;
+}
+
+void TestFrameBuffers::groupValidWindow()
+{
+    QFETCH(int, capacity);
+    QFETCH(int, stored);
+    auto group = FrameBufferGroup::create(capacity, 4, 2, 8, true);
+    QCOMPARE(group->capacity(), capacity);
+    for (int i = 0; i < stored; ++i) {
+        group->nextSlot()->setFrameIndex(i);
+        group->commitFrame();
+    }
+    const int valid = std::min(stored, capacity);
+    QCOMPARE(group->frameCounter(), std::int64_t(stored));
+    QCOMPARE(group->size(), valid);
+    // Exactly the newest `valid` frames are reachable, each in its own slot.
+    QVERIFY(!group->buffer(stored - valid - 1));
+    QVERIFY(!group->buffer(stored));
+    for (std::int64_t i = stored - valid; i < stored; ++i) {
+        auto buffer = group->buffer(i);
+        QVERIFY(buffer);
+        QCOMPARE(buffer->frameIndex(), i);
+        QCOMPARE(buffer->frameBufferGroup(), group);
+    }
+    group->reset();
+    QCOMPARE(group->size(), 0);
+    QVERIFY(!group->buffer(0));
+}
+
+void TestFrameBuffers::readLockExcludesWriter()
+{
+    auto group = FrameBufferGroup::create(2, 4, 4, 8, true);
+    QVERIFY(group->try_readlock());
+    QVERIFY(group->try_readlock()); // readers share
+    QVERIFY(!group->tryLockForWrite());
+    group->unlock();
+    QVERIFY(!group->tryLockForWrite()); // one reader is left
+    group->unlock();
+    QVERIFY(group->tryLockForWrite());
+    QVERIFY(!group->try_readlock()); // a save cannot start mid-frame
+    group->unlockWrite();
+    QVERIFY(group->try_readlock());
+    group->unlock();
+}
+
+QTEST_GUILESS_MAIN(TestFrameBuffers)
+#include "tst_frame_buffers.moc"
