@@ -1,0 +1,25 @@
+# Fails when the display library exports a symbol outside its public classes and functions.
+# Usage: cmake -DNM=<nm> -DLIBRARY=<path> -P check-exports.cmake
+execute_process(COMMAND ${NM} -D -C --defined-only ${LIBRARY}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REPLACE "\n" ";" lines "${symbols}")
+set(allowed "^(vtable for |typeinfo for |typeinfo name for |non-virtual thunk to )?(vexo::core::Qt4(DisplaySceneVisualizer|LineProfileCanvas|LineHistogramCanvas)|Qt4RenderWidget|Qt4ZoomSpinBox)(::|$)|^VexoDisplayQt4(Init|Deinit)$")
+set(count 0)
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  # "<address> <type> <name>"
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
+  if(NOT name MATCHES "${allowed}")
+    message(SEND_ERROR "unexpected exported symbol: ${name}")
+  endif()
+  math(EXPR count "${count} + 1")
+endforeach()
+if(count EQUAL 0)
+  message(FATAL_ERROR "no exported symbols found in ${LIBRARY}")
+endif()
+message(STATUS "${count} exported symbols, all public")

@@ -1,0 +1,58 @@
+// The host application: one display window on an acquisition scene.
+
+#include "display/Qt4DisplaySceneVisualizer.h"
+
+#include "vexo-lib-display/DisplayScene.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QPixmap>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+using vexo::core::DisplayScene;
+using vexo::core::Qt4DisplaySceneVisualizer;
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vexo-display-viewer"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Shows an acquisition channel in a display window."));
+    parser.addHelpOption();
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save a PNG of the window to <file> and exit."),
+                                        QStringLiteral("file"));
+    parser.addOption(screenshot);
+    parser.process(app);
+
+    DisplayScene::Format format;
+    format.width = 2048;
+    format.height = 2048;
+    format.bitsPerPixel = 12;
+    format.gray = true;
+    boost::shared_ptr<DisplayScene> scene = DisplayScene::create(format);
+
+    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
+    scene->attachVisualizer(window.get());
+    window->setWindowTitle(QStringLiteral("Display - Device 0, DMA 0"));
+    window->show();
+
+    int status = 0;
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        QTimer::singleShot(0, &app, [&] {
+            if (!window->grab().save(file, "PNG")) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+                status = 1;
+            }
+            app.quit();
+        });
+    }
+    const int result = app.exec();
+    scene->detachVisualizer(window.get());
+    return status ? status : result;
+}
