@@ -59,6 +59,19 @@ QLabel* makeStatusText(QWidget* parent, const QString& text)
     return label;
 }
 
+// A hidden floating tool window that may only be closed or floated.
+QDockWidget* makeToolDock(QWidget* parent, QWidget* content, const QString& title)
+{
+    QDockWidget* dock = new QDockWidget(parent);
+    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetFloatable);
+    dock->setAllowedAreas(Qt::NoDockWidgetArea);
+    dock->setFloating(true);
+    dock->setWidget(content);
+    dock->setWindowTitle(title);
+    dock->hide();
+    return dock;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -164,30 +177,18 @@ Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardI
 
     // The tool windows belong to the window's parent, not to the window, so they float
     // on their own and outlive a hidden window.
-    d->lineProfileDock = new QDockWidget(parent);
-    d->lineProfileDock->setFeatures(QDockWidget::DockWidgetClosable
-                                    | QDockWidget::DockWidgetFloatable);
-    d->lineProfileDock->setAllowedAreas(Qt::NoDockWidgetArea);
-    d->lineProfileDock->setFloating(true);
     d->lineProfileDialog = new Qt4LineProfileDialog(parent);
-    d->lineProfileDock->setWidget(d->lineProfileDialog);
-    d->lineProfileDock->setWindowTitle(
-        QStringLiteral("Line Profile - Device %1, DMA %2").arg(boardIndex).arg(dmaIndex));
-    d->lineProfileDock->hide();
+    d->lineProfileDock = makeToolDock(parent, d->lineProfileDialog,
+                                      QStringLiteral("Line Profile - Device %1, DMA %2")
+                                          .arg(boardIndex).arg(dmaIndex));
     lineProfileButton->setEnabled(true);
     lineProfileButton->setToolTip(QStringLiteral("Toggle Line Profile Dialog"));
     connect(lineProfileButton, SIGNAL(clicked()), this, SLOT(toggleLineProfileVisibility()));
 
-    d->lineHistogramDock = new QDockWidget(parent);
-    d->lineHistogramDock->setFeatures(QDockWidget::DockWidgetClosable
-                                      | QDockWidget::DockWidgetFloatable);
-    d->lineHistogramDock->setAllowedAreas(Qt::NoDockWidgetArea);
-    d->lineHistogramDock->setFloating(true);
     d->lineHistogramDialog = new Qt4LineHistogramDialog(parent);
-    d->lineHistogramDock->setWidget(d->lineHistogramDialog);
-    d->lineHistogramDock->setWindowTitle(
-        QStringLiteral("Line Histogram - Device %1, DMA %2").arg(boardIndex).arg(dmaIndex));
-    d->lineHistogramDock->hide();
+    d->lineHistogramDock = makeToolDock(parent, d->lineHistogramDialog,
+                                        QStringLiteral("Line Histogram - Device %1, DMA %2")
+                                            .arg(boardIndex).arg(dmaIndex));
     lineHistogramButton->setEnabled(true);
     lineHistogramButton->setToolTip(QStringLiteral("Toggle Line Histogram Dialog"));
     connect(lineHistogramButton, SIGNAL(clicked()), this, SLOT(toggleLineHistogramVisibility()));

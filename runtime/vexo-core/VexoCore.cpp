@@ -1,24 +1,22 @@
 #include "vexo-core/VexoCore.h"
 
-#include <atomic>
+#include "vexo-core/UseCounter.h"
 
 namespace {
-std::atomic<unsigned> coreUseCount{0};
+vexo::core::UseCounter coreUsers;
 }
 
 extern "C" void VexoCoreInit()
 {
-    ++coreUseCount;
+    coreUsers.acquire();
 }
 
 extern "C" void VexoCoreDeinit()
 {
-    unsigned count = coreUseCount.load();
-    while (count > 0 && !coreUseCount.compare_exchange_weak(count, count - 1)) {
-    }
+    coreUsers.release();
 }
 
 extern "C" unsigned VexoCoreUseCount()
 {
-    return coreUseCount.load();
+    return coreUsers.value();
 }

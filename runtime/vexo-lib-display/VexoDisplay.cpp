@@ -1,24 +1,22 @@
 #include "vexo-lib-display/VexoDisplay.h"
 
-#include <atomic>
+#include "vexo-core/UseCounter.h"
 
 namespace {
-std::atomic<unsigned> displayUseCount{0};
+vexo::core::UseCounter displayUsers;
 }
 
 extern "C" void VexoDisplayInit()
 {
-    ++displayUseCount;
+    displayUsers.acquire();
 }
 
 extern "C" void VexoDisplayDeinit()
 {
-    unsigned count = displayUseCount.load();
-    while (count > 0 && !displayUseCount.compare_exchange_weak(count, count - 1)) {
-    }
+    displayUsers.release();
 }
 
 extern "C" unsigned VexoDisplayUseCount()
 {
-    return displayUseCount.load();
+    return displayUsers.value();
 }
