@@ -1,6 +1,7 @@
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/TiffWriter.h"
 
 #include <algorithm>
 
@@ -151,10 +152,7 @@ void FrameBuffer::setFlags(std::uint32_t value) { flagsValue.store(value); }
 
 int FrameBuffer::saveTiff(const std::string& path) const
 {
-    // TIFF writing belongs to the acquisition runtime's storage layer, which is not part of
-    // this build yet: report a write failure rather than pretend.
-    (void)path;
-    return -1;
+    return TiffWriter(*this).write(path);
 }
 
 } // namespace core
