@@ -3,6 +3,7 @@
 #include "display/Qt4DisplaySceneVisualizer.h"
 
 #include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/SimulatorSource.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -13,7 +14,9 @@
 #include <memory>
 
 using vexo::core::DisplayScene;
+using vexo::core::FrameSource;
 using vexo::core::Qt4DisplaySceneVisualizer;
+using vexo::core::SimulatorSource;
 
 int main(int argc, char** argv)
 {
@@ -29,12 +32,12 @@ int main(int argc, char** argv)
     parser.addOption(screenshot);
     parser.process(app);
 
-    DisplayScene::Format format;
-    format.width = 2048;
-    format.height = 2048;
-    format.bitsPerPixel = 12;
-    format.gray = true;
-    boost::shared_ptr<DisplayScene> scene = DisplayScene::create(format);
+    // The built-in simulator: 2048 x 2048, 12-bit gray, 30 frames per second.
+    SimulatorSource::Settings simulator;
+    simulator.format = {2048, 2048, 12, true};
+    simulator.framesPerSecond = 30;
+    boost::shared_ptr<DisplayScene> scene =
+        DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(simulator)));
 
     std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
     scene->attachVisualizer(window.get());

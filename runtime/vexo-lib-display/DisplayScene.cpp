@@ -3,34 +3,40 @@
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/DisplaySceneVisualizer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/ManualFrameSource.h"
+#include "vexo-lib-display/SceneEngine.h"
 
 #include <algorithm>
 
 namespace vexo {
 namespace core {
 
-boost::shared_ptr<DisplayScene> DisplayScene::create(const Format& format, int bufferCount)
+boost::shared_ptr<DisplayScene> DisplayScene::create(std::unique_ptr<FrameSource> source,
+                                                     int bufferCount)
 {
-    return boost::shared_ptr<DisplayScene>(new DisplayScene(format, bufferCount));
+    return boost::shared_ptr<DisplayScene>(new DisplayScene(std::move(source), bufferCount));
 }
 
-DisplayScene::DisplayScene(const Format& sceneFormat, int bufferCount)
-    : format(sceneFormat)
-    , buffers(FrameBufferGroup::create(std::max(bufferCount, 1), sceneFormat.width,
-                                       sceneFormat.height, sceneFormat.bitsPerPixel,
-                                       sceneFormat.gray))
+boost::shared_ptr<DisplayScene> DisplayScene::create(const Format& format, int bufferCount)
 {
+    return create(std::unique_ptr<FrameSource>(new ManualFrameSource(format)), bufferCount);
+}
+
+DisplayScene::DisplayScene(std::unique_ptr<FrameSource> source, int bufferCount)
+    : engine(std::make_shared<SceneEngine>(std::move(source), bufferCount))
+{
+    engine->startThreads();
 }
 
 DisplayScene::~DisplayScene()
 {
-    DisplaySceneVisualizer* last = nullptr;
-    {
-        std::unique_lock<std::shared_mutex> lock(visualizerLock);
-        std::swap(last, attached);
+    // The visualizer learns that it has no scene any more; a callback running now keeps
+    // this from finishing until it has returned, unless it runs on this very thread.
+    if (DisplaySceneVisualizer* last = engine->visualizer()) {
+        if (engine->detach(last))
+            last->setScene({});
     }
-    if (last)
-        last->setScene({});
+    engine->shutdown();
 }
 
 void DisplayScene::attachVisualizer(DisplaySceneVisualizer* newVisualizer)
@@ -40,196 +46,192 @@ void DisplayScene::attachVisualizer(DisplaySceneVisualizer* newVisualizer)
         detachVisualizer(previous);
     if (!newVisualizer)
         return;
-    {
-        std::unique_lock<std::shared_mutex> lock(visualizerLock);
-        attached = newVisualizer;
-    }
     newVisualizer->setScene(shared_from_this());
-    withVisualizer([](DisplaySceneVisualizer& v) { v.notifySceneAttached(); });
+    engine->attach(newVisualizer);
+    const bool connected = engine->source().status().connected;
+    withVisualizer([connected](DisplaySceneVisualizer& v) {
+        v.notifySceneAttached();
+        v.notifySourcesConnected(connected);
+    });
 }
 
 void DisplayScene::detachVisualizer(DisplaySceneVisualizer* leaving)
 {
-    {
-        // Exclusive: waits for every callback that is running to return.
-        std::unique_lock<std::shared_mutex> lock(visualizerLock);
-        if (!leaving || attached != leaving)
-            return;
-        attached = nullptr;
-    }
-    leaving->setScene({});
+    if (engine->detach(leaving))
+        leaving->setScene({});
 }
 
 DisplaySceneVisualizer* DisplayScene::visualizer() const
 {
-    std::shared_lock<std::shared_mutex> lock(visualizerLock);
-    return attached;
+    return engine->visualizer();
 }
 
 bool DisplayScene::withVisualizer(const std::function<void(DisplaySceneVisualizer&)>& f) const
 {
-    std::shared_lock<std::shared_mutex> lock(visualizerLock);
-    if (!attached)
-        return false;
-    f(*attached);
-    return true;
-}
-
-void DisplayScene::setGrabbing(bool nowGrabbing)
-{
-    if (grabbing.exchange(nowGrabbing) == nowGrabbing)
-        return;
-    if (nowGrabbing)
-        withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStarted(); });
-    else
-        withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStopped(); });
+    return engine->withVisualizer(f);
 }
 
 void DisplayScene::startGrabbing(int mode)
 {
-    report(SceneCall::StartGrabbing, mode);
-    buffers->reset();
-    setGrabbing(true);
+    engine->report(SceneCall::StartGrabbing, mode);
+    engine->startGrabbing(mode);
 }
 
 void DisplayScene::stopGrabbing()
 {
-    report(SceneCall::StopGrabbing);
-    setGrabbing(false);
+    engine->report(SceneCall::StopGrabbing);
+    engine->stopGrabbing(false);
 }
 
 bool DisplayScene::isGrabbing() const
 {
-    report(SceneCall::IsGrabbing);
-    return grabbing.load();
+    engine->report(SceneCall::IsGrabbing);
+    return engine->isGrabbing();
 }
 
 int DisplayScene::width() const
 {
-    report(SceneCall::Width);
-    return format.width;
+    engine->report(SceneCall::Width);
+    return engine->format().width;
 }
 
 int DisplayScene::height() const
 {
-    report(SceneCall::Height);
-    return format.height;
+    engine->report(SceneCall::Height);
+    return engine->format().height;
 }
 
 void DisplayScene::setCanvasSize(int canvasWidth, int canvasHeight)
 {
-    report(SceneCall::SetCanvasSize, canvasWidth, canvasHeight);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.canvasWidth = canvasWidth;
-    viewState.canvasHeight = canvasHeight;
+    engine->report(SceneCall::SetCanvasSize, canvasWidth, canvasHeight);
+    engine->changeView([=](View& v) {
+        v.canvasWidth = std::max(canvasWidth, 0);
+        v.canvasHeight = std::max(canvasHeight, 0);
+    });
 }
 
 void DisplayScene::setZoomFactor(int step)
 {
-    report(SceneCall::SetZoomFactor, step);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.zoomStep = std::clamp(step, 0, 12);
+    engine->report(SceneCall::SetZoomFactor, step);
+    engine->changeView([=](View& v) { v.zoomStep = std::clamp(step, 0, 12); });
 }
 
 void DisplayScene::setOffset(int x, int y)
 {
-    report(SceneCall::SetOffset, x, y);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.offsetX = x;
-    viewState.offsetY = y;
+    engine->report(SceneCall::SetOffset, x, y);
+    engine->changeView([=](View& v) {
+        v.offsetX = x;
+        v.offsetY = y;
+    });
 }
 
 void DisplayScene::setZoomFactorAndOffset(int step, int x, int y)
 {
-    report(SceneCall::SetZoomFactorAndOffset, step, x, y);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.zoomStep = std::clamp(step, 0, 12);
-    viewState.offsetX = x;
-    viewState.offsetY = y;
+    engine->report(SceneCall::SetZoomFactorAndOffset, step, x, y);
+    engine->changeView([=](View& v) {
+        v.zoomStep = std::clamp(step, 0, 12);
+        v.offsetX = x;
+        v.offsetY = y;
+    });
 }
 
 void DisplayScene::setVisualizerVisible(bool visible)
 {
-    report(SceneCall::SetVisualizerVisible, visible ? 1 : 0);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.visible = visible;
+    engine->report(SceneCall::SetVisualizerVisible, visible ? 1 : 0);
+    engine->changeView([=](View& v) { v.visible = visible; });
 }
 
 void DisplayScene::setBuffer(int number)
 {
-    report(SceneCall::SetBuffer, number);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.selectedBuffer = number;
+    engine->report(SceneCall::SetBuffer, number);
+    engine->changeView([=](View& v) { v.selectedBuffer = number; });
 }
 
 int DisplayScene::getValidBufferCount() const
 {
-    report(SceneCall::GetValidBufferCount);
-    return buffers->size();
+    engine->report(SceneCall::GetValidBufferCount);
+    return engine->validBufferCount();
 }
 
 void DisplayScene::enableZoomGrid(bool enabled)
 {
-    report(SceneCall::EnableZoomGrid, enabled ? 1 : 0);
-    std::lock_guard<std::mutex> lock(viewMutex);
-    viewState.zoomGrid = enabled;
+    engine->report(SceneCall::EnableZoomGrid, enabled ? 1 : 0);
+    engine->changeView([=](View& v) { v.zoomGrid = enabled; });
 }
 
 void DisplayScene::invalidateScene()
 {
-    report(SceneCall::InvalidateScene);
+    engine->report(SceneCall::InvalidateScene);
+    engine->invalidate();
 }
 
 void DisplayScene::timerInterrupt()
 {
-    report(SceneCall::TimerInterrupt);
+    engine->report(SceneCall::TimerInterrupt);
+    engine->timerInterrupt();
 }
 
 void DisplayScene::recycleFrame(boost::shared_ptr<DisplaySceneFrame> frame)
 {
-    report(SceneCall::FreeSceneFrame, frame ? 1 : 0);
+    engine->report(SceneCall::FreeSceneFrame, frame ? 1 : 0);
     if (frame)
-        ++recycledFrames;
+        engine->recycled();
+}
+
+bool DisplayScene::setFormat(const Format& format)
+{
+    return engine->setFormat(format);
+}
+
+DisplayScene::Format DisplayScene::format() const
+{
+    return engine->format();
+}
+
+void DisplayScene::refreshSourcesConnected()
+{
+    const bool connected = engine->source().status().connected;
+    withVisualizer([connected](DisplaySceneVisualizer& v) { v.notifySourcesConnected(connected); });
+}
+
+void DisplayScene::setRenderRateLimit(double framesPerSecond)
+{
+    engine->setRenderRateLimit(framesPerSecond);
+}
+
+void DisplayScene::setStatusPeriod(int milliseconds)
+{
+    engine->setStatusPeriod(milliseconds);
+}
+
+FrameSource& DisplayScene::source() const
+{
+    return engine->source();
 }
 
 boost::shared_ptr<FrameBufferGroup> DisplayScene::frameBufferGroup() const
 {
-    return buffers;
+    return engine->group();
 }
 
 void DisplayScene::setCallObserver(std::function<void(const SceneCall&)> observer)
 {
-    std::lock_guard<std::mutex> lock(observerMutex);
-    callObserver = std::move(observer);
+    engine->setCallObserver(std::move(observer));
+}
+
+DisplayScene::Statistics DisplayScene::statistics() const
+{
+    return engine->statistics();
 }
 
 std::uint64_t DisplayScene::recycledFrameCount() const
 {
-    return recycledFrames.load();
+    return engine->statistics().framesRecycled;
 }
 
 DisplayScene::View DisplayScene::view() const
 {
-    std::lock_guard<std::mutex> lock(viewMutex);
-    return viewState;
-}
-
-void DisplayScene::report(SceneCall::Operation operation, std::int64_t a, std::int64_t b,
-                          std::int64_t c) const
-{
-    std::function<void(const SceneCall&)> observer;
-    {
-        std::lock_guard<std::mutex> lock(observerMutex);
-        observer = callObserver;
-    }
-    if (observer) {
-        SceneCall call;
-        call.operation = operation;
-        call.a = a;
-        call.b = b;
-        call.c = c;
-        observer(call);
-    }
+    return engine->view();
 }
 
 } // namespace core

@@ -1,42 +1,43 @@
 #pragma once
 
+#include "vexo-lib-display/FrameFormat.h"
 #include "vexo-lib-display/SceneCall.h"
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
-#include <shared_mutex>
+#include <memory>
 
 namespace vexo {
 namespace core {
 
-class DisplaySceneFrame;
 class DisplaySceneVisualizer;
 class FrameBufferGroup;
+class FrameSource;
+class SceneEngine;
 
-// An acquisition scene: owns the frame buffers of one channel, takes the view parameters
-// of its visualizer and calls the visualizer back.
+// An acquisition scene: owns the frame buffers of one channel and a frame source, acquires
+// on its own thread, renders the visible part of the shown buffer into canvases on another
+// and calls its visualizer back from them.
 //
-// Threads: the steering calls come from the GUI thread; isGrabbing(), width() and
-// height() may be called from any thread. Callbacks reach the visualizer through
-// withVisualizer(), which detachVisualizer() waits for.
+// Threads: the steering calls come from one thread that owns the scene (the GUI thread
+// of its window); isGrabbing(), width(), height() and getValidBufferCount() may be called
+// from any thread. Callbacks reach the visualizer through withVisualizer(), which
+// detachVisualizer() waits for. The scene may be released on any thread, also inside a
+// callback: its threads keep their shared state alive until they have ended.
 class DisplayScene : public boost::enable_shared_from_this<DisplayScene>
 {
 public:
-    struct Format
-    {
-        int width = 0;
-        int height = 0;
-        int bitsPerPixel = 8;
-        bool gray = true;
-    };
+    using Format = FrameFormat;
 
     static constexpr int defaultBufferCount = 16;
 
+    // A scene over the given source.
+    static boost::shared_ptr<DisplayScene> create(std::unique_ptr<FrameSource> source,
+                                                  int bufferCount = defaultBufferCount);
+    // A scene whose frames are pushed by the caller (a ManualFrameSource, see source()).
     static boost::shared_ptr<DisplayScene> create(const Format& format,
                                                   int bufferCount = defaultBufferCount);
     ~DisplayScene();
@@ -44,7 +45,8 @@ public:
     DisplayScene(const DisplayScene&) = delete;
     DisplayScene& operator=(const DisplayScene&) = delete;
 
-    // GUI thread. Replaces any attached visualizer, then calls its notifySceneAttached().
+    // Replaces any attached visualizer, then calls its notifySceneAttached() and
+    // notifySourcesConnected() on the calling thread, which must be the GUI thread.
     void attachVisualizer(DisplaySceneVisualizer* visualizer);
     // Any thread but a callback's own. When it returns, no callback is running on the
     // visualizer and none will reach it. Does nothing unless that visualizer is attached.
@@ -52,10 +54,11 @@ public:
     DisplaySceneVisualizer* visualizer() const;
 
     // Runs f with the attached visualizer while holding off detachment; false when none
-    // is attached. This is how every callback is delivered, from any thread.
+    // is attached. Every callback is delivered this way, from any thread.
     bool withVisualizer(const std::function<void(DisplaySceneVisualizer&)>& f) const;
 
-    // -1 infinite, 0 one sequence, 1 one frame.
+    // -1 acquires until stopGrabbing(), 0 one sequence (as many frames as the ring
+    // holds), 1 a single frame. Ignored while grabbing.
     void startGrabbing(int mode);
     void stopGrabbing();
     bool isGrabbing() const;
@@ -66,6 +69,7 @@ public:
     void setOffset(int x, int y);
     void setZoomFactorAndOffset(int step, int x, int y);
     void setVisualizerVisible(bool visible);
+    // While idle, buffer 1 is the oldest stored frame and getValidBufferCount() the newest.
     void setBuffer(int number);
     int getValidBufferCount() const;
     void enableZoomGrid(bool enabled);
@@ -73,13 +77,39 @@ public:
     void timerInterrupt();
 
     // A frame handed back by the visualizer (DisplaySceneVisualizer::freeSceneFrame).
-    void recycleFrame(boost::shared_ptr<DisplaySceneFrame> frame);
+    void recycleFrame(boost::shared_ptr<class DisplaySceneFrame> frame);
 
+    // Changes the frame format: stops acquisition, invalidates the buffers (the
+    // visualizer is told first and may block until it no longer reads them), makes new
+    // ones and announces them. False when the source refuses the format. GUI thread.
+    bool setFormat(const Format& format);
+    Format format() const;
+
+    // Re-reads whether the source is connected and tells the visualizer. GUI thread.
+    void refreshSourcesConnected();
+
+    // Frames of at most this rate are rendered while grabbing (default 60).
+    void setRenderRateLimit(double framesPerSecond);
+    // Camera status is reported at every change and, besides, every `milliseconds`
+    // (default 100); 0 reports changes only.
+    void setStatusPeriod(int milliseconds);
+
+    FrameSource& source() const;
     boost::shared_ptr<FrameBufferGroup> frameBufferGroup() const;
 
     // Reports every call above (and frames handed back) to an observer, on the caller's
     // thread. For hosts that log and for tests.
     void setCallObserver(std::function<void(const SceneCall&)> observer);
+
+    struct Statistics
+    {
+        std::uint64_t framesAcquired = 0; // stored in a buffer
+        std::uint64_t framesDropped = 0;  // no free buffer, or a reader held the group
+        std::uint64_t framesRendered = 0;
+        std::uint64_t framesRecycled = 0; // handed back by the visualizer
+        std::uint64_t canvasesAllocated = 0;
+    };
+    Statistics statistics() const;
     std::uint64_t recycledFrameCount() const;
 
     // The view as last set by the visualizer.
@@ -97,29 +127,9 @@ public:
     View view() const;
 
 private:
-    DisplayScene(const Format& format, int bufferCount);
-    void report(SceneCall::Operation operation, std::int64_t a = 0, std::int64_t b = 0,
-                std::int64_t c = 0) const;
-    void setGrabbing(bool grabbing);
+    DisplayScene(std::unique_ptr<FrameSource> source, int bufferCount);
 
-    const Format format;
-    boost::shared_ptr<FrameBufferGroup> buffers;
-
-    // Shared by every callback delivery, exclusive while attaching or detaching; guards
-    // attached.
-    mutable std::shared_mutex visualizerLock;
-    DisplaySceneVisualizer* attached = nullptr;
-
-    // Guards viewState; GUI thread writes, any thread reads.
-    mutable std::mutex viewMutex;
-    View viewState;
-
-    // Guards callObserver; the observer itself runs outside the lock.
-    mutable std::mutex observerMutex;
-    std::function<void(const SceneCall&)> callObserver;
-
-    std::atomic<bool> grabbing{false};
-    std::atomic<std::uint64_t> recycledFrames{0};
+    std::shared_ptr<SceneEngine> engine;
 };
 
 } // namespace core

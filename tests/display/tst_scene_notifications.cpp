@@ -9,6 +9,7 @@
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/ManualFrameSource.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -87,6 +88,8 @@ struct Fixture
                 ++timerInterrupts;
             }
         });
+        // Status only on changes, so that no periodic report mixes into the counts.
+        scene->setStatusPeriod(0);
         scene->attachVisualizer(window.get());
         window->installEventFilter(&recorder);
     }
@@ -95,10 +98,13 @@ struct Fixture
         scene->detachVisualizer(window.get());
     }
     auto& d() { return VisualizerInspector::d(window.get()); }
+    // Starts an acquisition that delivers nothing (no frame is pushed) and waits until
+    // its notifications have been handled.
     void startGrabbingQuietly()
     {
         scene->startGrabbing(-1);
-        QCoreApplication::sendPostedEvents(window.get());
+        QTRY_VERIFY(recorder.count(SceneEventTypes::grabbingStarted) == 1
+                    && recorder.count(SceneEventTypes::cameraStatusUpdate) == 1);
         recorder.types.clear();
     }
 };
@@ -399,6 +405,10 @@ void TestSceneNotifications::sourcesConnectedSetsClock()
         return clock->pixmap(Qt::ReturnByValue).toImage()
                == QPixmap(QStringLiteral(":/display-qt4/%1.png").arg(name)).toImage();
     };
+    // Attaching told the window that the scene's source is there.
+    QVERIFY(f.d().sourcesConnected);
+    QVERIFY(shows("clock_on"));
+    f.window->notifySourcesConnected(false);
     QVERIFY(shows("clock_off"));
     f.window->notifySourcesConnected(true);
     QVERIFY(f.d().sourcesConnected);
@@ -488,10 +498,16 @@ void TestSceneNotifications::detachStopsCallbacks()
     runOnThread([window] { window->notifySceneFrameChanged(makeFrame(), 1.0); });
     QCoreApplication::sendPostedEvents(window);
     QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 0);
-    // Grabbing changes of the scene no longer reach the window.
+    // An acquisition of the scene no longer reaches the window: once its frame is stored,
+    // the started, buffer and status notifications have all been made.
     f.scene->startGrabbing(-1);
+    static_cast<vexo::core::ManualFrameSource&>(f.scene->source()).pushFrame([](FrameBuffer&) {});
+    QTRY_COMPARE(f.scene->statistics().framesAcquired, std::uint64_t(1));
+    f.scene->stopGrabbing();
+    QTRY_VERIFY(!f.scene->isGrabbing());
     QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::grabbingStarted), 0);
+    QCOMPARE(f.recorder.types.size(), 0);
+    QCOMPARE(f.d().bufferCount, std::uint64_t(0));
 }
 
 QTEST_MAIN(TestSceneNotifications)

@@ -23,6 +23,7 @@ private slots:
     void groupValidWindow_data();
     void groupValidWindow();
     void readLockExcludesWriter();
+    void heldBuffersAreNotOverwritten();
 };
 
 void TestFrameBuffers::pixelAccessBounds_data()
@@ -119,8 +120,10 @@ void TestFrameBuffers::groupValidWindow()
     auto group = FrameBufferGroup::create(capacity, 4, 2, 8, true);
     QCOMPARE(group->capacity(), capacity);
     for (int i = 0; i < stored; ++i) {
-        group->nextSlot()->setFrameIndex(i);
-        group->commitFrame();
+        auto slot = group->beginWrite();
+        QVERIFY(slot);
+        slot->setFrameIndex(i);
+        group->commitWrite();
     }
     const int valid = std::min(stored, capacity);
     QCOMPARE(group->frameCounter(), std::int64_t(stored));
@@ -144,15 +147,66 @@ void TestFrameBuffers::readLockExcludesWriter()
     auto group = FrameBufferGroup::create(2, 4, 4, 8, true);
     QVERIFY(group->try_readlock());
     QVERIFY(group->try_readlock()); // readers share
-    QVERIFY(!group->tryLockForWrite());
+    QVERIFY(!group->beginWrite());
     group->unlock();
-    QVERIFY(!group->tryLockForWrite()); // one reader is left
+    QVERIFY(!group->beginWrite()); // one reader is left
     group->unlock();
-    QVERIFY(group->tryLockForWrite());
+    QVERIFY(group->beginWrite());
     QVERIFY(!group->try_readlock()); // a save cannot start mid-frame
-    group->unlockWrite();
+    QVERIFY(!group->beginWrite());   // one frame at a time
+    group->commitWrite();
     QVERIFY(group->try_readlock());
     group->unlock();
+}
+
+void TestFrameBuffers::heldBuffersAreNotOverwritten()
+{
+    auto group = FrameBufferGroup::create(3, 4, 1, 8, true);
+    const auto store = [&](int index) {
+        auto slot = group->beginWrite();
+        if (!slot)
+            return false;
+        slot->setFrameIndex(index);
+        slot->setComplete();
+        group->commitWrite();
+        return true;
+    };
+    QVERIFY(store(0) && store(1) && store(2));
+    // A reader holds frame 0, the oldest: frame 3 takes the oldest frame not in use.
+    auto held = group->buffer(0);
+    QCOMPARE(held->frameIndex(), std::int64_t(0));
+    QVERIFY(store(3));
+    QCOMPARE(held->frameIndex(), std::int64_t(0));
+    QCOMPARE(group->size(), 3);
+    QList<std::int64_t> order;
+    for (std::int64_t i = group->frameCounter() - group->size(); i < group->frameCounter(); ++i)
+        order << group->buffer(i)->frameIndex();
+    QCOMPARE(order, (QList<std::int64_t>{0, 2, 3}));
+    QCOMPARE(group->busyCount(), 1);
+
+    // With every slot held, the writer gets nothing and nothing changes.
+    auto second = group->buffer(group->frameCounter() - 2);
+    auto third = group->buffer(group->frameCounter() - 1);
+    QCOMPARE(group->busyCount(), 3);
+    QVERIFY(!store(4));
+    QCOMPARE(group->size(), 3);
+    third.reset();
+    QVERIFY(store(5));
+    QCOMPARE(group->buffer(group->frameCounter() - 1)->frameIndex(), std::int64_t(5));
+
+    // A claimed slot shows none of its old frame.
+    held.reset();
+    second.reset();
+    auto claimed = group->beginWrite();
+    QVERIFY(claimed);
+    int x = 0, y = 0;
+    claimed->lastValidPixel(&x, &y);
+    QCOMPARE(y, -1);
+    QCOMPARE(group->bufferInProgress(), claimed);
+    QCOMPARE(group->size(), 2); // the frame it held is gone
+    group->abortWrite();
+    QVERIFY(!group->bufferInProgress());
+    QCOMPARE(group->size(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestFrameBuffers)

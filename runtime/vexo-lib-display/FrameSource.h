@@ -1,0 +1,64 @@
+#pragma once
+
+#include "vexo-lib-display/FrameFormat.h"
+
+#include <functional>
+
+namespace vexo {
+namespace core {
+
+class FrameBuffer;
+
+// Where a scene's frames come from: the built-in simulator, frames pushed by a host, or a
+// camera back-end. The scene calls start(), stop() and format changes on the thread that
+// steers it, deliverFrame() on its acquisition thread, and status() and cancel() from any
+// thread.
+class FrameSource
+{
+public:
+    enum class Delivery {
+        Frame,     // a whole frame was delivered (or consumed, without a target)
+        Cancelled, // stop() or cancel() ended the wait; a partial frame is to be discarded
+        Failed,    // the source is gone (disconnected); acquisition ends
+    };
+
+    struct Status
+    {
+        bool connected = false; // a source is present (camera or simulator)
+        bool clock = false;     // the source runs: pixel clock present
+        bool exsync = false;    // frames are triggered by an external sync
+        bool extrg = false;     // frames are triggered by an external trigger
+    };
+
+    // Reports how many lines of the frame in progress are written; called on the
+    // acquisition thread after the lines are visible through setLastValidPixel.
+    using Progress = std::function<void(int linesWritten)>;
+
+    virtual ~FrameSource() = default;
+
+    virtual FrameFormat format() const = 0;
+    // False when the source cannot deliver that format; the format is then unchanged.
+    // Never called while acquiring.
+    virtual bool setFormat(const FrameFormat& format) = 0;
+    virtual Status status() const = 0;
+
+    // Acquisition begins: timing restarts and cancel() no longer applies.
+    virtual void start() = 0;
+    // Acquisition ends; a waiting deliverFrame() returns Cancelled.
+    virtual void stop() = 0;
+    // Any thread: a waiting or later deliverFrame() returns Cancelled until start().
+    virtual void cancel() = 0;
+
+    // Waits until the next frame begins to arrive. The caller then finds a buffer for it
+    // and calls deliverFrame(); it holds no buffer while it waits.
+    virtual Delivery waitForFrame() = 0;
+    // Writes the frame that waitForFrame() announced into target, a buffer of format():
+    // pixels first, published line by line through FrameBuffer::setLastValidPixel (a slow
+    // frame arrives over its frame time), then the time stamp, transfer length, tag and
+    // flags. The frame index is the caller's. With a null target the frame is consumed
+    // and discarded (the caller had no buffer for it).
+    virtual Delivery deliverFrame(FrameBuffer* target, const Progress& progress) = 0;
+};
+
+} // namespace core
+} // namespace vexo

@@ -1,0 +1,576 @@
+#include "vexo-lib-display/SceneEngine.h"
+
+#include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/DisplaySceneVisualizer.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SceneRenderer.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace vexo {
+namespace core {
+
+namespace {
+
+constexpr std::size_t canvasPoolSize = 6;
+constexpr std::size_t renderRateWindow = 16;
+constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
+// Changes are reported at once, but not more often than this.
+constexpr auto statusMinimumGap = std::chrono::milliseconds(20);
+
+boost::shared_ptr<FrameBufferGroup> makeGroup(const FrameFormat& format, int count)
+{
+    return FrameBufferGroup::create(count, format.width, format.height, format.bitsPerPixel,
+                                    format.gray);
+}
+
+} // namespace
+
+SceneEngine::SceneEngine(std::unique_ptr<FrameSource> source, int bufferCount)
+    : frameSource(std::move(source))
+    , buffers(makeGroup(frameSource->format(), std::max(bufferCount, 1)))
+{
+}
+
+SceneEngine::~SceneEngine()
+{
+    // Threads that ended by themselves after a shutdown from one of them are detached.
+    for (std::thread& t : threads)
+        if (t.joinable())
+            t.detach();
+}
+
+void SceneEngine::startThreads()
+{
+    std::shared_ptr<SceneEngine> self = shared_from_this();
+    threads.emplace_back([self] { self->acquisitionLoop(); });
+    threads.emplace_back([self] { self->renderLoop(); });
+    threads.emplace_back([self] { self->statusLoop(); });
+}
+
+bool SceneEngine::onEngineThread() const
+{
+    const std::thread::id me = std::this_thread::get_id();
+    return std::any_of(threads.begin(), threads.end(),
+                       [me](const std::thread& t) { return t.get_id() == me; });
+}
+
+void SceneEngine::shutdown()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    frameSource->cancel();
+    acquisitionWake.notify_all();
+    renderWake.notify_all();
+    statusWake.notify_all();
+    const std::thread::id me = std::this_thread::get_id();
+    for (std::thread& t : threads) {
+        if (t.get_id() == me)
+            t.detach();
+        else if (t.joinable())
+            t.join();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Visualizer
+
+namespace {
+
+// The engines whose callbacks are running on this thread, innermost last.
+thread_local std::vector<const SceneEngine*> callbacksOnThisThread;
+
+} // namespace
+
+void SceneEngine::attach(DisplaySceneVisualizer* visualizer)
+{
+    {
+        std::lock_guard<std::mutex> lock(visualizerMutex);
+        attached = visualizer;
+    }
+    requestRender();
+}
+
+DisplaySceneVisualizer* SceneEngine::detach(DisplaySceneVisualizer* visualizer)
+{
+    std::unique_lock<std::mutex> lock(visualizerMutex);
+    if (!visualizer || attached != visualizer)
+        return nullptr;
+    attached = nullptr; // no callback starts from now on
+    // Wait for the callbacks running on other threads; those on this thread (a callback
+    // that detaches) cannot end before this returns.
+    const int own = static_cast<int>(
+        std::count(callbacksOnThisThread.begin(), callbacksOnThisThread.end(), this));
+    callbacksDone.wait(lock, [this, own] { return activeCallbacks <= own; });
+    return visualizer;
+}
+
+DisplaySceneVisualizer* SceneEngine::visualizer() const
+{
+    std::lock_guard<std::mutex> lock(visualizerMutex);
+    return attached;
+}
+
+bool SceneEngine::withVisualizer(const std::function<void(DisplaySceneVisualizer&)>& f) const
+{
+    DisplaySceneVisualizer* target;
+    {
+        std::lock_guard<std::mutex> lock(visualizerMutex);
+        target = attached;
+        if (!target)
+            return false;
+        ++activeCallbacks;
+    }
+    callbacksOnThisThread.push_back(this);
+    struct Done
+    {
+        const SceneEngine* engine;
+        ~Done()
+        {
+            callbacksOnThisThread.pop_back();
+            {
+                std::lock_guard<std::mutex> lock(engine->visualizerMutex);
+                --engine->activeCallbacks;
+            }
+            engine->callbacksDone.notify_all();
+        }
+    } done{this};
+    f(*target);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Steering
+
+void SceneEngine::startGrabbing(int mode)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (grabbing.load() || stopping)
+            return;
+        grabMode = mode;
+        grabRequested = true;
+        grabbing = true;
+    }
+    acquisitionWake.notify_all();
+}
+
+void SceneEngine::stopGrabbing(bool waitForEnd)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        grabRequested = false;
+    }
+    frameSource->cancel();
+    acquisitionWake.notify_all();
+    if (waitForEnd && !onEngineThread()) {
+        std::unique_lock<std::mutex> lock(mutex);
+        runEnded.wait(lock, [this] { return !runActive && !grabRequested; });
+    }
+}
+
+bool SceneEngine::isGrabbing() const
+{
+    return grabbing.load();
+}
+
+FrameFormat SceneEngine::format() const
+{
+    return frameSource->format();
+}
+
+bool SceneEngine::setFormat(const FrameFormat& format)
+{
+    stopGrabbing(true);
+    if (!frameSource->setFormat(format))
+        return false;
+    withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersInvalidated(); });
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        buffers = makeGroup(frameSource->format(), buffers->capacity());
+    }
+    withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersAdded(); });
+    requestRender();
+    return true;
+}
+
+void SceneEngine::changeView(const std::function<void(DisplayScene::View&)>& change)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        change(viewState);
+    }
+    requestRender();
+}
+
+DisplayScene::View SceneEngine::view() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return viewState;
+}
+
+int SceneEngine::validBufferCount() const
+{
+    return group()->size();
+}
+
+void SceneEngine::timerInterrupt()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        timerFired = true;
+        interruptPending = false;
+    }
+    renderWake.notify_all();
+}
+
+void SceneEngine::invalidate()
+{
+    requestRender();
+}
+
+void SceneEngine::setStatusPeriod(int milliseconds)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        statusPeriodMilliseconds = std::max(milliseconds, 0);
+    }
+    statusWake.notify_all();
+}
+
+void SceneEngine::setRenderRateLimit(double framesPerSecond)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    minRenderInterval = framesPerSecond > 0 ? static_cast<std::uint64_t>(1e6 / framesPerSecond) : 0;
+}
+
+boost::shared_ptr<FrameBufferGroup> SceneEngine::group() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return buffers;
+}
+
+DisplayScene::Statistics SceneEngine::statistics() const
+{
+    DisplayScene::Statistics s;
+    s.framesAcquired = acquiredFrames.load();
+    s.framesDropped = droppedFrames.load();
+    s.framesRendered = renderedFrames.load();
+    s.framesRecycled = recycledFrames.load();
+    s.canvasesAllocated = allocatedCanvases.load();
+    return s;
+}
+
+void SceneEngine::requestRender()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        renderRequested = true;
+    }
+    renderWake.notify_all();
+}
+
+void SceneEngine::wakeStatus()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        statusChanged = true;
+    }
+    statusWake.notify_all();
+}
+
+void SceneEngine::report(SceneCall::Operation operation, std::int64_t a, std::int64_t b,
+                         std::int64_t c) const
+{
+    std::function<void(const SceneCall&)> observer;
+    {
+        std::lock_guard<std::mutex> lock(observerMutex);
+        observer = callObserver;
+    }
+    if (observer) {
+        SceneCall call;
+        call.operation = operation;
+        call.a = a;
+        call.b = b;
+        call.c = c;
+        observer(call);
+    }
+}
+
+void SceneEngine::setCallObserver(std::function<void(const SceneCall&)> observer)
+{
+    std::lock_guard<std::mutex> lock(observerMutex);
+    callObserver = std::move(observer);
+}
+
+// ---------------------------------------------------------------------------------------
+// Acquisition thread
+
+void SceneEngine::acquisitionLoop()
+{
+    for (;;) {
+        int mode;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            acquisitionWake.wait(lock, [this] { return stopping || grabRequested; });
+            if (stopping)
+                break;
+            mode = grabMode;
+            runActive = true;
+        }
+        runAcquisition(mode);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            runActive = false;
+            grabRequested = false;
+            grabbing = false;
+        }
+        runEnded.notify_all();
+        withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStopped(); });
+        wakeStatus();
+        requestRender();
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    runActive = false;
+    runEnded.notify_all();
+}
+
+void SceneEngine::runAcquisition(int mode)
+{
+    const boost::shared_ptr<FrameBufferGroup> ring = group();
+    ring->reset();
+    frameSource->start();
+    withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStarted(); });
+    wakeStatus();
+
+    const int wanted = mode == 0 ? ring->capacity() : mode == 1 ? 1 : -1;
+    int stored = 0;
+    std::int64_t frameIndex = 0;
+    const auto stillWanted = [this] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return grabRequested && !stopping;
+    };
+
+    while (stillWanted() && (wanted < 0 || stored < wanted)) {
+        if (frameSource->waitForFrame() != FrameSource::Delivery::Frame)
+            break;
+        boost::shared_ptr<FrameBuffer> buffer = ring->beginWrite();
+        if (!buffer) {
+            // No free buffer, or a reader holds the group: the frame goes, counted, and the
+            // status reports the overflow. Acquisition never waits for a reader.
+            const FrameSource::Delivery consumed = frameSource->deliverFrame(nullptr, {});
+            ++frameIndex;
+            ++droppedFrames;
+            overflowPending = true;
+            wakeStatus();
+            if (consumed != FrameSource::Delivery::Frame)
+                break;
+            continue;
+        }
+        buffer->setFrameIndex(frameIndex++);
+        frameInProgress = true;
+        const FrameSource::Delivery delivered = frameSource->deliverFrame(
+            buffer.get(), [this, &buffer](int lines) {
+                // Lines of a slow frame are shown as they arrive.
+                if (lines < buffer->height()) {
+                    {
+                        std::lock_guard<std::mutex> lock(mutex);
+                        showInProgress = true;
+                    }
+                    requestRender();
+                }
+            });
+        frameInProgress = false;
+        if (delivered != FrameSource::Delivery::Frame) {
+            ring->abortWrite();
+            break;
+        }
+        ring->commitWrite();
+        ++acquiredFrames;
+        ++stored;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            showInProgress = false;
+        }
+        withVisualizer([&buffer](DisplaySceneVisualizer& v) { v.notifyBufferUpdated(buffer); });
+        buffer.reset();
+        requestRender();
+    }
+    frameSource->stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    showInProgress = false;
+}
+
+// ---------------------------------------------------------------------------------------
+// Render thread
+
+boost::shared_ptr<FrameBuffer> SceneEngine::bufferToShow(bool grabbingNow, int selected) const
+{
+    const boost::shared_ptr<FrameBufferGroup> ring = group();
+    bool inProgress;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        inProgress = showInProgress;
+    }
+    if (grabbingNow && inProgress) {
+        if (boost::shared_ptr<FrameBuffer> arriving = ring->bufferInProgress())
+            return arriving;
+    }
+    const std::int64_t counter = ring->frameCounter();
+    const int size = ring->size();
+    if (!grabbingNow && selected >= 1 && selected <= size)
+        return ring->buffer(counter - size + selected - 1);
+    return ring->buffer(counter - 1);
+}
+
+boost::shared_ptr<DisplaySceneFrame> SceneEngine::canvasFor(int width, int height)
+{
+    // A pooled canvas is free once nobody but the pool holds it: the visualizer keeps the
+    // frames it shows, and those keep their canvases.
+    for (const boost::shared_ptr<DisplaySceneFrame>& frame : canvasPool)
+        if (frame.use_count() == 1 && frame->width() == width && frame->height() == height)
+            return frame;
+    boost::shared_ptr<DisplaySceneFrame> fresh(new DisplaySceneFrame(width, height));
+    ++allocatedCanvases;
+    auto reusable = std::find_if(canvasPool.begin(), canvasPool.end(),
+                                 [](const boost::shared_ptr<DisplaySceneFrame>& f) {
+                                     return f.use_count() == 1;
+                                 });
+    if (reusable != canvasPool.end())
+        *reusable = fresh; // a canvas of an old size makes room
+    else if (canvasPool.size() < canvasPoolSize)
+        canvasPool.push_back(fresh);
+    return fresh;
+}
+
+void SceneEngine::renderLoop()
+{
+    for (;;) {
+        DisplayScene::View view;
+        bool fired;
+        std::uint64_t interval;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            renderWake.wait(lock, [this] { return stopping || renderRequested || timerFired; });
+            if (stopping)
+                break;
+            fired = timerFired;
+            timerFired = false;
+            if (!renderRequested && fired)
+                renderRequested = true; // a paced render is due now
+            view = viewState;
+            interval = minRenderInterval;
+        }
+        const bool grabbingNow = grabbing.load();
+        if (!view.visible || view.canvasWidth <= 0 || view.canvasHeight <= 0 || !visualizer()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            renderRequested = false;
+            continue;
+        }
+
+        // While grabbing, renders are paced: one that comes too early asks the visualizer
+        // to wake the scene once the interval has passed.
+        if (grabbingNow && !fired && lastRender && interval > 0
+            && lastRender->elapsedMicroseconds(false) < interval) {
+            bool ask = false;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!interruptPending) {
+                    interruptPending = true;
+                    ask = true;
+                }
+            }
+            if (ask) {
+                const boost::shared_ptr<StopWatch> since = lastRender;
+                withVisualizer([since, interval](DisplaySceneVisualizer& v) {
+                    v.requestTimedInterrupt(since, interval);
+                });
+            }
+            // The request stays set; the timer interrupt brings it back. Should no interrupt
+            // come (a visualizer without an event loop), the scene paces itself.
+            std::unique_lock<std::mutex> lock(mutex);
+            const auto fallback = std::chrono::microseconds(interval) + selfPacingGrace;
+            if (!renderWake.wait_for(lock, fallback, [this] { return stopping || timerFired; })) {
+                timerFired = true;
+                interruptPending = false;
+            }
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            renderRequested = false;
+        }
+
+        boost::shared_ptr<FrameBuffer> source = bufferToShow(grabbingNow, view.selectedBuffer);
+        if (!source)
+            continue;
+        StopWatch renderWatch;
+        boost::shared_ptr<DisplaySceneFrame> frame = canvasFor(view.canvasWidth, view.canvasHeight);
+        SceneRenderer::View rendered;
+        rendered.zoomStep = view.zoomStep;
+        rendered.offsetX = view.offsetX;
+        rendered.offsetY = view.offsetY;
+        rendered.grid = view.zoomGrid;
+        SceneRenderer::render(*source, rendered, *frame);
+        frame->setFrameBuffer(source);
+        frame->setRenderTimeInMicroseconds(renderWatch.elapsedMicroseconds(false));
+        source.reset();
+
+        lastRender.reset(new StopWatch);
+        const std::uint64_t now = StopWatch::nowMicroseconds();
+        renderTimes.push_back(now);
+        if (renderTimes.size() > renderRateWindow)
+            renderTimes.pop_front();
+        const double span = renderTimes.size() > 1 ? double(now - renderTimes.front()) : 0.0;
+        const double fps = span > 0 ? 1e6 * double(renderTimes.size() - 1) / span : 0.0;
+        ++renderedFrames;
+
+        withVisualizer([&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); });
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Status thread
+
+void SceneEngine::statusLoop()
+{
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            const auto woken = [this] { return stopping || statusChanged; };
+            if (statusPeriodMilliseconds > 0)
+                statusWake.wait_for(lock, std::chrono::milliseconds(statusPeriodMilliseconds), woken);
+            else
+                statusWake.wait(lock, woken);
+            if (stopping)
+                break;
+            if (statusChanged) {
+                // A burst of changes (frames dropped at a high rate) makes one report.
+                statusWake.wait_for(lock, statusMinimumGap, [this] { return stopping; });
+                if (stopping)
+                    break;
+            }
+            statusChanged = false;
+        }
+        const FrameSource::Status source = frameSource->status();
+        const bool arriving = frameInProgress.load();
+        const bool overflow = overflowPending.exchange(false);
+        const boost::shared_ptr<FrameBufferGroup> ring = group();
+        // The share of the ring that the next frame cannot go into: 100 % means frames
+        // are being dropped.
+        const int percent = ring->busyCount() * 100 / ring->capacity();
+        const int step = std::min(3, percent / 25);
+        withVisualizer([&](DisplaySceneVisualizer& v) {
+            v.notifyCameraStatusUpdate(source.clock, arriving, arriving, source.exsync, source.extrg,
+                                       overflow, step, percent);
+        });
+    }
+}
+
+} // namespace core
+} // namespace vexo
