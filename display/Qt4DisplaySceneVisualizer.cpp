@@ -665,7 +665,7 @@ void Qt4DisplaySceneVisualizer::frameBufferValueChanged(int)
 }
 
 // ---------------------------------------------------------------------------------------
-// Pixel readout and saving (GUI thread)
+// Pixel readout (GUI thread)
 
 void Qt4DisplaySceneVisualizer::hexDecButtonToggled(bool checked)
 {
@@ -677,14 +677,6 @@ void Qt4DisplaySceneVisualizer::gridButtonToggled(bool)
 }
 
 void Qt4DisplaySceneVisualizer::rgbOverlayButtonToggled(bool)
-{
-}
-
-void Qt4DisplaySceneVisualizer::saveFrameButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::saveSequenceButtonClicked()
 {
 }
 
