@@ -12,7 +12,7 @@ struct OverflowEventRecord
 {
     std::atomic<bool> supported{false};
     std::atomic<std::uint64_t> count{0};
-    std::atomic<unsigned int> lastValue{0};
+    std::atomic<std::uint64_t> lastValue{0};
 
     void reset()
     {

@@ -301,10 +301,10 @@ void Qt4DisplaySceneVisualizer::notifyBufferUpdated(boost::shared_ptr<FrameBuffe
 {
     {
         SpinLockVariableGuard guard(&d->bufferLock);
-        D::BufferRingEntry& entry = d->bufferRing[d->bufferCount % D::bufferRingSize];
+        D::BufferRingEntry& entry = d->bufferRing[d->bufferCount.load() % D::bufferRingSize];
         entry.frameIndex = buffer->frameIndex();
         entry.timestamp = buffer->timestamp();
-        ++d->bufferCount;
+        d->bufferCount.fetch_add(1);
     }
     buffer.reset();
 }
@@ -357,6 +357,7 @@ void Qt4DisplaySceneVisualizer::requestTimedInterrupt(boost::shared_ptr<StopWatc
 void Qt4DisplaySceneVisualizer::notifyCanvasMousePosition(const QPoint& position)
 {
     d->canvasMousePosition = position;
+    updateMouseData();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -401,72 +402,6 @@ bool Qt4DisplaySceneVisualizer::event(QEvent* e)
     return QWidget::event(e);
 }
 
-void Qt4DisplaySceneVisualizer::processSceneFrameChanged()
-{
-    boost::shared_ptr<DisplaySceneFrame> frame;
-    double renderFps = 0;
-    {
-        SpinLockVariableGuard guard(&d->frameLock);
-        frame = d->pendingFrame;
-        renderFps = d->pendingRenderFps;
-    }
-    const bool showable = d->grabbing ? d->bufferCount != 0 : d->validBufferCount != 0;
-    if (showable && frame) {
-        d->currentFrameBuffer = frame->frameBuffer();
-        ++d->renderedFrames;
-        d->renderFps = renderFps;
-        d->frameMinX = frame->minX();
-        d->frameMinY = frame->minY();
-        d->frameStepSize = frame->stepSize();
-        d->framePixelSize = frame->pixelSize();
-        d->frameZoomValue = frame->zoomValue();
-        canvasWidget->setSceneFrame(frame);
-        d->lineProfileDialog->setSceneFrame(frame);
-        d->lineHistogramDialog->setSceneFrame(frame);
-    }
-    freeSceneFrame(frame);
-    d->frameEventPending.store(false);
-}
-
-void Qt4DisplaySceneVisualizer::processRequestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch,
-                                                             std::uint64_t microseconds)
-{
-    const std::uint64_t elapsed = stopWatch->elapsedMicroseconds(false);
-    if (elapsed >= microseconds) {
-        renderInterruptTimeout();
-        return;
-    }
-    // Never shorter than what remains, and never 0.
-    d->renderInterruptTimer->start(static_cast<int>((microseconds - elapsed) / 1000 + 1));
-}
-
-void Qt4DisplaySceneVisualizer::renderInterruptTimeout()
-{
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->timerInterrupt();
-}
-
-void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool, bool, bool, bool, bool, bool,
-                                                          int, int)
-{
-}
-
-void Qt4DisplaySceneVisualizer::processGrabbingStarted()
-{
-}
-
-void Qt4DisplaySceneVisualizer::processGrabbingStopped()
-{
-}
-
-void Qt4DisplaySceneVisualizer::processFrameBuffersInvalidated()
-{
-}
-
-void Qt4DisplaySceneVisualizer::processFrameBuffersAdded()
-{
-}
-
 // ---------------------------------------------------------------------------------------
 // Window events (GUI thread)
 
@@ -493,23 +428,6 @@ void Qt4DisplaySceneVisualizer::hideEvent(QHideEvent* e)
     updateVisualizerVisibility();
 }
 
-void Qt4DisplaySceneVisualizer::resizeEvent(QResizeEvent*)
-{
-    d->canvasWidth = canvasWidget->width();
-    d->canvasHeight = canvasWidget->height();
-    d->updateScrollBars();
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->setCanvasSize(d->canvasWidth, d->canvasHeight);
-}
-
-void Qt4DisplaySceneVisualizer::mousePressEvent(QMouseEvent*)
-{
-}
-
-void Qt4DisplaySceneVisualizer::wheelEvent(QWheelEvent*)
-{
-}
-
 void Qt4DisplaySceneVisualizer::toggleLineProfileVisibility()
 {
     d->lineProfileDock->setVisible(!d->lineProfileDock->isVisible());
@@ -527,197 +445,6 @@ void Qt4DisplaySceneVisualizer::updateVisualizerVisibility()
     if (boost::shared_ptr<DisplayScene> attached = scene())
         attached->setVisualizerVisible(isVisible() || d->lineProfileDock->isVisible()
                                        || d->lineHistogramDock->isVisible());
-}
-
-// ---------------------------------------------------------------------------------------
-// Zoom and scrolling (GUI thread)
-
-int Qt4DisplaySceneVisualizer::D::imageToCanvas(int length) const
-{
-    if (zoomStep < 0 || zoomStep > 12)
-        return length;
-    if (zoomStep < 6)
-        return length / (1 << (6 - zoomStep));
-    return length * (1 << (zoomStep - 6));
-}
-
-int Qt4DisplaySceneVisualizer::D::canvasToImage(int length) const
-{
-    if (zoomStep < 0 || zoomStep > 12)
-        return length;
-    if (zoomStep < 6)
-        return length * (1 << (6 - zoomStep));
-    return length / (1 << (zoomStep - 6));
-}
-
-void Qt4DisplaySceneVisualizer::D::updateScrollBars()
-{
-    const int zoomedWidth = imageToCanvas(sceneWidth);
-    const int zoomedHeight = imageToCanvas(sceneHeight);
-    bool changed = false;
-
-    const auto fit = [this, &changed](QScrollBar* bar, int zoomed, int canvas, int scene) {
-        if (zoomed > canvas) {
-            if (bar->isHidden()) {
-                bar->show();
-                changed = true;
-            }
-            const int page = canvasToImage(canvas);
-            bar->setMinimum(0);
-            bar->setSingleStep(1);
-            bar->setPageStep(page);
-            bar->setMaximum(scene - page);
-            bar->setValue(bar->value());
-        } else if (!bar->isHidden()) {
-            bar->setValue(0);
-            bar->hide();
-            changed = true;
-        }
-    };
-    fit(window->horizontalScrollBar, zoomedWidth, canvasWidth, sceneWidth);
-    fit(window->verticalScrollBar, zoomedHeight, canvasHeight, sceneHeight);
-
-    // The layout moves the canvas for a shown or hidden bar; measure it again then.
-    if (changed)
-        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()),
-                                    Qt::NormalEventPriority);
-}
-
-void Qt4DisplaySceneVisualizer::zoomValueChanged(int value)
-{
-    d->zoomStep = value;
-    d->updateScrollBars();
-    zoomInButton->setEnabled(d->zoomStep != 12);
-    zoomOutButton->setEnabled(d->zoomStep != 0);
-    rgbOverlayButton->setEnabled(d->zoomStep >= 11);
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->setZoomFactor(d->zoomStep);
-}
-
-void Qt4DisplaySceneVisualizer::zoomInButtonClicked()
-{
-    zoomValueSpinBox->setValue(d->zoomStep + 1);
-}
-
-void Qt4DisplaySceneVisualizer::zoomOutButtonClicked()
-{
-    zoomValueSpinBox->setValue(d->zoomStep - 1);
-}
-
-void Qt4DisplaySceneVisualizer::horizontalScrollBarValueChanged(int value)
-{
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->setOffset(value, verticalScrollBar->value());
-}
-
-void Qt4DisplaySceneVisualizer::verticalScrollBarValueChanged(int value)
-{
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->setOffset(horizontalScrollBar->value(), value);
-}
-
-// ---------------------------------------------------------------------------------------
-// Acquisition controls (GUI thread)
-
-void Qt4DisplaySceneVisualizer::deactivateFrameBufferControls()
-{
-    saveFrameButton->setEnabled(false);
-    saveSequenceButton->setEnabled(false);
-    frameBufferSlider->setEnabled(false);
-    frameBufferSpinBox->setEnabled(false);
-    const bool sliderBlocked = frameBufferSlider->blockSignals(true);
-    const bool spinBoxBlocked = frameBufferSpinBox->blockSignals(true);
-    frameBufferSlider->setMinimum(0);
-    frameBufferSlider->setMaximum(0);
-    frameBufferSlider->setSingleStep(0);
-    frameBufferSlider->setPageStep(0);
-    frameBufferSlider->setValue(0);
-    frameBufferSpinBox->setMinimum(0);
-    frameBufferSpinBox->setMaximum(0);
-    frameBufferSpinBox->setSingleStep(0);
-    frameBufferSpinBox->setValue(0);
-    frameBufferSlider->blockSignals(sliderBlocked);
-    frameBufferSpinBox->blockSignals(spinBoxBlocked);
-}
-
-void Qt4DisplaySceneVisualizer::internalGrabInfiniteButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::internalGrabSequenceButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::internalGrabSingleButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::internalStopButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::internalLocalSettingsButtonClicked()
-{
-}
-
-void Qt4DisplaySceneVisualizer::frameBufferValueChanged(int)
-{
-}
-
-// ---------------------------------------------------------------------------------------
-// Pixel readout (GUI thread)
-
-void Qt4DisplaySceneVisualizer::hexDecButtonToggled(bool checked)
-{
-    d->hexDisplay = checked;
-}
-
-void Qt4DisplaySceneVisualizer::gridButtonToggled(bool)
-{
-}
-
-void Qt4DisplaySceneVisualizer::rgbOverlayButtonToggled(bool)
-{
-}
-
-void Qt4DisplaySceneVisualizer::polishPixmap(QPixmap&, const QImage&)
-{
-}
-
-void Qt4DisplaySceneVisualizer::notifyMouseMoveEvent(QMouseEvent*)
-{
-}
-
-// ---------------------------------------------------------------------------------------
-// Overflow events (GUI thread; the host may report from any thread)
-
-void Qt4DisplaySceneVisualizer::setupEvents()
-{
-    d->corruptedEvents.supported.store(false);
-    d->lostEvents.supported.store(false);
-    d->corruptedEvents.reset();
-    d->lostEvents.reset();
-    d->eventTimer = new QTimer(this);
-    connect(d->eventTimer, SIGNAL(timeout()), this, SLOT(eventTimerRefresh()));
-    d->eventTimer->start(200);
-}
-
-void Qt4DisplaySceneVisualizer::shutdownEvents()
-{
-    d->eventTimer->stop();
-}
-
-void Qt4DisplaySceneVisualizer::eventTimerRefresh()
-{
-    const auto text = [](const OverflowEventRecord& record) {
-        return record.supported.load() ? QStringLiteral("%1").arg(record.count.load())
-                                       : QStringLiteral("-");
-    };
-    const QString corrupted = text(d->corruptedEvents);
-    const QString lost = text(d->lostEvents);
-    d->overflowLabel->setText(QStringLiteral("Overflow: <b>%1</b> / <b>%2</b>").arg(corrupted, lost));
-    d->overflowLabel->setToolTip(
-        QStringLiteral("Overflow Events:\n%1 corrupted frames\n%2 lost frames").arg(corrupted, lost));
 }
 
 } // namespace core

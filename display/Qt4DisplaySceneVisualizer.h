@@ -51,6 +51,20 @@ public:
     void enableGrabSignals(bool enabled);
     void enableExternalButtonControl(bool enabled);
 
+    // --- Status indicators ---
+    bool isCameraClockOn();
+    // Shows or hides the FVAL and LVAL lamps; EXSYNC and EXTRG are hidden either way.
+    void showCameraLinkProperties(bool show);
+    // Overflow events reported by the host; shown every 200 ms. Any thread.
+    void setOverflowEventsSupport(bool supported);
+    void updateOverflowEvents(bool corrupted, bool lost, unsigned int value);
+    void resetEvents();
+
+    // --- Acquisition controls, for a host that steers acquisition itself ---
+    void applyDmaConnectionToControlButtons(bool sourcesDetected, bool acquisitionRunning,
+                                            bool controlsLocked);
+    bool hasValidBuffersOrIsAcquisitionRunning();
+
     // --- Scene callbacks (see DisplaySceneVisualizer for their threads) ---
     void notifySceneAttached() override;
     void notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame,
@@ -141,7 +155,14 @@ private:
     void processFrameBuffersInvalidated();
     void processFrameBuffersAdded();
 
+    void updateRenderTime(bool valid, std::uint64_t microseconds);
+    void updateDisplayFps();
+    void updateMouseData();
+    void activateFrameBufferControls();
     void deactivateFrameBufferControls();
+    void display_no_source_detected_messagebox();
+    // A grab press: the signal for the host, or startGrabbing(mode) on the scene.
+    void grabPressed(void (Qt4DisplaySceneVisualizer::*signal)(), int mode);
     void setupEvents();
     void shutdownEvents();
     void updateVisualizerVisibility();

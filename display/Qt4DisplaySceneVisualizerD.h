@@ -47,6 +47,10 @@ struct Qt4DisplaySceneVisualizer::D
     // Fits the scroll bars to the zoomed image and the canvas; when a bar appears or
     // disappears the window is asked to measure its canvas again. GUI thread.
     void updateScrollBars();
+    // Canvas position to image position with the geometry of the frame on screen, in
+    // place. False when a pointer is null, the point lies right of or below the image, or
+    // the buffer is gone; `written` tells whether the buffer has received that pixel.
+    bool mapCanvasToImage(int* x, int* y, bool* written) const;
 
     Qt4DisplaySceneVisualizer* window = nullptr;
     int boardIndex;
@@ -80,7 +84,9 @@ struct Qt4DisplaySceneVisualizer::D
     // Guards bufferCount, grabbing and bufferRing. Scene threads write the ring; the GUI
     // thread resets the count and reads the ring.
     std::atomic<std::int32_t> bufferLock{0};
-    std::uint64_t bufferCount = 0;
+    // Written under bufferLock; the GUI thread also reads it without the lock (a value one
+    // update old only shifts the first shown frame), so it is atomic.
+    std::atomic<std::uint64_t> bufferCount{0};
     bool grabbing = false;
     int validBufferCount = 0;
     bool sourcesDetected = false;

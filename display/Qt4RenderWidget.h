@@ -10,6 +10,7 @@ namespace vexo {
 namespace core {
 class DisplaySceneFrame;
 class Qt4DisplaySceneVisualizer;
+struct VisualizerInspector;
 } // namespace core
 } // namespace vexo
 
@@ -26,13 +27,14 @@ public:
     // clears the picture.
     void setSceneFrame(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame);
 
-    struct D;
-
 protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void leaveEvent(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    struct D;
+    friend struct vexo::core::VisualizerInspector; // white-box access for the test suite
+
     boost::shared_ptr<D> d;
 };

@@ -30,6 +30,10 @@ int main(int argc, char** argv)
                                         QStringLiteral("Save a PNG of the window to <file> and exit."),
                                         QStringLiteral("file"));
     parser.addOption(screenshot);
+    const QCommandLineOption grabFrames(QStringLiteral("grab-frames"),
+                                        QStringLiteral("Grab until <n> frames have been shown, stop, then take the screenshot."),
+                                        QStringLiteral("n"));
+    parser.addOption(grabFrames);
     parser.process(app);
 
     // The built-in simulator: 2048 x 2048, 12-bit gray, 30 frames per second.
@@ -45,15 +49,36 @@ int main(int argc, char** argv)
     window->show();
 
     int status = 0;
-    if (parser.isSet(screenshot)) {
+    const auto takeScreenshot = [&] {
         const QString file = parser.value(screenshot);
-        QTimer::singleShot(0, &app, [&] {
-            if (!window->grab().save(file, "PNG")) {
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-                status = 1;
+        if (!window->grab().save(file, "PNG")) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            status = 1;
+        }
+        app.quit();
+    };
+    const std::uint64_t framesWanted = parser.value(grabFrames).toULongLong();
+    QTimer poll;
+    if (framesWanted > 0) {
+        // The frames the window handed back to the scene are the frames it has handled.
+        QObject::connect(&poll, &QTimer::timeout, &app, [&] {
+            if (scene->isGrabbing() && scene->statistics().framesRecycled >= framesWanted) {
+                window->internalStopButtonClicked();
+            } else if (!scene->isGrabbing() && scene->getValidBufferCount() > 0) {
+                poll.stop();
+                // Let the window handle the stop and show the last buffer first.
+                QTimer::singleShot(300, &app, [&] {
+                    if (parser.isSet(screenshot))
+                        takeScreenshot();
+                    else
+                        app.quit();
+                });
             }
-            app.quit();
         });
+        poll.start(20);
+        QTimer::singleShot(0, window.get(), [&] { window->internalGrabInfiniteButtonClicked(); });
+    } else if (parser.isSet(screenshot)) {
+        QTimer::singleShot(0, &app, takeScreenshot);
     }
     const int result = app.exec();
     scene->detachVisualizer(window.get());

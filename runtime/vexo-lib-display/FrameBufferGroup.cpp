@@ -13,11 +13,11 @@ boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int w
 {
     boost::shared_ptr<FrameBufferGroup> group(new FrameBufferGroup);
     const int count = std::max(capacity, 1);
-    group->slots.reserve(static_cast<std::size_t>(count));
+    group->ring.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(width, height, bitsPerPixel, gray));
         buffer->setFrameBufferGroup(group);
-        group->slots.push_back(buffer);
+        group->ring.push_back(buffer);
     }
     return group;
 }
@@ -36,7 +36,7 @@ void FrameBufferGroup::unlock()
 
 int FrameBufferGroup::capacity() const
 {
-    return static_cast<int>(slots.size());
+    return static_cast<int>(ring.size());
 }
 
 int FrameBufferGroup::size() const
@@ -57,14 +57,14 @@ boost::shared_ptr<FrameBuffer> FrameBufferGroup::buffer(std::int64_t index) cons
     const std::int64_t first = counter - static_cast<std::int64_t>(stored.size());
     if (index < first || index >= counter)
         return {};
-    return slots[static_cast<std::size_t>(stored[static_cast<std::size_t>(index - first)])];
+    return ring[static_cast<std::size_t>(stored[static_cast<std::size_t>(index - first)])];
 }
 
 bool FrameBufferGroup::slotBusy(int slot) const
 {
     // The group's own pointer is one reference; any other is a reader's. The count is
     // read with acquire order, so a reader's last access happens before a new write.
-    return slot == writing || slots[static_cast<std::size_t>(slot)].use_count() > 1;
+    return slot == writing || ring[static_cast<std::size_t>(slot)].use_count() > 1;
 }
 
 int FrameBufferGroup::busyCount() const
@@ -79,7 +79,7 @@ int FrameBufferGroup::busyCount() const
 boost::shared_ptr<FrameBuffer> FrameBufferGroup::bufferInProgress() const
 {
     std::lock_guard<std::mutex> lock(bookkeeping);
-    return writing >= 0 ? slots[static_cast<std::size_t>(writing)] : boost::shared_ptr<FrameBuffer>();
+    return writing >= 0 ? ring[static_cast<std::size_t>(writing)] : boost::shared_ptr<FrameBuffer>();
 }
 
 boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite()
@@ -107,7 +107,7 @@ boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite()
     if (evicted != stored.end())
         stored.erase(evicted);
     writing = chosen;
-    const boost::shared_ptr<FrameBuffer>& slot = slots[static_cast<std::size_t>(chosen)];
+    const boost::shared_ptr<FrameBuffer>& slot = ring[static_cast<std::size_t>(chosen)];
     slot->setLastValidPixel(-1, -1);
     slot->setTransferLength(0);
     return slot;

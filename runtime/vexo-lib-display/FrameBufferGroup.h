@@ -69,12 +69,12 @@ private:
     FrameBufferGroup() = default;
     bool slotBusy(int slot) const;
 
-    std::vector<boost::shared_ptr<FrameBuffer>> slots;
+    std::vector<boost::shared_ptr<FrameBuffer>> ring;
     // Shared by readers; the writer holds it exclusively while it fills a slot.
     std::shared_mutex accessLock;
     // Guards stored, counter and writing; held for short bookkeeping only.
     mutable std::mutex bookkeeping;
-    std::deque<int> stored; // slots of the stored frames, oldest first
+    std::deque<int> stored; // ring of the stored frames, oldest first
     std::int64_t counter = 0;
     int writing = -1; // the claimed slot, -1 when none
 };

@@ -165,6 +165,9 @@ void SceneEngine::stopGrabbing(bool waitForEnd)
     {
         std::lock_guard<std::mutex> lock(mutex);
         grabRequested = false;
+        // A start the acquisition thread has not taken up yet ends here, unnoticed.
+        if (!runActive)
+            grabbing = false;
     }
     frameSource->cancel();
     acquisitionWake.notify_all();

@@ -4,6 +4,8 @@
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 #include "display/Qt4DisplaySceneVisualizerD.h"
+#include "display/Qt4RenderWidget.h"
+#include "display/Qt4RenderWidgetD.h"
 #include "linehistogram/Qt4LineHistogramDialog.h"
 #include "linehistogram/Qt4LineHistogramDialogD.h"
 #include "lineprofile/Qt4LineProfileDialog.h"
@@ -19,6 +21,11 @@ struct VisualizerInspector
     static Qt4DisplaySceneVisualizer::D& d(Qt4DisplaySceneVisualizer* window)
     {
         return *window->d;
+    }
+    // The picture the canvas widget shows.
+    static QPixmap canvasPixmap(Qt4DisplaySceneVisualizer* window)
+    {
+        return window->canvasWidget->d->pixmap;
     }
     static QThread* profileWorker(Qt4DisplaySceneVisualizer* window)
     {

@@ -353,7 +353,7 @@ void TestSceneNotifications::bufferRingWraps()
         }
     });
     auto& d = f.d();
-    QCOMPARE(d.bufferCount, std::uint64_t(65));
+    QCOMPARE(d.bufferCount.load(), std::uint64_t(65));
     QCOMPARE(d.bufferRing[0].frameIndex, std::int64_t(1064)); // the 65th overwrote entry 0
     QCOMPARE(d.bufferRing[0].timestamp, std::uint64_t(5640));
     QCOMPARE(d.bufferRing[1].frameIndex, std::int64_t(1001));
@@ -507,7 +507,7 @@ void TestSceneNotifications::detachStopsCallbacks()
     QTRY_VERIFY(!f.scene->isGrabbing());
     QCoreApplication::sendPostedEvents(window);
     QCOMPARE(f.recorder.types.size(), 0);
-    QCOMPARE(f.d().bufferCount, std::uint64_t(0));
+    QCOMPARE(f.d().bufferCount.load(), std::uint64_t(0));
 }
 
 QTEST_MAIN(TestSceneNotifications)

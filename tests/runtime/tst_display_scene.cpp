@@ -67,6 +67,7 @@ private slots:
     void formatChangeInvalidatesThenAdds();
     void callbacksStopAfterDetach();
     void sceneReleasedInsideCallback();
+    void stopRightAfterStart();
 };
 
 void TestDisplayScene::grabbingModes_data()
@@ -412,6 +413,21 @@ void TestDisplayScene::sceneReleasedInsideCallback()
     QTRY_VERIFY(watch.expired());
     // The visualizer is let go only once no other scene thread is calling it.
     QTRY_VERIFY(!visualizer.scene());
+}
+
+void TestDisplayScene::stopRightAfterStart()
+{
+    // Whether or not the acquisition thread took the start up before the stop, the scene
+    // ends idle and its notifications, if any, come in pairs.
+    auto scene = DisplayScene::create({8, 8, 8, true}, 2);
+    RecordingVisualizer visualizer;
+    scene->attachVisualizer(&visualizer);
+    for (int i = 0; i < 50; ++i) {
+        scene->startGrabbing(-1);
+        scene->stopGrabbing();
+        QTRY_VERIFY(!scene->isGrabbing());
+    }
+    QTRY_COMPARE(visualizer.count("started"), visualizer.count("stopped"));
 }
 
 QTEST_GUILESS_MAIN(TestDisplayScene)
