@@ -22,6 +22,8 @@ public:
     // True when level is at least the logger's level and the calling thread has not
     // switched the logger off.
     bool isEnabled(std::uint32_t level);
+    // Hands the message to the dispatcher, if one is attached, without a level test (the
+    // caller has made it). a and b reach the dispatcher unchanged.
     void log(std::uint32_t level, const char* message, std::uint32_t a, std::uintptr_t b);
     // Switches the logger off (false) or on (true) for the calling thread; returns whether
     // it was on before.
@@ -29,6 +31,7 @@ public:
 
     std::uint64_t id() const;
     std::uint32_t level() const;
+    // Called by the dispatcher's level change, on its thread.
     void setLevel(std::uint32_t level);
 
 private:
