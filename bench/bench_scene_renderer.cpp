@@ -7,6 +7,8 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/SceneRenderer.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -85,45 +87,6 @@ void readVisibleSamples(benchmark::State& state, const FrameBuffer* buffer)
     state.SetBytesProcessed(state.iterations() * canvasBytes);
 }
 
-// Keeps the fastest iteration-mean per case so the table can divide by the baseline.
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred)
-                continue;
-            const std::string name = run.benchmark_name();
-            const double time = run.GetAdjustedRealTime();
-            auto it = times.find(name);
-            if (it == times.end()) {
-                order.push_back(name);
-                times[name] = time;
-            } else {
-                it->second = std::min(it->second, time);
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printRatios() const
-    {
-        const auto base = times.find(baselineName);
-        if (base == times.end() || base->second <= 0)
-            return;
-        std::printf("\n%-28s %12s %10s\n", "case", "time (us)", "x memcpy");
-        for (const std::string& name : order) {
-            const double t = times.at(name);
-            std::printf("%-28s %12.1f %10.2f\n", name.c_str(), t, t / base->second);
-        }
-    }
-
-private:
-    std::vector<std::string> order;
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -156,7 +119,7 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark("read_visible_rgb", readVisibleSamples, rgb8.get())
         ->Unit(benchmark::kMicrosecond);
 
-    RatioReporter reporter;
+    RatioReporter reporter(baselineName, "memcpy");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.printRatios();
     benchmark::Shutdown();

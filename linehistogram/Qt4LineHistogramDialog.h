@@ -6,13 +6,18 @@
 
 #include <boost/shared_ptr.hpp>
 
+class QResizeEvent;
+class QShowEvent;
+
 namespace vexo {
 namespace core {
 
 class DisplaySceneFrame;
 struct Qt4LineHistogramThread;
 
-// The line histogram tool window. GUI thread, except waitForThread().
+// The line histogram tool window: a logarithmic 256-bin histogram of one line of the frame
+// on screen, computed by a worker thread. While the window is hidden, requests are only
+// remembered and run when it is shown again. GUI thread, except waitForThread().
 class Qt4LineHistogramDialog : public QDialog, public Ui::LineHistogramDialog
 {
     Q_OBJECT
@@ -28,9 +33,23 @@ public:
     // calls it before the frame buffers go away.
     void waitForThread();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private slots:
+    // The worker's finished(), delivered on the GUI thread.
+    void newHistogramAvailable();
+    void yPositionChanged(int value);
+
 private:
+    void requestHistogram(boost::shared_ptr<DisplaySceneFrame> frame);
+    void clearHistogram();
+    void startWorker();
+
     struct D;
-    friend struct VisualizerInspector; // white-box access for the test suite
+    friend struct VisualizerInspector;    // white-box access for the test suite
+    friend struct LineHistogramInspector; // likewise
 
     boost::shared_ptr<D> d;
 };

@@ -5,6 +5,8 @@
 #include "linehistogram/Qt4LineHistogramDialog.h"
 #include "linehistogram/Qt4LineHistogramThread.h"
 
+#include <QPixmap>
+
 #include <memory>
 
 namespace vexo {
@@ -12,9 +14,12 @@ namespace core {
 
 struct Qt4LineHistogramDialog::D
 {
+    // The frame the tool shows; empty means "no buffer".
     boost::shared_ptr<DisplaySceneFrame> frame;
     // Owned; deleted by the dialog's destructor after the last run has ended.
-    std::unique_ptr<Qt4LineHistogramThread> thread{new Qt4LineHistogramThread};
+    std::unique_ptr<Qt4LineHistogramThread> thread;
+    // The last picture, a copy of the worker's image that no later run can touch.
+    QPixmap pixmap;
 };
 
 } // namespace core

@@ -3,31 +3,439 @@
 #include "lineprofile/Qt4LineProfileDialogD.h"
 #include "lineprofile/Qt4LineProfileThread.h"
 
+#include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/FrameBuffer.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QMessageBox>
+#include <QTextStream>
+
+#include <cstdint>
+#include <mutex>
+#include <string>
 
 namespace vexo {
 namespace core {
+
+namespace {
+
+const std::string lastStoragePathKey = "gui.mainwindow.file.last_storage_path";
+
+// The marker spin box counts in frame buffer values; the canvases in picture levels. The
+// same scaling as the worker's, but on signed values: -1 ("None") stays negative.
+int toPictureLevel(int value, int bitsPerPixel)
+{
+    if (bitsPerPixel < 8)
+        return value * (1 << (8 - bitsPerPixel));
+    if (bitsPerPixel > 8) {
+        // Arithmetic shift, written out so a negative value rounds towards minus infinity
+        // on every compiler.
+        const int shift = bitsPerPixel - 8;
+        return value >= 0 ? value >> shift : ~(~value >> shift);
+    }
+    return value;
+}
+
+// Asks for the file to write and settles the suffix and an existing file. Empty when the
+// user cancelled or would not overwrite; otherwise the name is remembered.
+QString chooseExportFile(QWidget* parent, const QString& filter, const QString& suffix)
+{
+    const QString last =
+        QString::fromStdString(VelmarApplication::getConfigStringEntry(lastStoragePathKey, ""));
+    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Current Line Profile"),
+                                                last, filter, nullptr,
+                                                QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty())
+        return QString();
+    // The test is on the lower-case form; the name keeps the case it was typed in.
+    if (!name.toLower().endsWith(suffix))
+        name += suffix;
+    if (QFileInfo::exists(name)
+        && QMessageBox::question(parent, QStringLiteral("File Exists"),
+                                 QStringLiteral("File already exists... Overwrite?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
+               != QMessageBox::Yes)
+        return QString();
+    VelmarApplication::setConfigEntry(lastStoragePathKey, name.toStdString());
+    return name;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// Construction and destruction
 
 Qt4LineProfileDialog::Qt4LineProfileDialog(QWidget* parent)
     : QDialog(parent)
     , d(new D)
 {
     setupUi(this);
+    setFixedHeight(minimumSizeHint().height());
+
+    positionLabel->setText(QStringLiteral("No Data"));
+    positionLabel->setEnabled(false);
+
+    zoomSpinBox->setRange(1, 64);
+    zoomSpinBox->setValue(d->zoom);
+    connect(zoomSpinBox, SIGNAL(valueChanged(int)), this, SLOT(zoomValueChanged(int)));
+    for (QSpinBox* marker : {verticalMarkerSpinBox, horizontalMarkerSpinBox}) {
+        marker->setRange(-1, -1);
+        marker->setValue(-1);
+        marker->setSpecialValueText(QStringLiteral("None"));
+    }
+    connect(verticalMarkerSpinBox, SIGNAL(valueChanged(int)), this,
+            SLOT(verticalMarkerValueChanged(int)));
+    connect(horizontalMarkerSpinBox, SIGNAL(valueChanged(int)), this,
+            SLOT(horizontalMarkerValueChanged(int)));
+
+    // The background choice is kept in the form but not offered.
+    backgroundColorComboBox->setEnabled(false);
+    backgroundColorLabel->hide();
+    backgroundColorComboBox->hide();
+
+    connect(savePngPushButton, SIGNAL(clicked()), this, SLOT(savePngButtonClicked()));
+    connect(saveCsvPushButton, SIGNAL(clicked()), this, SLOT(saveCsvButtonClicked()));
+    lineProfileControlsGroupBox->setEnabled(false);
+
+    d->thread.reset(new Qt4LineProfileThread);
+    setSceneFrame(boost::shared_ptr<DisplaySceneFrame>());
+
+    // finished() is emitted on the worker thread; the receiver lives on the GUI thread, so
+    // newProfileAvailable runs there, through the event queue.
+    connect(d->thread.get(), SIGNAL(finished()), this, SLOT(newProfileAvailable()));
+    connect(yPositionSpinBox, SIGNAL(valueChanged(int)), this, SLOT(yPositionChanged(int)));
+    connect(profileDetailScrollBar, SIGNAL(valueChanged(int)), this,
+            SLOT(scrollBarValueChanged(int)));
+    connect(profileDetailWidget, SIGNAL(mousePositionChanged(int)), this,
+            SLOT(mousePositionChanged(int)));
 }
 
 Qt4LineProfileDialog::~Qt4LineProfileDialog()
 {
     waitForThread();
+    // The base class deletes the children after this body; hiding them can still emit
+    // (a canvas under the pointer reports leaving), and no slot may run without D.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
+    d->thread.reset();
+    d.reset();
 }
+
+// ---------------------------------------------------------------------------------------
+// Frames and runs (GUI thread)
 
 void Qt4LineProfileDialog::setSceneFrame(boost::shared_ptr<DisplaySceneFrame> frame)
 {
-    d->frame = std::move(frame);
+    if (frame) {
+        // The spin box ranges follow the buffer; a value that falls outside moves at once
+        // and its slot still sees the previous frame.
+        if (boost::shared_ptr<FrameBuffer> buffer = frame->frameBuffer()) {
+            yPositionSpinBox->setMaximum(buffer->height() - 1);
+            verticalMarkerSpinBox->setMaximum(buffer->width() - 1);
+            d->bitsPerPixel = buffer->bitsPerPixel();
+            horizontalMarkerSpinBox->setMaximum(
+                static_cast<int>((1u << (static_cast<unsigned>(d->bitsPerPixel) % 32u)) - 1u));
+        }
+        requestProfile(frame);
+        d->frame = std::move(frame);
+    } else {
+        yPositionSpinBox->setMaximum(0);
+        verticalMarkerSpinBox->setMaximum(-1);
+        horizontalMarkerSpinBox->setMaximum(-1);
+        clearProfile();
+        d->frame.reset();
+    }
+}
+
+void Qt4LineProfileDialog::requestProfile(boost::shared_ptr<DisplaySceneFrame> frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->thread->mutex);
+        d->thread->frame = std::move(frame);
+    }
+    d->thread->startPending = true;
+    startRequestedRun();
+}
+
+void Qt4LineProfileDialog::yPositionChanged(int value)
+{
+    {
+        std::lock_guard<std::mutex> lock(d->thread->mutex);
+        d->thread->yPosition = value;
+    }
+    d->thread->startPending = true;
+    startRequestedRun();
+}
+
+void Qt4LineProfileDialog::startRequestedRun()
+{
+    // A hidden dialog (its dock closed) keeps the request until it is shown. A start while
+    // a run is in progress does nothing, and the request then waits for the next one.
+    if (isVisible()) {
+        d->thread->startPending = false;
+        d->thread->start(QThread::InheritPriority);
+    }
+}
+
+void Qt4LineProfileDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (d->thread->startPending) {
+        d->thread->startPending = false;
+        d->thread->start(QThread::InheritPriority);
+    }
 }
 
 void Qt4LineProfileDialog::waitForThread()
 {
     d->thread->wait();
+}
+
+int Qt4LineProfileDialog::requestedLine() const
+{
+    std::lock_guard<std::mutex> lock(d->thread->mutex);
+    return d->thread->yPosition;
+}
+
+void Qt4LineProfileDialog::newProfileAvailable()
+{
+    if (!d->frame)
+        return;
+    yPositionLabel->setEnabled(true);
+    yPositionSpinBox->setEnabled(true);
+    overviewStackedWidget->setCurrentIndex(1);
+    detailStackedWidget->setCurrentIndex(1);
+
+    QImage picture;
+    bool taken = false;
+    {
+        // A run started by a later request may be drawing already; its own finished() will
+        // bring that picture, so the store is left alone until then. The pixels are copied
+        // out: a pixmap made straight from the image would keep pointing into the store,
+        // which the next run overwrites.
+        std::lock_guard<std::mutex> lock(d->thread->mutex);
+        if (!d->thread->drawing && d->thread->image) {
+            picture = d->thread->image->copy();
+            taken = true;
+        }
+    }
+    if (taken)
+        d->pixmap = QPixmap::fromImage(std::move(picture), Qt::AutoColor);
+
+    profileOverviewWidget->setPixmap(&d->pixmap, true);
+    profileDetailWidget->setPixmap(&d->pixmap, false);
+    updateProfileView();
+
+    if (isVisible() && d->thread->startPending) {
+        d->thread->startPending = false;
+        d->thread->start(QThread::InheritPriority);
+    }
+}
+
+void Qt4LineProfileDialog::clearProfile()
+{
+    waitForThread();
+    d->thread->freePicture();
+    profileOverviewWidget->setPixmap(nullptr, true);
+    profileDetailWidget->setPixmap(nullptr, false);
+    yPositionLabel->setEnabled(false);
+    yPositionSpinBox->setEnabled(false);
+    overviewStackedWidget->setCurrentIndex(0);
+    detailStackedWidget->setCurrentIndex(0);
+    minXLabel->setText(QStringLiteral("-"));
+    maxXLabel->setText(QStringLiteral("-"));
+    minXLabel->setEnabled(false);
+    maxXLabel->setEnabled(false);
+    lineProfileControlsGroupBox->setEnabled(false);
+    positionLabel->setEnabled(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// View
+
+void Qt4LineProfileDialog::updateProfileView()
+{
+    QScrollBar* const scroll = profileDetailScrollBar;
+    if (!d->frame) {
+        scroll->setRange(0, 0);
+        minXLabel->setText(QStringLiteral("-"));
+        maxXLabel->setText(QStringLiteral("-"));
+        lineProfileControlsGroupBox->setEnabled(false);
+        positionLabel->setEnabled(false);
+        profileOverviewWidget->update();
+        profileDetailWidget->update();
+        return;
+    }
+    boost::shared_ptr<FrameBuffer> buffer = d->frame->frameBuffer();
+    if (!buffer)
+        return;
+
+    const int visible = profileOverviewWidget->rect().width();
+    const int zoomedWidth = buffer->width() * d->zoom;
+    buffer.reset();
+
+    scroll->setMinimum(0);
+    scroll->setPageStep(visible);
+    scroll->setMaximum(qMax(zoomedWidth - visible, 0));
+
+    const int offset = scroll->value();
+    minXLabel->setText(QStringLiteral("     \n%1")
+                           .arg(static_cast<int>(static_cast<double>(offset) / d->zoom)));
+    int right = visible + offset;
+    if (right > zoomedWidth - 1)
+        right = zoomedWidth - 1;
+    maxXLabel->setText(QStringLiteral("%1").arg(static_cast<int>(static_cast<double>(right) / d->zoom)));
+
+    profileOverviewWidget->setXOffset(offset, offset, right);
+    profileDetailWidget->setXOffset(offset, offset, right);
+    profileOverviewWidget->setAdditionalInfo(d->zoom, d->verticalMarker, d->horizontalMarker);
+    profileDetailWidget->setAdditionalInfo(d->zoom, d->verticalMarker, d->horizontalMarker);
+
+    lineProfileControlsGroupBox->setEnabled(true);
+    positionLabel->setEnabled(true);
+    profileOverviewWidget->update();
+    profileDetailWidget->update();
+}
+
+void Qt4LineProfileDialog::resizeEvent(QResizeEvent*)
+{
+    updateProfileView();
+}
+
+void Qt4LineProfileDialog::scrollBarValueChanged(int value)
+{
+    if (!d->frame)
+        return;
+    boost::shared_ptr<FrameBuffer> buffer = d->frame->frameBuffer();
+    if (!buffer)
+        return;
+    const int visible = profileOverviewWidget->rect().width();
+    const int zoomedWidth = buffer->width() * d->zoom;
+    buffer.reset();
+
+    const int current = profileDetailScrollBar->value();
+    minXLabel->setText(QStringLiteral("     \n%1")
+                           .arg(static_cast<int>(static_cast<double>(current) / d->zoom)));
+    int right = visible + current;
+    if (right > zoomedWidth - 1)
+        right = zoomedWidth - 1;
+    maxXLabel->setText(QStringLiteral("%1").arg(static_cast<int>(static_cast<double>(right) / d->zoom)));
+
+    profileOverviewWidget->setXOffset(value, current, right);
+    profileDetailWidget->setXOffset(value, current, right);
+    profileDetailWidget->update();
+}
+
+void Qt4LineProfileDialog::zoomValueChanged(int value)
+{
+    if (value == d->zoom)
+        return;
+    d->zoom = value;
+    updateProfileView();
+}
+
+void Qt4LineProfileDialog::verticalMarkerValueChanged(int value)
+{
+    if (value == d->verticalMarker)
+        return;
+    d->verticalMarker = value;
+    updateProfileView();
+}
+
+void Qt4LineProfileDialog::horizontalMarkerValueChanged(int value)
+{
+    const int level = toPictureLevel(value, d->bitsPerPixel);
+    if (level == d->horizontalMarker)
+        return;
+    d->horizontalMarker = level;
+    updateProfileView();
+}
+
+void Qt4LineProfileDialog::mousePositionChanged(int x)
+{
+    const QString noData = QStringLiteral("No Data");
+    boost::shared_ptr<FrameBuffer> buffer = d->frame ? d->frame->frameBuffer() : nullptr;
+    if (x == -1 || !buffer || x < 0 || x >= buffer->width()) {
+        positionLabel->setText(noData);
+        return;
+    }
+    // Raw values of the last requested line, which may be ahead of the picture on screen.
+    const unsigned column = static_cast<unsigned>(x);
+    const unsigned line = static_cast<unsigned>(requestedLine());
+    if (buffer->isGray()) {
+        std::uint64_t value = 0;
+        buffer->getPixelValueGray(column, line, &value);
+        positionLabel->setText(QStringLiteral("Position (X): %1 -> Data (Gray): %2")
+                                   .arg(x)
+                                   .arg(static_cast<qulonglong>(value)));
+    } else {
+        std::uint64_t red = 0;
+        std::uint64_t green = 0;
+        std::uint64_t blue = 0;
+        buffer->getPixelValueColor(column, line, &red, &green, &blue);
+        positionLabel->setText(QStringLiteral("Position (X): %1 -> Data (R,G,B): (%2,%3,%4)")
+                                   .arg(x)
+                                   .arg(static_cast<qulonglong>(red))
+                                   .arg(static_cast<qulonglong>(green))
+                                   .arg(static_cast<qulonglong>(blue)));
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Export (GUI thread)
+
+void Qt4LineProfileDialog::savePngButtonClicked()
+{
+    const QString name =
+        chooseExportFile(this, QStringLiteral("PNG (*.png)"), QStringLiteral(".png"));
+    if (name.isEmpty())
+        return;
+    // The picture as the worker drew it: no zoom, markers or band. Failures stay silent.
+    QFile file(name);
+    file.open(QIODevice::WriteOnly);
+    d->pixmap.save(&file, "PNG");
+}
+
+void Qt4LineProfileDialog::saveCsvButtonClicked()
+{
+    const QString name =
+        chooseExportFile(this, QStringLiteral("CSV (*.csv)"), QStringLiteral(".csv"));
+    if (name.isEmpty())
+        return;
+    boost::shared_ptr<FrameBuffer> buffer = d->frame ? d->frame->frameBuffer() : nullptr;
+    if (!buffer) {
+        QMessageBox::warning(nullptr, QStringLiteral("Warning"),
+                             QStringLiteral("Internal error accessing profile data."),
+                             QMessageBox::Ok);
+        return;
+    }
+
+    // Binary mode: every line ends in a single line feed on every platform.
+    QFile file(name);
+    file.open(QIODevice::WriteOnly);
+    QTextStream out(&file);
+    const unsigned line = static_cast<unsigned>(requestedLine());
+    const bool gray = buffer->isGray();
+    for (int x = 0; x < buffer->width(); ++x) {
+        const unsigned column = static_cast<unsigned>(x);
+        if (gray) {
+            std::uint64_t value = 0;
+            buffer->getPixelValueGray(column, line, &value);
+            out << x << ',' << static_cast<qulonglong>(value) << '\n';
+        } else {
+            std::uint64_t red = 0;
+            std::uint64_t green = 0;
+            std::uint64_t blue = 0;
+            buffer->getPixelValueColor(column, line, &red, &green, &blue);
+            out << x << ',' << static_cast<qulonglong>(red) << ','
+                << static_cast<qulonglong>(green) << ',' << static_cast<qulonglong>(blue)
+                << '\n';
+        }
+    }
 }
 
 } // namespace core

@@ -5,6 +5,8 @@
 #include "lineprofile/Qt4LineProfileDialog.h"
 #include "lineprofile/Qt4LineProfileThread.h"
 
+#include <QPixmap>
+
 #include <memory>
 
 namespace vexo {
@@ -12,9 +14,17 @@ namespace core {
 
 struct Qt4LineProfileDialog::D
 {
+    // The frame whose buffer is profiled; empty means "no buffer". GUI thread only.
     boost::shared_ptr<DisplaySceneFrame> frame;
-    // Owned; deleted by the dialog's destructor after the last run has ended.
-    std::unique_ptr<Qt4LineProfileThread> thread{new Qt4LineProfileThread};
+    // Owned; made by the constructor, deleted by the destructor after the last run ended.
+    std::unique_ptr<Qt4LineProfileThread> thread;
+    // The last worker picture, copied out of the worker's store; both canvases and the PNG
+    // export use it.
+    QPixmap pixmap;
+    int zoom = 1;              // screen pixels per sample in the detail view, 1..64
+    int verticalMarker = -1;   // marked sample, -1 for none
+    int horizontalMarker = -1; // marked level on the picture's 8-bit scale, -1 for none
+    int bitsPerPixel = 1;      // of the current frame buffer
 };
 
 } // namespace core

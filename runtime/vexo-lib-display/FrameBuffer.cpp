@@ -65,28 +65,6 @@ const std::uint16_t* FrameBuffer::line(int y) const
     return const_cast<FrameBuffer*>(this)->line(y);
 }
 
-bool FrameBuffer::getPixelValueGray(unsigned x, unsigned y, std::uint64_t* value) const
-{
-    if (!gray || !value || x >= static_cast<unsigned>(imageWidth)
-        || y >= static_cast<unsigned>(imageHeight))
-        return false;
-    *value = line(static_cast<int>(y))[x];
-    return true;
-}
-
-bool FrameBuffer::getPixelValueColor(unsigned x, unsigned y, std::uint64_t* r,
-                                     std::uint64_t* g, std::uint64_t* b) const
-{
-    if (gray || !r || !g || !b || x >= static_cast<unsigned>(imageWidth)
-        || y >= static_cast<unsigned>(imageHeight))
-        return false;
-    const std::uint16_t* p = line(static_cast<int>(y)) + 3 * static_cast<std::size_t>(x);
-    *r = p[0];
-    *g = p[1];
-    *b = p[2];
-    return true;
-}
-
 bool FrameBuffer::setPixelValueGray(unsigned x, unsigned y, std::uint64_t value)
 {
     if (!gray || x >= static_cast<unsigned>(imageWidth) || y >= static_cast<unsigned>(imageHeight))

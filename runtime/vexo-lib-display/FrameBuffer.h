@@ -32,10 +32,29 @@ public:
     bool isGray() const;
     int bitsPerPixel() const;
 
-    // False when (x, y) is outside the buffer or the buffer is of the other kind.
-    bool getPixelValueGray(unsigned x, unsigned y, std::uint64_t* value) const;
+    // False when (x, y) is outside the buffer or the buffer is of the other kind. Inline:
+    // the tools read a whole line pixel by pixel through these.
+    bool getPixelValueGray(unsigned x, unsigned y, std::uint64_t* value) const
+    {
+        if (!gray || !value || x >= static_cast<unsigned>(imageWidth)
+            || y >= static_cast<unsigned>(imageHeight))
+            return false;
+        *value = samples[static_cast<std::size_t>(y) * static_cast<std::size_t>(imageWidth) + x];
+        return true;
+    }
     bool getPixelValueColor(unsigned x, unsigned y, std::uint64_t* r, std::uint64_t* g,
-                            std::uint64_t* b) const;
+                            std::uint64_t* b) const
+    {
+        if (gray || !r || !g || !b || x >= static_cast<unsigned>(imageWidth)
+            || y >= static_cast<unsigned>(imageHeight))
+            return false;
+        const std::uint16_t* p =
+            samples.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(imageWidth) + x);
+        *r = p[0];
+        *g = p[1];
+        *b = p[2];
+        return true;
+    }
 
     // The last pixel written: a position counts as filled when its line is above y, or is
     // y with a column at most x. (-1, -1) while nothing is written.
