@@ -1,86 +1,213 @@
-// The host application: one display window on an acquisition scene.
+// The host application: display windows for acquisition channels on the built-in
+// simulator, as a real host uses the library (init, create, attach, wire, deinit).
+
+#include "Channel.h"
+#include "ViewerOptions.h"
 
 #include "display/Qt4DisplaySceneVisualizer.h"
+#include "frame/VexoDisplayQt4.h"
 
 #include "vexo-lib-display/DisplayScene.h"
-#include "vexo-lib-display/SimulatorSource.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
 
 #include <QApplication>
-#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
-using vexo::core::DisplayScene;
-using vexo::core::FrameSource;
 using vexo::core::Qt4DisplaySceneVisualizer;
-using vexo::core::SimulatorSource;
+
+namespace {
+
+QWidget* toolWindow(const QString& title)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->windowTitle() == title)
+            return w;
+    return nullptr;
+}
+
+QString labelText(Qt4DisplaySceneVisualizer* window, const QString& startsWith)
+{
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->text().startsWith(startsWith))
+            return label->text();
+    return QString();
+}
+
+QString suffixed(const QString& file, const QString& suffix)
+{
+    const QFileInfo info(file);
+    return info.dir().filePath(info.completeBaseName() + suffix + QStringLiteral(".png"));
+}
+
+// The headless run on the first channel: grab, stop once enough frames were shown, wait
+// until the newest frame is on screen, then save, photograph, report and close.
+class HeadlessRun : public QObject
+{
+public:
+    HeadlessRun(const ViewerOptions& options, Channel* channel)
+        : options(options)
+        , channel(channel)
+    {
+        connect(&poll, &QTimer::timeout, this, [this] { step(); });
+    }
+
+    void start()
+    {
+        Qt4DisplaySceneVisualizer* window = channel->window();
+        if (options.openTools) {
+            window->findChild<QPushButton*>("lineProfileButton")->click();
+            window->findChild<QPushButton*>("lineHistogramButton")->click();
+        }
+        window->findChild<QPushButton*>("grabInfiniteButton")->click();
+        poll.start(20);
+    }
+
+    int status = 0;
+
+private:
+    void step()
+    {
+        const auto& scene = channel->scene();
+        Qt4DisplaySceneVisualizer* window = channel->window();
+        if (phase == Grabbing) {
+            const QString rate = labelText(window, QStringLiteral("Acquisition FPS:"));
+            if (!rate.contains(QLatin1String("<b>-</b>")))
+                acquisitionRate = rate;
+            if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames)
+                && !acquisitionRate.isEmpty()) {
+                window->findChild<QPushButton*>("stopButton")->click();
+                phase = Stopping;
+            }
+            return;
+        }
+        if (phase == Stopping) {
+            if (scene->isGrabbing())
+                return;
+            auto group = scene->frameBufferGroup();
+            newest = group->buffer(group->frameCounter() - 1);
+            const QString shown = window->findChild<QLabel*>("frameIndexLabel")->text();
+            if (!newest || shown != QString::number(newest->frameIndex()))
+                return;
+            phase = Settling;
+            return;
+        }
+        // Give the tool windows a few rounds to draw the frame now on screen.
+        if (++settleRounds < 15)
+            return;
+        poll.stop();
+        finish();
+    }
+
+    void finish()
+    {
+        Qt4DisplaySceneVisualizer* window = channel->window();
+        if (!options.saveFrame.isEmpty() && newest->saveTiff(options.saveFrame.toStdString()) != 0) {
+            std::fprintf(stderr, "cannot save %s\n", qPrintable(options.saveFrame));
+            status = 1;
+        }
+        if (!options.screenshot.isEmpty()) {
+            if (!window->grab().save(options.screenshot, "PNG"))
+                status = 1;
+            const QString tools[] = {QStringLiteral("Line Profile"), QStringLiteral("Line Histogram")};
+            const QString suffixes[] = {QStringLiteral("-profile"), QStringLiteral("-histogram")};
+            for (int i = 0; i < 2 && options.openTools; ++i) {
+                const QString title = QStringLiteral("%1 - Device 0, DMA 0").arg(tools[i]);
+                if (QWidget* tool = toolWindow(title))
+                    tool->grab().save(suffixed(options.screenshot, suffixes[i]), "PNG");
+            }
+            std::printf("screenshot written to %s\n", qPrintable(options.screenshot));
+        }
+        if (!options.report.isEmpty()) {
+            QFile file(options.report);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+                QWidget* canvas = window->findChild<QWidget*>("canvasWidget");
+                const QPoint origin = canvas->mapTo(window, QPoint(0, 0));
+                QTextStream out(&file);
+                out << "acquisition=" << acquisitionRate << "\n"
+                    << "frameIndex=" << newest->frameIndex() << "\n"
+                    << "canvas=" << origin.x() << "," << origin.y() << "," << canvas->width() << ","
+                    << canvas->height() << "\n"
+                    << "framesShown=" << channel->scene()->statistics().framesRecycled << "\n";
+            } else {
+                status = 1;
+            }
+        }
+        window->close(); // the host hears the request and closes the channel
+    }
+
+    enum Phase { Grabbing, Stopping, Settling };
+    const ViewerOptions& options;
+    Channel* channel;
+    QTimer poll;
+    Phase phase = Grabbing;
+    int settleRounds = 0;
+    QString acquisitionRate;
+    boost::shared_ptr<vexo::core::FrameBuffer> newest;
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vexo-display-viewer"));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Shows an acquisition channel in a display window."));
-    parser.addHelpOption();
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-                                        QStringLiteral("Save a PNG of the window to <file> and exit."),
-                                        QStringLiteral("file"));
-    parser.addOption(screenshot);
-    const QCommandLineOption grabFrames(QStringLiteral("grab-frames"),
-                                        QStringLiteral("Grab until <n> frames have been shown, stop, then take the screenshot."),
-                                        QStringLiteral("n"));
-    parser.addOption(grabFrames);
-    parser.process(app);
+    ViewerOptions options;
+    QString error;
+    if (!options.parse(QApplication::arguments(), &error)) {
+        std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
+        return 2;
+    }
+    if (!options.configFile.isEmpty())
+        qputenv("VEXO_CONFIG_FILE", QFile::encodeName(options.configFile));
 
-    // The built-in simulator: 2048 x 2048, 12-bit gray, 30 frames per second.
-    SimulatorSource::Settings simulator;
-    simulator.format = {2048, 2048, 12, true};
-    simulator.framesPerSecond = 30;
-    boost::shared_ptr<DisplayScene> scene =
-        DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(simulator)));
-
-    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
-    scene->attachVisualizer(window.get());
-    window->setWindowTitle(QStringLiteral("Display - Device 0, DMA 0"));
-    window->show();
-
+    VexoDisplayQt4Init();
     int status = 0;
-    const auto takeScreenshot = [&] {
-        const QString file = parser.value(screenshot);
-        if (!window->grab().save(file, "PNG")) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            status = 1;
-        }
-        app.quit();
-    };
-    const std::uint64_t framesWanted = parser.value(grabFrames).toULongLong();
-    QTimer poll;
-    if (framesWanted > 0) {
-        // The frames the window handed back to the scene are the frames it has handled.
-        QObject::connect(&poll, &QTimer::timeout, &app, [&] {
-            if (scene->isGrabbing() && scene->statistics().framesRecycled >= framesWanted) {
-                window->internalStopButtonClicked();
-            } else if (!scene->isGrabbing() && scene->getValidBufferCount() > 0) {
-                poll.stop();
-                // Let the window handle the stop and show the last buffer first.
-                QTimer::singleShot(300, &app, [&] {
-                    if (parser.isSet(screenshot))
-                        takeScreenshot();
-                    else
+    {
+        std::vector<std::unique_ptr<Channel>> channels;
+        int open = 0;
+        for (int board = 0; board < options.boards; ++board) {
+            for (int dma = 0; dma < options.dmaChannels; ++dma) {
+                channels.emplace_back(new Channel(options, board, dma));
+                Qt4DisplaySceneVisualizer* window = channels.back()->window();
+                window->move(40 * int(channels.size() - 1), 40 * int(channels.size() - 1));
+                window->show();
+                ++open;
+                QObject::connect(channels.back().get(), &Channel::closed, &app, [&open, &app](Channel*) {
+                    if (--open == 0)
                         app.quit();
                 });
             }
-        });
-        poll.start(20);
-        QTimer::singleShot(0, window.get(), [&] { window->internalGrabInfiniteButtonClicked(); });
-    } else if (parser.isSet(screenshot)) {
-        QTimer::singleShot(0, &app, takeScreenshot);
+        }
+        std::unique_ptr<HeadlessRun> headless;
+        if (options.grabFrames > 0) {
+            headless.reset(new HeadlessRun(options, channels.front().get()));
+            QTimer::singleShot(0, headless.get(), [&headless] { headless->start(); });
+        } else if (!options.screenshot.isEmpty()) {
+            QTimer::singleShot(0, &app, [&] {
+                if (!channels.front()->window()->grab().save(options.screenshot, "PNG"))
+                    status = 1;
+                app.quit();
+            });
+        }
+        const int result = app.exec();
+        if (headless)
+            status = headless->status;
+        if (status == 0)
+            status = result;
     }
-    const int result = app.exec();
-    scene->detachVisualizer(window.get());
-    return status ? status : result;
+    VexoDisplayQt4Deinit();
+    return status;
 }

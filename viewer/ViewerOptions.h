@@ -1,0 +1,26 @@
+#pragma once
+
+#include "vexo-lib-display/SimulatorSource.h"
+
+#include <QString>
+#include <QStringList>
+
+// What the viewer was asked to do on its command line.
+struct ViewerOptions
+{
+    int boards = 1;
+    int dmaChannels = 1;
+    vexo::core::SimulatorSource::Settings simulator;
+    int bufferCount = 16;
+    QString configFile;
+
+    // Headless run: grab until this many frames were shown, then stop (0: interactive).
+    int grabFrames = 0;
+    QString screenshot;  // PNG of the first window (and its tool windows beside it)
+    bool openTools = false;
+    QString saveFrame;   // TIFF of the newest stored frame after the grab
+    QString report;      // key=value lines about what the window showed
+
+    // Parses the arguments; on an error returns false with a message.
+    bool parse(const QStringList& arguments, QString* error);
+};
