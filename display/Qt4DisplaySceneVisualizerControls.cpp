@@ -245,6 +245,7 @@ void Qt4DisplaySceneVisualizer::processFrameBuffersInvalidated()
         d->bufferCount.store(0);
         d->grabbing = false;
     }
+    d->validBufferCount = 0; // a frame rendered from the old buffers and still queued is not shown
     deactivateFrameBufferControls();
     updateDisplayFps();
     d->sceneWidth = 0;

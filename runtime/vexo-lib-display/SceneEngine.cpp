@@ -192,6 +192,13 @@ bool SceneEngine::setFormat(const FrameFormat& format)
     stopGrabbing(true);
     if (!frameSource->setFormat(format))
         return false;
+    {
+        // A frame rendered from the old buffers is either handed to the visualizer before
+        // it hears of the invalidation, or not at all.
+        std::unique_lock<std::shared_mutex> gate(notifyGate);
+        std::lock_guard<std::mutex> lock(mutex);
+        ++bufferGeneration;
+    }
     withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersInvalidated(); });
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -242,6 +249,7 @@ void SceneEngine::setStatusPeriod(int milliseconds)
     {
         std::lock_guard<std::mutex> lock(mutex);
         statusPeriodMilliseconds = std::max(milliseconds, 0);
+        periodChanged = true;
     }
     statusWake.notify_all();
 }
@@ -509,6 +517,11 @@ void SceneEngine::renderLoop()
             renderRequested = false;
         }
 
+        std::uint64_t generation;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            generation = bufferGeneration;
+        }
         boost::shared_ptr<FrameBuffer> source = bufferToShow(grabbingNow, view.selectedBuffer);
         if (!source)
             continue;
@@ -533,6 +546,12 @@ void SceneEngine::renderLoop()
         const double fps = span > 0 ? 1e6 * double(renderTimes.size() - 1) / span : 0.0;
         ++renderedFrames;
 
+        std::shared_lock<std::shared_mutex> gate(notifyGate);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (generation != bufferGeneration)
+                continue; // rendered from buffers that have been replaced meanwhile
+        }
         withVisualizer([&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); });
     }
 }
@@ -545,13 +564,19 @@ void SceneEngine::statusLoop()
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(mutex);
-            const auto woken = [this] { return stopping || statusChanged; };
+            const auto woken = [this] { return stopping || statusChanged || periodChanged; };
             if (statusPeriodMilliseconds > 0)
                 statusWake.wait_for(lock, std::chrono::milliseconds(statusPeriodMilliseconds), woken);
             else
                 statusWake.wait(lock, woken);
             if (stopping)
                 break;
+            if (periodChanged && !statusChanged) {
+                // A new period starts now; nothing to report yet.
+                periodChanged = false;
+                continue;
+            }
+            periodChanged = false;
             if (statusChanged) {
                 // A burst of changes (frames dropped at a high rate) makes one report.
                 statusWake.wait_for(lock, statusMinimumGap, [this] { return stopping; });

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -109,6 +110,10 @@ private:
     bool showInProgress = false; // a frame arriving line by line is to be shown
     std::uint64_t minRenderInterval = 1000000 / 60;
     int statusPeriodMilliseconds = 100;
+    bool periodChanged = false;
+    // Counts buffer replacements (format changes); a frame rendered in an older
+    // generation is not handed out.
+    std::uint64_t bufferGeneration = 0;
 
     // Render thread only.
     std::vector<boost::shared_ptr<DisplaySceneFrame>> canvasPool;
@@ -128,6 +133,10 @@ private:
     // Guards callObserver; the observer runs outside the lock.
     mutable std::mutex observerMutex;
     std::function<void(const SceneCall&)> callObserver;
+
+    // Held shared by the render thread from its generation check to the end of the frame
+    // notification, exclusively by a format change while it counts a new generation.
+    std::shared_mutex notifyGate;
 
     std::vector<std::thread> threads;
 };

@@ -165,12 +165,14 @@ private slots:
     void dragCarriesRemainder();
     void readout_data();
     void readout();
+
+private:
+    QTemporaryDir configDir; // the configuration file of the whole run
 };
 
 void TestWindowAtWork::initTestCase()
 {
-    QTemporaryDir* dir = new QTemporaryDir; // lives for the whole run
-    qputenv("VEXO_CONFIG_FILE", dir->filePath("config.ini").toUtf8());
+    qputenv("VEXO_CONFIG_FILE", configDir.filePath("config.ini").toUtf8());
 }
 
 void TestWindowAtWork::frameHandOverShowsAndFrees()
