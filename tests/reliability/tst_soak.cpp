@@ -263,8 +263,14 @@ void TestSoak::twoWindowsUnderRandomUse()
     qInfo("soak: VmRSS %ld KiB after warm-up, %ld KiB at the end (margin %ld KiB)", rssAfterWarmUp,
           rssAtEnd, rssMarginKiB);
     QVERIFY(rssAfterWarmUp > 0 && rssAtEnd > 0);
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed memory in quarantine (up to 256 MiB) and pads every
+    // block, so resident memory says nothing here; its leak check covers this build.
+    qInfo("soak: resident memory not judged under AddressSanitizer");
+#else
     QVERIFY2(rssAtEnd - rssAfterWarmUp <= rssMarginKiB,
              qPrintable(QStringLiteral("resident memory grew by %1 KiB").arg(rssAtEnd - rssAfterWarmUp)));
+#endif
     QVERIFY(saved > 0);
     // A frame of the buffers a format change replaced must not come back on screen.
     QCOMPARE(a.staleShown, std::uint64_t(0));
