@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -37,6 +38,8 @@ struct ConfigStore
     QString fileName;
     // Every string value ever handed out by reference; std::set nodes never move.
     std::set<std::string> interned;
+    // Entries whose save failed (read-only file, no folder): they hold for this process.
+    std::map<std::string, std::string> unsaved;
 };
 
 ConfigStore& store()
@@ -97,6 +100,11 @@ std::unique_ptr<QSettings> openSettings(ConfigStore& s)
 // Under the store's mutex. False when the entry is absent.
 bool readEntry(ConfigStore& s, const std::string& key, std::string* value)
 {
+    const auto kept = s.unsaved.find(key);
+    if (kept != s.unsaved.end()) {
+        *value = kept->second;
+        return true;
+    }
     const std::unique_ptr<QSettings> settings = openSettings(s);
     const QVariant stored = settings->value(settingsKey(key));
     if (!stored.isValid())
@@ -151,6 +159,10 @@ void VelmarApplication::setConfigEntry(const std::string& key, const std::string
     // A failed save (read-only file, no folder) cannot be reported through this API; the
     // entry then holds for this process only.
     settings->sync();
+    if (settings->status() == QSettings::NoError && settings->isWritable())
+        s.unsaved.erase(key);
+    else
+        s.unsaved[key] = value;
 }
 
 void VelmarApplication::setConfigEntry(const std::string& key, std::int64_t value)
@@ -165,6 +177,7 @@ void VelmarApplication::clearConfig()
     const std::unique_ptr<QSettings> settings = openSettings(s);
     settings->clear();
     settings->sync();
+    s.unsaved.clear();
 }
 
 } // namespace core

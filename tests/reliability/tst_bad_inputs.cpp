@@ -641,9 +641,6 @@ void TestBadInputs::configuration()
     // where it cannot be stored; the window works either way.
     QCOMPARE(lines.value(0), QStringLiteral("int=0"));
     QCOMPARE(lines.value(1), QStringLiteral("string=<none>"));
-    if (!writable)
-        QEXPECT_FAIL("", "an entry that cannot be stored is lost at once, though it should hold for the process",
-                     Continue);
     QCOMPARE(lines.value(2), QStringLiteral("readback=value \u00e4"));
     QCOMPARE(lines.value(3), QStringLiteral("frame=ok"));
     if (writable) {
