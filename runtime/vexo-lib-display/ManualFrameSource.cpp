@@ -95,6 +95,10 @@ FrameSource::Delivery ManualFrameSource::waitForFrame()
 {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return cancelled || haveAnnounced || !queue.empty(); });
+    // A frame already announced is delivered even if a stop comes now: the caller may
+    // already have made room for it.
+    if (haveAnnounced)
+        return Delivery::Frame;
     if (cancelled)
         return Delivery::Cancelled;
     if (!haveAnnounced) {

@@ -83,6 +83,7 @@ void SimulatorSource::start()
     startTime = StopWatch::nowMicroseconds();
     nextFrame = 0;
     announced = -1;
+    announcedArrived = false;
 }
 
 void SimulatorSource::stop()
@@ -189,13 +190,21 @@ FrameSource::Delivery SimulatorSource::waitForFrame()
     std::uint64_t due;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        // A frame that has begun to arrive is delivered whole even if a stop comes now:
+        // the caller may already have made room for it.
+        if (announced >= 0 && announcedArrived)
+            return Delivery::Frame;
         if (cancelled)
             return Delivery::Cancelled;
         if (announced < 0)
             announced = nextFrame++;
         due = chunkDue(startTime, frameTimeOf(current), announced, 0, chunkCount(current));
     }
-    return waitUntil(due) ? Delivery::Frame : Delivery::Cancelled;
+    if (!waitUntil(due))
+        return Delivery::Cancelled;
+    std::lock_guard<std::mutex> lock(mutex);
+    announcedArrived = true;
+    return Delivery::Frame;
 }
 
 FrameSource::Delivery SimulatorSource::deliverFrame(FrameBuffer* target, const Progress& progress)
@@ -210,6 +219,7 @@ FrameSource::Delivery SimulatorSource::deliverFrame(FrameBuffer* target, const P
         std::lock_guard<std::mutex> lock(mutex);
         n = announced;
         announced = -1;
+        announcedArrived = false;
         start = startTime;
         settings = current;
     }

@@ -69,6 +69,7 @@ private:
     std::uint64_t startTime = 0;
     std::int64_t nextFrame = 0;
     std::int64_t announced = -1; // the frame waitForFrame() waited for, -1 when none
+    bool announcedArrived = false; // its first lines are due: it is delivered whole
 };
 
 } // namespace core
