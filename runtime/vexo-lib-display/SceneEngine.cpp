@@ -337,12 +337,17 @@ void SceneEngine::acquisitionLoop()
         runAcquisition(mode);
         {
             std::lock_guard<std::mutex> lock(mutex);
-            runActive = false;
             grabRequested = false;
             grabbing = false;
         }
-        runEnded.notify_all();
+        // Told before the run counts as ended, so that a format change waiting for the
+        // end is announced after the stop.
         withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStopped(); });
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            runActive = false;
+        }
+        runEnded.notify_all();
         wakeStatus();
         requestRender();
     }
