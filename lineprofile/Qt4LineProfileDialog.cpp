@@ -7,6 +7,7 @@
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
+#include <QLabel>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -68,6 +69,22 @@ QString chooseExportFile(QWidget* parent, const QString& filter, const QString& 
 
 // ---------------------------------------------------------------------------------------
 // Construction and destruction
+
+
+namespace {
+
+// Labels the first and last sample the detail view shows from `offset` on; returns the
+// last zoomed column.
+int showVisibleRange(QLabel* minLabel, QLabel* maxLabel, int offset, int visible, int zoomedWidth,
+                     int zoom)
+{
+    minLabel->setText(QStringLiteral("     \n%1").arg(static_cast<int>(static_cast<double>(offset) / zoom)));
+    const int right = qMin(visible + offset, zoomedWidth - 1);
+    maxLabel->setText(QStringLiteral("%1").arg(static_cast<int>(static_cast<double>(right) / zoom)));
+    return right;
+}
+
+} // namespace
 
 Qt4LineProfileDialog::Qt4LineProfileDialog(QWidget* parent)
     : QDialog(parent)
@@ -283,12 +300,7 @@ void Qt4LineProfileDialog::updateProfileView()
     scroll->setMaximum(qMax(zoomedWidth - visible, 0));
 
     const int offset = scroll->value();
-    minXLabel->setText(QStringLiteral("     \n%1")
-                           .arg(static_cast<int>(static_cast<double>(offset) / d->zoom)));
-    int right = visible + offset;
-    if (right > zoomedWidth - 1)
-        right = zoomedWidth - 1;
-    maxXLabel->setText(QStringLiteral("%1").arg(static_cast<int>(static_cast<double>(right) / d->zoom)));
+    const int right = showVisibleRange(minXLabel, maxXLabel, offset, visible, zoomedWidth, d->zoom);
 
     profileOverviewWidget->setXOffset(offset, offset, right);
     profileDetailWidget->setXOffset(offset, offset, right);
@@ -318,12 +330,7 @@ void Qt4LineProfileDialog::scrollBarValueChanged(int value)
     buffer.reset();
 
     const int current = profileDetailScrollBar->value();
-    minXLabel->setText(QStringLiteral("     \n%1")
-                           .arg(static_cast<int>(static_cast<double>(current) / d->zoom)));
-    int right = visible + current;
-    if (right > zoomedWidth - 1)
-        right = zoomedWidth - 1;
-    maxXLabel->setText(QStringLiteral("%1").arg(static_cast<int>(static_cast<double>(right) / d->zoom)));
+    const int right = showVisibleRange(minXLabel, maxXLabel, current, visible, zoomedWidth, d->zoom);
 
     profileOverviewWidget->setXOffset(value, current, right);
     profileDetailWidget->setXOffset(value, current, right);
