@@ -187,9 +187,10 @@ void TestDisplayScene::heldBuffersDropWhenRingIsFull()
         held.clear();
     }
     QTRY_VERIFY(visualizer.count("buffer") > 3);
-    visualizer.onBuffer = nullptr;
+    // Stop first: the hook is called on the acquisition thread until the run has ended.
     scene->stopGrabbing();
     QTRY_VERIFY(!scene->isGrabbing());
+    visualizer.onBuffer = nullptr;
     std::lock_guard<std::mutex> lock(heldMutex);
     held.clear();
 }
@@ -395,6 +396,7 @@ void TestDisplayScene::sceneReleasedInsideCallback()
     std::atomic<bool> inside{false};
     std::atomic<bool> hostReleased{false};
     std::atomic<bool> once{false};
+    std::atomic<bool> sceneEnded{false};
     visualizer.onBuffer = [&](const boost::shared_ptr<FrameBuffer>&) {
         if (once.exchange(true))
             return;
@@ -402,7 +404,8 @@ void TestDisplayScene::sceneReleasedInsideCallback()
         inside = true;
         while (!hostReleased.load())
             std::this_thread::yield();
-        // `last` goes here, on the acquisition thread.
+        last.reset(); // the scene ends here, on the acquisition thread
+        sceneEnded = true;
     };
     scene->attachVisualizer(&visualizer);
     boost::weak_ptr<DisplayScene> watch = scene;
@@ -411,8 +414,10 @@ void TestDisplayScene::sceneReleasedInsideCallback()
     scene.reset();
     hostReleased = true;
     QTRY_VERIFY(watch.expired());
-    // The visualizer is let go only once no other scene thread is calling it.
-    QTRY_VERIFY(!visualizer.scene());
+    // The visualizer is let go only once no other scene thread is calling it; the scene's
+    // end (detach, its threads joined) is over when the callback returns.
+    QTRY_VERIFY(sceneEnded.load());
+    QVERIFY(!visualizer.scene());
 }
 
 void TestDisplayScene::stopRightAfterStart()
