@@ -6,7 +6,7 @@
 
 #include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplayScene.h"
-#include "vexo-lib-display/SimulatorSource.h"
+#include "vexo-lib-display/FrameSource.h"
 
 #include <QAction>
 #include <QMenu>
@@ -17,16 +17,14 @@
 using vexo::core::DisplayScene;
 using vexo::core::FrameSource;
 using vexo::core::Qt4DisplaySceneVisualizer;
-using vexo::core::SimulatorSource;
 using vexo::core::VelmarApplication;
 
 namespace {
 const char* const disableSourceDetection = "gui.mainwindow.disable_source_detection";
 }
 
-Channel::Channel(const ViewerOptions& options, int board, int dma)
-    : displayScene(DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(options.simulator)),
-                                        options.bufferCount))
+Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> source, int board, int dma)
+    : displayScene(DisplayScene::create(std::move(source), options.bufferCount))
     , displayWindow(Qt4DisplaySceneVisualizer::create(nullptr, board, dma))
 {
     Qt4DisplaySceneVisualizer* w = displayWindow.get();
@@ -52,6 +50,19 @@ Channel::Channel(const ViewerOptions& options, int board, int dma)
     connect(disable, SIGNAL(toggled(bool)), this, SLOT(setSourceDetectionDisabled(bool)));
 
     displayScene->attachVisualizer(w);
+    sourceConnected = displayScene->source().status().connected;
+    connect(&connectionPoll, &QTimer::timeout, this, &Channel::checkSourceConnected);
+    connectionPoll.start(250);
+}
+
+void Channel::checkSourceConnected()
+{
+    const bool connected = displayScene->source().status().connected;
+    if (connected == sourceConnected)
+        return;
+    sourceConnected = connected;
+    std::fprintf(stderr, "source %s\n", connected ? "connected" : "disconnected");
+    displayScene->refreshSourcesConnected();
 }
 
 Channel::~Channel()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QTimer>
 
 #include <boost/shared_ptr.hpp>
 
@@ -9,20 +10,23 @@
 namespace vexo {
 namespace core {
 class DisplayScene;
+class FrameSource;
 class Qt4DisplaySceneVisualizer;
 } // namespace core
 } // namespace vexo
 
 struct ViewerOptions;
 
-// One acquisition channel as a host runs it: a simulator scene and its display window,
-// with the window's requests (close, grab buttons, camera clock) handled here.
+// One acquisition channel as a host runs it: a scene over a source (simulator or camera)
+// and its display window, with the window's requests (close, grab buttons, camera clock)
+// handled here, and the source's presence passed on to the window.
 class Channel : public QObject
 {
     Q_OBJECT
 
 public:
-    Channel(const ViewerOptions& options, int board, int dma);
+    Channel(const ViewerOptions& options, std::unique_ptr<vexo::core::FrameSource> source, int board,
+            int dma);
     ~Channel() override;
 
     vexo::core::Qt4DisplaySceneVisualizer* window() const;
@@ -39,8 +43,13 @@ private slots:
     void stop();
     void cameraClockChanged(int board, int dma, bool on);
     void setSourceDetectionDisabled(bool disabled);
+    void checkSourceConnected();
 
 private:
     boost::shared_ptr<vexo::core::DisplayScene> displayScene;
     std::unique_ptr<vexo::core::Qt4DisplaySceneVisualizer> displayWindow;
+    // The window learns of a camera that comes or goes only on the GUI thread, so the
+    // source is looked at a few times a second.
+    QTimer connectionPoll;
+    bool sourceConnected = false;
 };

@@ -21,7 +21,8 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Shows acquisition channels in display windows, on the built-in camera simulator."));
+        "Shows acquisition channels in display windows, fed by the built-in camera simulator "
+        "or by a GigE Vision / USB3 Vision camera."));
     parser.addHelpOption();
     const QCommandLineOption boardsOption("boards", "Number of boards (default 1).", "n", "1");
     const QCommandLineOption dmaOption("dma", "DMA channels per board (default 1).", "n", "1");
@@ -39,9 +40,14 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption toolsOption("tools", "Open the line profile and line histogram windows.");
     const QCommandLineOption saveOption("save-frame", "Headless: save the newest frame as TIFF to <file>.", "file");
     const QCommandLineOption reportOption("report", "Headless: write what the window showed to <file>.", "file");
+    const QCommandLineOption sourceOption("source", "simulator (default) or camera[:ID] (the first camera without an ID).", "source", "simulator");
+    const QCommandLineOption listOption("list-cameras", "List the cameras found and exit.");
+    const QCommandLineOption pixelFormatOption("pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
+    const QCommandLineOption fakeOption("fake-camera", "Offer the camera library's in-process fake camera (id Fake_1).");
     parser.addOptions({boardsOption, dmaOption, widthOption, heightOption, bitsOption, colorOption,
                        fpsOption, patternOption, chunkOption, buffersOption, configOption, grabOption,
-                       screenshotOption, toolsOption, saveOption, reportOption});
+                       screenshotOption, toolsOption, saveOption, reportOption, sourceOption, listOption,
+                       pixelFormatOption, fakeOption});
     parser.process(arguments);
 
     vexo::core::FrameFormat& format = simulator.format;
@@ -75,6 +81,34 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         *error = QStringLiteral("invalid --grab-frames");
         return false;
     }
+    const QString source = parser.value(sourceOption);
+    if (source == QLatin1String("camera") || source.startsWith(QLatin1String("camera:"))) {
+        camera = true;
+        cameraId = source.mid(7);
+    } else if (source != QLatin1String("simulator")) {
+        *error = QStringLiteral("unknown source %1; use simulator or camera[:ID]").arg(source);
+        return false;
+    }
+    listCameras = parser.isSet(listOption);
+    fakeCamera = parser.isSet(fakeOption);
+    pixelFormat = parser.value(pixelFormatOption);
+    // The camera keeps its own size and rate unless they are asked for.
+    if (parser.isSet(widthOption) && parser.isSet(heightOption)) {
+        cameraWidth = format.width;
+        cameraHeight = format.height;
+    }
+    if (parser.isSet(fpsOption))
+        cameraFps = simulator.framesPerSecond;
+    if (camera && boards * dmaChannels != 1) {
+        *error = QStringLiteral("a camera feeds one channel; use --boards 1 --dma 1");
+        return false;
+    }
+#ifndef VEXO_HAVE_CAMERA
+    if (camera || listCameras || fakeCamera) {
+        *error = QStringLiteral("this viewer was built without camera support (Aravis was not found)");
+        return false;
+    }
+#endif
     screenshot = parser.value(screenshotOption);
     openTools = parser.isSet(toolsOption);
     saveFrame = parser.value(saveOption);

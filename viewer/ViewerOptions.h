@@ -11,6 +11,16 @@ struct ViewerOptions
     int boards = 1;
     int dmaChannels = 1;
     vexo::core::SimulatorSource::Settings simulator;
+
+    // --source camera[:ID]: frames from a camera instead of the simulator.
+    bool camera = false;
+    QString cameraId;       // empty: the first camera found
+    QString pixelFormat;    // empty: the camera's own
+    int cameraWidth = 0;    // 0: the camera's own size
+    int cameraHeight = 0;
+    double cameraFps = 0;   // 0: the camera's own rate
+    bool fakeCamera = false; // Aravis's in-process fake camera is offered too
+    bool listCameras = false;
     int bufferCount = 16;
     QString configFile;
 

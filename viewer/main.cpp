@@ -1,5 +1,6 @@
 // The host application: display windows for acquisition channels on the built-in
-// simulator, as a real host uses the library (init, create, attach, wire, deinit).
+// simulator or a camera, as a real host uses the library (init, create, attach, wire,
+// deinit).
 
 #include "Channel.h"
 #include "ViewerOptions.h"
@@ -10,8 +11,14 @@
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SimulatorSource.h"
+
+#ifdef VEXO_HAVE_CAMERA
+#include "vexo-camera/CameraSource.h"
+#endif
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -25,9 +32,59 @@
 #include <memory>
 #include <vector>
 
+using vexo::core::FrameSource;
 using vexo::core::Qt4DisplaySceneVisualizer;
 
 namespace {
+
+// The source of one channel; empty, with a message, when the camera cannot be used.
+std::unique_ptr<FrameSource> makeSource(const ViewerOptions& options, QString* error)
+{
+    if (!options.camera)
+        return std::unique_ptr<FrameSource>(new vexo::core::SimulatorSource(options.simulator));
+#ifdef VEXO_HAVE_CAMERA
+    using vexo::core::CameraSource;
+    if (options.fakeCamera)
+        CameraSource::enableFakeCamera();
+    CameraSource::Settings settings;
+    settings.id = options.cameraId.toStdString();
+    settings.pixelFormat = options.pixelFormat.toStdString();
+    settings.width = options.cameraWidth;
+    settings.height = options.cameraHeight;
+    settings.framesPerSecond = options.cameraFps;
+    std::unique_ptr<CameraSource> camera(new CameraSource(settings));
+    if (!camera->isUsable()) {
+        *error = QString::fromStdString(camera->lastError());
+        return nullptr;
+    }
+    const auto format = camera->format();
+    std::fprintf(stderr, "camera %s: %s %dx%d\n", camera->cameraId().c_str(), camera->pixelFormatName().c_str(),
+                 format.width, format.height);
+    return camera;
+#else
+    *error = QStringLiteral("built without camera support");
+    return nullptr;
+#endif
+}
+
+int listCameras(const ViewerOptions& options)
+{
+#ifdef VEXO_HAVE_CAMERA
+    using vexo::core::CameraSource;
+    if (options.fakeCamera)
+        CameraSource::enableFakeCamera();
+    const auto cameras = CameraSource::listCameras();
+    for (const CameraSource::Camera& c : cameras)
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", c.id.c_str(), c.vendor.c_str(), c.model.c_str(),
+                    c.serial.c_str(), c.protocol.c_str(), c.address.c_str());
+    if (cameras.empty())
+        std::fprintf(stderr, "no camera found\n");
+    return 0;
+#else
+    (void)options;
+    return 2;
+#endif
+}
 
 QWidget* toolWindow(const QString& title)
 {
@@ -85,6 +142,19 @@ private:
             const QString rate = labelText(window, QStringLiteral("Acquisition FPS:"));
             if (!rate.contains(QLatin1String("<b>-</b>")))
                 acquisitionRate = rate;
+            if (scene->statistics().framesRecycled > 0 && !firstFrameTold) {
+                firstFrameTold = true;
+                std::printf("frames shown\n");
+                std::fflush(stdout);
+            }
+            if (!scene->source().status().connected) {
+                // The source went away while grabbing: the run ends by itself; what the
+                // window shows then is the result.
+                std::fprintf(stderr, "the source is gone\n");
+                phase = Stopping;
+                sourceLost = true;
+                return;
+            }
             if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames)
                 && !acquisitionRate.isEmpty()) {
                 window->findChild<QPushButton*>("stopButton")->click();
@@ -98,7 +168,9 @@ private:
             auto group = scene->frameBufferGroup();
             newest = group->buffer(group->frameCounter() - 1);
             const QString shown = window->findChild<QLabel*>("frameIndexLabel")->text();
-            if (!newest || shown != QString::number(newest->frameIndex()))
+            if (newest && shown != QString::number(newest->frameIndex()))
+                return;
+            if (!newest && !sourceLost)
                 return;
             phase = Settling;
             return;
@@ -113,7 +185,7 @@ private:
     void finish()
     {
         Qt4DisplaySceneVisualizer* window = channel->window();
-        if (!options.saveFrame.isEmpty() && newest->saveTiff(options.saveFrame.toStdString()) != 0) {
+        if (!options.saveFrame.isEmpty() && (!newest || newest->saveTiff(options.saveFrame.toStdString()) != 0)) {
             std::fprintf(stderr, "cannot save %s\n", qPrintable(options.saveFrame));
             status = 1;
         }
@@ -135,8 +207,15 @@ private:
                 QWidget* canvas = window->findChild<QWidget*>("canvasWidget");
                 const QPoint origin = canvas->mapTo(window, QPoint(0, 0));
                 QTextStream out(&file);
+                const auto statistics = channel->scene()->statistics();
                 out << "acquisition=" << acquisitionRate << "\n"
-                    << "frameIndex=" << newest->frameIndex() << "\n"
+                    << "frameIndex=" << (newest ? newest->frameIndex() : -1) << "\n"
+                    << "tag=" << (newest ? newest->tag() : 0) << "\n"
+                    << "sourceConnected=" << int(channel->scene()->source().status().connected) << "\n"
+                    << "clockOn=" << int(window->isCameraClockOn()) << "\n"
+                    << "framesAcquired=" << statistics.framesAcquired << "\n"
+                    << "framesDropped=" << statistics.framesDropped << "\n"
+                    << "framesLostBySource=" << channel->scene()->source().status().framesLost << "\n"
                     << "canvas=" << origin.x() << "," << origin.y() << "," << canvas->width() << ","
                     << canvas->height() << "\n"
                     << "framesShown=" << channel->scene()->statistics().framesRecycled << "\n";
@@ -153,6 +232,8 @@ private:
     QTimer poll;
     Phase phase = Grabbing;
     int settleRounds = 0;
+    bool firstFrameTold = false;
+    bool sourceLost = false;
     QString acquisitionRate;
     boost::shared_ptr<vexo::core::FrameBuffer> newest;
 };
@@ -161,6 +242,20 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Listing cameras needs no display.
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--list-cameras") {
+            QCoreApplication app(argc, argv);
+            ViewerOptions options;
+            QString error;
+            if (!options.parse(QCoreApplication::arguments(), &error)) {
+                std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
+                return 2;
+            }
+            return listCameras(options);
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vexo-display-viewer"));
 
@@ -180,7 +275,13 @@ int main(int argc, char** argv)
         int open = 0;
         for (int board = 0; board < options.boards; ++board) {
             for (int dma = 0; dma < options.dmaChannels; ++dma) {
-                channels.emplace_back(new Channel(options, board, dma));
+                std::unique_ptr<FrameSource> source = makeSource(options, &error);
+                if (!source) {
+                    std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
+                    status = 3;
+                    break;
+                }
+                channels.emplace_back(new Channel(options, std::move(source), board, dma));
                 Qt4DisplaySceneVisualizer* window = channels.back()->window();
                 window->move(40 * int(channels.size() - 1), 40 * int(channels.size() - 1));
                 window->show();
@@ -192,6 +293,11 @@ int main(int argc, char** argv)
             }
         }
         std::unique_ptr<HeadlessRun> headless;
+        if (status != 0) {
+            channels.clear();
+            VexoDisplayQt4Deinit();
+            return status;
+        }
         if (options.grabFrames > 0) {
             headless.reset(new HeadlessRun(options, channels.front().get()));
             QTimer::singleShot(0, headless.get(), [&headless] { headless->start(); });

@@ -2,6 +2,7 @@
 
 #include "vexo-lib-display/FrameFormat.h"
 
+#include <cstdint>
 #include <functional>
 
 namespace vexo {
@@ -28,6 +29,9 @@ public:
         bool clock = false;     // the source runs: pixel clock present
         bool exsync = false;    // frames are triggered by an external sync
         bool extrg = false;     // frames are triggered by an external trigger
+        // Frames the source itself lost since it was made (a camera's incomplete
+        // transfers, frames it had no buffer for); a change is reported as an overflow.
+        std::uint64_t framesLost = 0;
     };
 
     // Reports how many lines of the frame in progress are written; called on the
@@ -41,6 +45,9 @@ public:
     // Never called while acquiring.
     virtual bool setFormat(const FrameFormat& format) = 0;
     virtual Status status() const = 0;
+    // The scene tells how many frames its ring holds, once it has made the ring, so that a
+    // source with buffers of its own can size them to match. Not while acquiring.
+    virtual void setRingCapacity(int capacity) { (void)capacity; }
 
     // Acquisition begins: timing restarts and cancel() no longer applies.
     virtual void start() = 0;

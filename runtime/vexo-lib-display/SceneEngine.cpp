@@ -33,6 +33,7 @@ SceneEngine::SceneEngine(std::unique_ptr<FrameSource> source, int bufferCount)
     : frameSource(std::move(source))
     , buffers(makeGroup(frameSource->format(), std::max(bufferCount, 1)))
 {
+    frameSource->setRingCapacity(buffers->capacity());
 }
 
 SceneEngine::~SceneEngine()
@@ -592,7 +593,11 @@ void SceneEngine::statusLoop()
         }
         const FrameSource::Status source = frameSource->status();
         const bool arriving = frameInProgress.load();
-        const bool overflow = overflowPending.exchange(false);
+        bool overflow = overflowPending.exchange(false);
+        if (source.framesLost != sourceLostSeen) {
+            sourceLostSeen = source.framesLost;
+            overflow = true;
+        }
         const boost::shared_ptr<FrameBufferGroup> ring = group();
         // The share of the ring that the next frame cannot go into: 100 % means frames
         // are being dropped.

@@ -120,6 +120,9 @@ private:
     boost::shared_ptr<StopWatch> lastRender;
     std::deque<std::uint64_t> renderTimes;
 
+    // Status thread only: the source's lost-frame count last reported.
+    std::uint64_t sourceLostSeen = 0;
+
     // Any thread.
     std::atomic<bool> grabbing{false};
     std::atomic<bool> frameInProgress{false};

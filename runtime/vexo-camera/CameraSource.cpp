@@ -1,0 +1,498 @@
+#include "vexo-camera/CameraSource.h"
+
+#include "vexo-camera/PixelFormatConverter.h"
+#include "vexo-lib-display/FrameBuffer.h"
+
+#include <arv.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+
+namespace vexo {
+namespace core {
+
+namespace {
+
+// How long one wait for a buffer lasts before cancel and loss are looked at again.
+constexpr guint64 popTimeoutMicroseconds = 20000;
+
+std::string text(const char* s)
+{
+    return s ? std::string(s) : std::string();
+}
+
+// The message of an Aravis error, which is then freed.
+std::string take(GError*& error)
+{
+    std::string message = error && error->message ? error->message : "unknown error";
+    g_clear_error(&error);
+    return message;
+}
+
+// The pixel format for a frame format, when a camera offers it.
+const char* pixelFormatFor(const FrameFormat& format)
+{
+    if (!format.gray)
+        return format.bitsPerPixel == 8 ? "RGB8" : nullptr;
+    switch (format.bitsPerPixel) {
+    case 8:
+        return "Mono8";
+    case 10:
+        return "Mono10";
+    case 12:
+        return "Mono12";
+    case 16:
+        return "Mono16";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+struct CameraSource::D
+{
+    Settings settings;
+    int ringCapacity = 16;
+
+    // Acquisition thread, or the steering thread while nothing is acquired.
+    ArvCamera* camera = nullptr;
+    ArvStream* stream = nullptr;
+    gulong lostHandler = 0;
+    std::size_t streamPayload = 0;
+    ArvBuffer* pending = nullptr; // announced by waitForFrame, not yet delivered
+    PixelFormatConverter converter{0, 0, 0};
+    std::uint64_t underrunsBefore = 0; // of streams that have gone
+
+    // Guards error, openId and current: read from any thread.
+    mutable std::mutex stateMutex;
+    std::string error;
+    std::string openId;
+    FrameFormat current;
+    std::string pixelFormatName;
+
+    std::atomic<bool> opened{false};
+    std::atomic<bool> usable{false};
+    std::atomic<bool> lost{false}; // set by Aravis's heartbeat thread
+    std::atomic<bool> running{false};
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> triggered{false};
+    std::atomic<std::uint64_t> incomplete{0};
+    std::atomic<std::uint64_t> refused{0};
+    std::atomic<std::uint64_t> underruns{0};
+
+    void setError(const std::string& message)
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        error = message;
+    }
+
+    // Aravis's heartbeat thread: the camera no longer answers.
+    static void controlLost(ArvDevice*, gpointer self)
+    {
+        D* d = static_cast<D*>(self);
+        d->lost = true;
+        d->setError("the camera " + d->cameraId() + " was lost");
+    }
+
+    std::string cameraId() const
+    {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        return settings.id.empty() ? openId : settings.id;
+    }
+
+    // Reads the camera's region and pixel format into the converter.
+    void readFormat()
+    {
+        GError* e = nullptr;
+        gint x = 0, y = 0, width = 0, height = 0;
+        arv_camera_get_region(camera, &x, &y, &width, &height, &e);
+        if (e)
+            setError("cannot read the image size: " + take(e));
+        const ArvPixelFormat code = arv_camera_get_pixel_format(camera, &e);
+        if (e)
+            setError("cannot read the pixel format: " + take(e));
+        // The camera's own name of its format, where it has one.
+        const std::string cameraName = text(arv_camera_get_pixel_format_as_string(camera, nullptr));
+        converter = PixelFormatConverter(code, width, height);
+        std::lock_guard<std::mutex> lock(stateMutex);
+        current = converter.frameFormat();
+        pixelFormatName = cameraName.empty() ? PixelFormatConverter::name(code) : cameraName;
+        usable = converter.isSupported() && width > 0 && height > 0;
+        if (!converter.isSupported())
+            error = "camera " + (settings.id.empty() ? openId : settings.id) + ": " + pixelFormatName + ": "
+                    + converter.error();
+    }
+
+    bool open()
+    {
+        GError* e = nullptr;
+        camera = arv_camera_new(settings.id.empty() ? nullptr : settings.id.c_str(), &e);
+        if (!camera) {
+            setError("cannot open the camera " + (settings.id.empty() ? std::string("(first found)") : settings.id)
+                     + ": " + take(e));
+            usable = false;
+            return false;
+        }
+        lost = false;
+        opened = true;
+        lostHandler = g_signal_connect(arv_camera_get_device(camera), "control-lost",
+                                       G_CALLBACK(&D::controlLost), this);
+        {
+            std::lock_guard<std::mutex> lock(stateMutex);
+            openId = text(arv_camera_get_device_id(camera, nullptr));
+            error.clear();
+        }
+        if (!settings.pixelFormat.empty()) {
+            arv_camera_set_pixel_format_from_string(camera, settings.pixelFormat.c_str(), &e);
+            if (e) {
+                setError("cannot set the pixel format " + settings.pixelFormat + ": " + take(e));
+                close();
+                return false;
+            }
+        }
+        if (settings.width > 0 && settings.height > 0) {
+            arv_camera_set_region(camera, 0, 0, settings.width, settings.height, &e);
+            if (e) {
+                setError("cannot set the image size: " + take(e));
+                close();
+                return false;
+            }
+        }
+        if (settings.framesPerSecond > 0) {
+            arv_camera_set_frame_rate(camera, settings.framesPerSecond, &e);
+            if (e)
+                setError("cannot set the frame rate: " + take(e)); // the camera's own rate stays
+        }
+        arv_camera_set_acquisition_mode(camera, ARV_ACQUISITION_MODE_CONTINUOUS, &e);
+        if (e)
+            g_clear_error(&e); // some cameras know only this mode and lack the feature
+        readFormat();
+        return usable;
+    }
+
+    void dropStream()
+    {
+        if (pending) {
+            g_object_unref(pending);
+            pending = nullptr;
+        }
+        if (stream) {
+            guint64 completed = 0, failures = 0, under = 0;
+            arv_stream_get_statistics(stream, &completed, &failures, &under);
+            underrunsBefore += under;
+            g_object_unref(stream);
+            stream = nullptr;
+        }
+        streamPayload = 0;
+    }
+
+    void close()
+    {
+        dropStream();
+        if (camera) {
+            if (lostHandler)
+                g_signal_handler_disconnect(arv_camera_get_device(camera), lostHandler);
+            lostHandler = 0;
+            // The device joins its heartbeat thread as it goes, so no callback follows.
+            g_object_unref(camera);
+            camera = nullptr;
+        }
+        opened = false;
+        usable = false;
+    }
+
+    // A stream with one buffer per ring slot, all queued; buffers left over from an
+    // earlier run are queued again.
+    bool prepareStream()
+    {
+        GError* e = nullptr;
+        const std::size_t payload = arv_camera_get_payload(camera, &e);
+        if (e) {
+            setError("cannot read the payload size: " + take(e));
+            return false;
+        }
+        if (stream && payload != streamPayload)
+            dropStream();
+        if (!stream) {
+            stream = arv_camera_create_stream(camera, nullptr, nullptr, &e);
+            if (!stream) {
+                setError("cannot open the camera's stream: " + take(e));
+                return false;
+            }
+            streamPayload = payload;
+            for (int i = 0; i < std::max(ringCapacity, 2); ++i)
+                arv_stream_push_buffer(stream, arv_buffer_new_allocate(payload));
+            return true;
+        }
+        if (pending) {
+            arv_stream_push_buffer(stream, pending);
+            pending = nullptr;
+        }
+        while (ArvBuffer* old = arv_stream_try_pop_buffer(stream))
+            arv_stream_push_buffer(stream, old);
+        return true;
+    }
+
+    void countUnderruns()
+    {
+        guint64 completed = 0, failures = 0, under = 0;
+        arv_stream_get_statistics(stream, &completed, &failures, &under);
+        underruns = underrunsBefore + under;
+    }
+
+    // The buffer holds a whole image of the announced format.
+    bool acceptable(ArvBuffer* buffer)
+    {
+        if (arv_buffer_get_status(buffer) != ARV_BUFFER_STATUS_SUCCESS) {
+            ++incomplete;
+            return false;
+        }
+        const FrameFormat format = converter.frameFormat();
+        const std::uint32_t code = arv_buffer_get_image_pixel_format(buffer);
+        std::size_t size = 0;
+        const void* data = arv_buffer_get_data(buffer, &size);
+        gint xPadding = 0, yPadding = 0;
+        arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
+        const std::size_t stride = converter.lineBytes() + static_cast<std::size_t>(std::max(xPadding, 0));
+        if (code != converter.pixelFormat() || arv_buffer_get_image_width(buffer) != format.width
+            || arv_buffer_get_image_height(buffer) != format.height || !data
+            || size < converter.imageBytes(stride)) {
+            ++refused;
+            setError("a frame of " + PixelFormatConverter::name(code) + " "
+                     + std::to_string(arv_buffer_get_image_width(buffer)) + "x"
+                     + std::to_string(arv_buffer_get_image_height(buffer)) + " (" + std::to_string(size)
+                     + " bytes) was refused: the camera was set up for "
+                     + PixelFormatConverter::name(converter.pixelFormat()) + " "
+                     + std::to_string(format.width) + "x" + std::to_string(format.height));
+            return false;
+        }
+        return true;
+    }
+};
+
+std::vector<CameraSource::Camera> CameraSource::listCameras()
+{
+    arv_update_device_list();
+    std::vector<Camera> cameras;
+    for (unsigned i = 0, n = arv_get_n_devices(); i < n; ++i) {
+        Camera camera;
+        camera.id = text(arv_get_device_id(i));
+        camera.vendor = text(arv_get_device_vendor(i));
+        camera.model = text(arv_get_device_model(i));
+        camera.serial = text(arv_get_device_serial_nbr(i));
+        camera.protocol = text(arv_get_device_protocol(i));
+        camera.address = text(arv_get_device_address(i));
+        cameras.push_back(camera);
+    }
+    return cameras;
+}
+
+void CameraSource::enableFakeCamera()
+{
+    arv_enable_interface("Fake");
+}
+
+CameraSource::CameraSource(const Settings& settings)
+    : d(new D)
+{
+    d->settings = settings;
+    d->open();
+}
+
+CameraSource::~CameraSource()
+{
+    if (d->running)
+        stop();
+    d->close();
+}
+
+bool CameraSource::isUsable() const
+{
+    return d->usable;
+}
+
+std::string CameraSource::lastError() const
+{
+    std::lock_guard<std::mutex> lock(d->stateMutex);
+    return d->error;
+}
+
+std::string CameraSource::cameraId() const
+{
+    return d->cameraId();
+}
+
+std::string CameraSource::pixelFormatName() const
+{
+    std::lock_guard<std::mutex> lock(d->stateMutex);
+    return d->pixelFormatName;
+}
+
+FrameFormat CameraSource::format() const
+{
+    std::lock_guard<std::mutex> lock(d->stateMutex);
+    return d->current;
+}
+
+bool CameraSource::setFormat(const FrameFormat& format)
+{
+    if (format == this->format())
+        return true;
+    const char* pixelFormat = pixelFormatFor(format);
+    if (!d->camera || d->lost || !pixelFormat || format.width <= 0 || format.height <= 0)
+        return false;
+    // Tried on the camera; what it does not take exactly is undone.
+    const FrameFormat before = this->format();
+    const std::string beforeName = pixelFormatName();
+    GError* e = nullptr;
+    arv_camera_set_pixel_format_from_string(d->camera, pixelFormat, &e);
+    if (!e)
+        arv_camera_set_region(d->camera, 0, 0, format.width, format.height, &e);
+    const bool ok = !e;
+    if (e)
+        d->setError("cannot set " + std::string(pixelFormat) + " " + std::to_string(format.width) + "x"
+                    + std::to_string(format.height) + ": " + take(e));
+    d->readFormat();
+    if (ok && this->format() == format)
+        return true;
+    arv_camera_set_pixel_format_from_string(d->camera, beforeName.c_str(), nullptr);
+    arv_camera_set_region(d->camera, 0, 0, before.width, before.height, nullptr);
+    d->readFormat();
+    return false;
+}
+
+FrameSource::Status CameraSource::status() const
+{
+    Status status;
+    status.connected = d->opened && !d->lost;
+    status.clock = status.connected && d->running;
+    status.extrg = status.clock && d->triggered;
+    status.framesLost = d->incomplete + d->refused + d->underruns;
+    return status;
+}
+
+void CameraSource::setRingCapacity(int capacity)
+{
+    d->ringCapacity = std::max(capacity, 1);
+    // The next start makes a stream of that many buffers.
+    d->dropStream();
+}
+
+void CameraSource::start()
+{
+    d->cancelled = false;
+    if (!d->camera || d->lost) {
+        d->close();
+        d->open();
+    }
+    if (!d->usable || !d->prepareStream()) {
+        d->running = false;
+        return;
+    }
+    GError* e = nullptr;
+    const char* mode = arv_device_get_string_feature_value(arv_camera_get_device(d->camera), "TriggerMode", &e);
+    if (e)
+        g_clear_error(&e);
+    d->triggered = mode && std::string(mode) == "On";
+    arv_camera_start_acquisition(d->camera, &e);
+    if (e) {
+        d->setError("cannot start the camera: " + take(e));
+        d->running = false;
+        return;
+    }
+    d->running = true;
+}
+
+void CameraSource::stop()
+{
+    d->cancelled = true;
+    const bool wasRunning = d->running.exchange(false);
+    if (!d->camera)
+        return;
+    if (d->lost) {
+        // Nothing to tell a camera that is gone; its resources go now, and the next start
+        // opens it anew.
+        d->close();
+        return;
+    }
+    if (wasRunning) {
+        GError* e = nullptr;
+        arv_camera_stop_acquisition(d->camera, &e);
+        if (e)
+            d->setError("cannot stop the camera: " + take(e));
+    }
+    if (d->pending && d->stream) {
+        arv_stream_push_buffer(d->stream, d->pending);
+        d->pending = nullptr;
+    }
+}
+
+void CameraSource::cancel()
+{
+    d->cancelled = true;
+}
+
+FrameSource::Delivery CameraSource::waitForFrame()
+{
+    // A frame that has arrived is delivered whole even if a stop comes now: the caller may
+    // already have made room for it.
+    if (d->pending)
+        return Delivery::Frame;
+    for (;;) {
+        if (d->lost || !d->running || !d->stream)
+            return d->cancelled && !d->lost && d->usable ? Delivery::Cancelled : Delivery::Failed;
+        if (d->cancelled)
+            return Delivery::Cancelled;
+        ArvBuffer* buffer = arv_stream_timeout_pop_buffer(d->stream, popTimeoutMicroseconds);
+        d->countUnderruns();
+        if (!buffer)
+            continue;
+        if (!d->acceptable(buffer)) {
+            arv_stream_push_buffer(d->stream, buffer);
+            continue;
+        }
+        d->pending = buffer;
+        return Delivery::Frame;
+    }
+}
+
+FrameSource::Delivery CameraSource::deliverFrame(FrameBuffer* target, const Progress& progress)
+{
+    const Delivery waited = waitForFrame();
+    if (waited != Delivery::Frame)
+        return waited;
+    ArvBuffer* buffer = d->pending;
+    d->pending = nullptr;
+    if (target) {
+        std::size_t size = 0;
+        const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_data(buffer, &size));
+        gint xPadding = 0, yPadding = 0;
+        arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
+        const std::size_t stride = d->converter.lineBytes() + static_cast<std::size_t>(std::max(xPadding, 0));
+        if (!d->converter.convert(data, size, stride, *target)) {
+            // The scene's buffers are of another format: nothing garbled is shown.
+            ++d->refused;
+            arv_stream_push_buffer(d->stream, buffer);
+            return Delivery::Cancelled;
+        }
+        const FrameFormat format = d->converter.frameFormat();
+        target->setLastValidPixel(format.width - 1, format.height - 1);
+        target->setTransferLength(size);
+        std::uint64_t nanoseconds = arv_buffer_get_timestamp(buffer);
+        if (nanoseconds == 0)
+            nanoseconds = arv_buffer_get_system_timestamp(buffer);
+        target->setTimestamp(nanoseconds / 1000);
+        target->setTag(static_cast<std::uint32_t>(arv_buffer_get_frame_id(buffer)));
+        target->setFlags(0);
+    }
+    // Straight back to the stream, whether the frame was taken or dropped.
+    arv_stream_push_buffer(d->stream, buffer);
+    if (progress)
+        progress(d->converter.frameFormat().height);
+    return Delivery::Frame;
+}
+
+} // namespace core
+} // namespace vexo
