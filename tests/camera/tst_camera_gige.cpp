@@ -1,0 +1,219 @@
+// The camera source over GigE Vision, end to end: the camera library's fake GigE Vision
+// camera runs as a process of its own on the loopback interface, the viewer grabs from it
+// headless, and the camera is killed while frames arrive. Every process is started and
+// ended here by its process id; all traffic goes to 127.0.0.1.
+
+#include "vexo-camera/CameraSource.h"
+#include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
+
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace vexo::core;
+
+namespace {
+
+const QString address = QStringLiteral("127.0.0.1");
+
+// True once a socket is bound to the GigE Vision control port (3956) on 127.0.0.1.
+bool controlPortBound()
+{
+    QFile udp(QStringLiteral("/proc/net/udp"));
+    if (!udp.open(QIODevice::ReadOnly))
+        return false;
+    return udp.readAll().contains("0100007F:0F74");
+}
+
+QMap<QString, QString> readReport(const QString& path)
+{
+    QMap<QString, QString> values;
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        for (const QByteArray& line : file.readAll().split('\n'))
+            if (line.contains('='))
+                values.insert(QString::fromUtf8(line.left(line.indexOf('='))),
+                              QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
+    return values;
+}
+
+} // namespace
+
+class TestCameraGige : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void viewerShowsTheCamerasPattern();
+    void viewerSurvivesTheCameraGoing();
+    void sourceReopensAfterTheCameraReturns();
+
+private:
+    void startCamera();
+    void killCamera();
+    QStringList viewerArguments(const QTemporaryDir& dir, int frames) const;
+
+    QString fakeCamera;
+    QProcess camera;
+};
+
+void TestCameraGige::initTestCase()
+{
+    fakeCamera = QStandardPaths::findExecutable(QStringLiteral("arv-fake-gv-camera-0.8"));
+    if (fakeCamera.isEmpty())
+        QSKIP("arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)");
+    QVERIFY2(!controlPortBound(), "another GigE Vision camera already listens on 127.0.0.1");
+}
+
+void TestCameraGige::startCamera()
+{
+    camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    camera.start(fakeCamera, {QStringLiteral("-i"), address});
+    QVERIFY(camera.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(controlPortBound(), 10000);
+}
+
+void TestCameraGige::killCamera()
+{
+    if (camera.state() == QProcess::NotRunning)
+        return;
+    camera.kill(); // SIGKILL to its process id: gone as a pulled cable is
+    QVERIFY(camera.waitForFinished(10000));
+    QTRY_VERIFY_WITH_TIMEOUT(!controlPortBound(), 10000);
+}
+
+void TestCameraGige::cleanup()
+{
+    killCamera();
+}
+
+QStringList TestCameraGige::viewerArguments(const QTemporaryDir& dir, int frames) const
+{
+    return {QStringLiteral("--source"), QStringLiteral("camera:") + address,
+            QStringLiteral("--width"), QStringLiteral("320"), QStringLiteral("--height"), QStringLiteral("240"),
+            QStringLiteral("--fps"), QStringLiteral("50"), QStringLiteral("--grab-frames"), QString::number(frames),
+            QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("shot.png")),
+            QStringLiteral("--report"), dir.filePath(QStringLiteral("report.txt")),
+            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))};
+}
+
+void TestCameraGige::viewerShowsTheCamerasPattern()
+{
+    startCamera();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    viewer.setProcessEnvironment(env);
+    viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    viewer.start(QStringLiteral(VEXO_VIEWER), viewerArguments(dir, 20));
+    QVERIFY(viewer.waitForFinished(60000));
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(viewer.exitCode(), 0);
+
+    const auto report = readReport(dir.filePath(QStringLiteral("report.txt")));
+    QCOMPARE(report.value("sourceConnected"), QStringLiteral("1"));
+    QVERIFY(report.value("framesAcquired").toInt() >= 20);
+    QVERIFY2(report.value("acquisition").contains("Acquisition FPS"), qPrintable(report.value("acquisition")));
+    const std::uint32_t frameId = report.value("tag").toUInt();
+    QVERIFY(frameId > 0);
+    const QStringList canvas = report.value("canvas").split(',');
+    QCOMPARE(canvas.size(), 4);
+    const QPoint origin(canvas[0].toInt(), canvas[1].toInt());
+    const QImage shot(dir.filePath(QStringLiteral("shot.png")));
+    QVERIFY(!shot.isNull());
+    // Shown at 1:1 from the top left: the camera's ramp (x + y + frame id) mod 255.
+    int checked = 0;
+    for (int y = 0; y < 240; y += 7)
+        for (int x = 0; x < 320; x += 11) {
+            if (x >= canvas[2].toInt() || y >= canvas[3].toInt())
+                continue;
+            const int v = int((std::uint64_t(x) + y + frameId) % 255);
+            QCOMPARE(shot.pixel(origin + QPoint(x, y)), qRgb(v, v, v));
+            ++checked;
+        }
+    QVERIFY(checked > 500);
+}
+
+void TestCameraGige::viewerSurvivesTheCameraGoing()
+{
+    startCamera();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    viewer.setProcessEnvironment(env);
+    viewer.start(QStringLiteral(VEXO_VIEWER), viewerArguments(dir, 1000000));
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += viewer.readAllStandardOutput()).contains("frames shown")
+                                 || viewer.state() == QProcess::NotRunning,
+                             30000);
+    QCOMPARE(viewer.state(), QProcess::Running);
+    killCamera();
+
+    // The camera's heartbeat goes unanswered; the run ends and the window says so.
+    const bool finished = viewer.waitForFinished(60000);
+    if (!finished)
+        viewer.kill();
+    QVERIFY(finished);
+    const QByteArray errors = viewer.readAllStandardError();
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(viewer.exitCode() == 0, errors.constData());
+    QVERIFY2(errors.contains("the source is gone"), errors.constData());
+    QVERIFY2(errors.contains("camera clock off"), errors.constData());
+    const auto report = readReport(dir.filePath(QStringLiteral("report.txt")));
+    QCOMPARE(report.value("sourceConnected"), QStringLiteral("0"));
+    QCOMPARE(report.value("clockOn"), QStringLiteral("0"));
+    QVERIFY(report.value("framesAcquired").toInt() > 0);
+    QVERIFY(!QImage(dir.filePath(QStringLiteral("shot.png"))).isNull());
+}
+
+void TestCameraGige::sourceReopensAfterTheCameraReturns()
+{
+    startCamera();
+    CameraSource::Settings settings;
+    settings.id = address.toStdString();
+    settings.width = 160;
+    settings.height = 120;
+    settings.framesPerSecond = 100;
+    std::unique_ptr<CameraSource> source(new CameraSource(settings));
+    QVERIFY2(source->isUsable(), source->lastError().c_str());
+    CameraSource* camera = source.get();
+    auto scene = DisplayScene::create(std::move(source), 4);
+
+    for (int life = 0; life < 2; ++life) {
+        const std::uint64_t before = scene->statistics().framesAcquired;
+        scene->startGrabbing(-1);
+        QTRY_VERIFY_WITH_TIMEOUT(scene->statistics().framesAcquired >= before + 5, 20000);
+        QVERIFY(camera->status().connected);
+        QVERIFY(camera->status().clock);
+        const auto group = scene->frameBufferGroup();
+        const auto newest = group->buffer(group->frameCounter() - 1);
+        std::uint64_t v = 0;
+        QVERIFY(newest->getPixelValueGray(3, 4, &v));
+        QCOMPARE(int(v), int((7 + std::uint64_t(newest->tag())) % 255));
+
+        killCamera();
+        QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
+        QVERIFY(!camera->status().connected);
+        QVERIFY(!camera->status().clock);
+        QVERIFY(camera->lastError().find("lost") != std::string::npos);
+        // Grabbing while the camera is away ends at once.
+        scene->startGrabbing(-1);
+        QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
+        QVERIFY(!camera->status().connected);
+        startCamera();
+    }
+}
+
+QTEST_GUILESS_MAIN(TestCameraGige)
+#include "tst_camera_gige.moc"
