@@ -26,6 +26,13 @@ if(TARGET common-logging-dispatcher)
   set_target_properties(common-logging-dispatcher PROPERTIES INSTALL_RPATH "$ORIGIN")
   install(TARGETS common-logging-dispatcher LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endif()
+# The camera source, when built: the viewer links it; hosts may use its headers.
+if(TARGET vexo-camera)
+  set_target_properties(vexo-camera PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS vexo-camera LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES runtime/vexo-camera/CameraSource.h runtime/vexo-camera/PixelFormatConverter.h
+    DESTINATION ${VEXO_INCLUDE_DESTINATION}/vexo-camera)
+endif()
 if(TARGET vexo-display-viewer)
   set_target_properties(vexo-display-viewer PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   install(TARGETS vexo-display-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
