@@ -53,7 +53,7 @@ const char* pixelFormatFor(const FrameFormat& format)
 
 struct CameraSource::D
 {
-    Settings settings;
+    Settings settings; // set once at construction
     int ringCapacity = 16;
 
     // Acquisition thread, or the steering thread while nothing is acquired.
@@ -65,7 +65,7 @@ struct CameraSource::D
     PixelFormatConverter converter{0, 0, 0};
     std::uint64_t underrunsBefore = 0; // of streams that have gone
 
-    // Guards error, openId and current: read from any thread.
+    // Guards error, openId, current and pixelFormatName: read from any thread.
     mutable std::mutex stateMutex;
     std::string error;
     std::string openId;
@@ -242,6 +242,14 @@ struct CameraSource::D
         underruns = underrunsBefore + under;
     }
 
+    // Bytes from one image line to the next: the camera may pad its lines.
+    std::size_t strideOf(ArvBuffer* buffer) const
+    {
+        gint xPadding = 0, yPadding = 0;
+        arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
+        return converter.lineBytes() + static_cast<std::size_t>(std::max(xPadding, 0));
+    }
+
     // The buffer holds a whole image of the announced format.
     bool acceptable(ArvBuffer* buffer)
     {
@@ -253,9 +261,7 @@ struct CameraSource::D
         const std::uint32_t code = arv_buffer_get_image_pixel_format(buffer);
         std::size_t size = 0;
         const void* data = arv_buffer_get_data(buffer, &size);
-        gint xPadding = 0, yPadding = 0;
-        arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
-        const std::size_t stride = converter.lineBytes() + static_cast<std::size_t>(std::max(xPadding, 0));
+        const std::size_t stride = strideOf(buffer);
         if (code != converter.pixelFormat() || arv_buffer_get_image_width(buffer) != format.width
             || arv_buffer_get_image_height(buffer) != format.height || !data
             || size < converter.imageBytes(stride)) {
@@ -468,10 +474,7 @@ FrameSource::Delivery CameraSource::deliverFrame(FrameBuffer* target, const Prog
     if (target) {
         std::size_t size = 0;
         const auto* data = static_cast<const std::uint8_t*>(arv_buffer_get_data(buffer, &size));
-        gint xPadding = 0, yPadding = 0;
-        arv_buffer_get_image_padding(buffer, &xPadding, &yPadding);
-        const std::size_t stride = d->converter.lineBytes() + static_cast<std::size_t>(std::max(xPadding, 0));
-        if (!d->converter.convert(data, size, stride, *target)) {
+        if (!d->converter.convert(data, size, d->strideOf(buffer), *target)) {
             // The scene's buffers are of another format: nothing garbled is shown.
             ++d->refused;
             arv_stream_push_buffer(d->stream, buffer);
