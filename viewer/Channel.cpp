@@ -63,6 +63,8 @@ void Channel::checkSourceConnected()
     sourceConnected = connected;
     std::fprintf(stderr, "source %s\n", connected ? "connected" : "disconnected");
     displayScene->refreshSourcesConnected();
+    // The grab buttons show whether there is anything to grab from.
+    displayWindow->applyDmaConnectionToControlButtons(connected, displayScene->isGrabbing(), false);
 }
 
 Channel::~Channel()
