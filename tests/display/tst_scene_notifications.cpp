@@ -11,11 +11,6 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/ManualFrameSource.h"
 
-#include <QLabel>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSlider>
-#include <QSpinBox>
 #include <QtTest>
 
 #include <atomic>
@@ -23,14 +18,7 @@
 #include <memory>
 #include <thread>
 
-using vexo::core::DisplayScene;
-using vexo::core::DisplaySceneFrame;
-using vexo::core::FrameBuffer;
-using vexo::core::Qt4DisplaySceneVisualizer;
-using vexo::core::SceneCall;
-using vexo::core::SceneEventTypes;
-using vexo::core::StopWatch;
-using vexo::core::VisualizerInspector;
+using namespace vexo::core;
 
 namespace {
 
@@ -53,17 +41,14 @@ public:
     int count(QEvent::Type type) const { return types.count(type); }
 };
 
-boost::shared_ptr<DisplaySceneFrame> makeFrame(const boost::shared_ptr<FrameBuffer>& buffer = {})
+boost::shared_ptr<DisplaySceneFrame> makeFrame()
 {
-    boost::shared_ptr<DisplaySceneFrame> frame(new DisplaySceneFrame(8, 8));
-    frame->setFrameBuffer(buffer);
-    return frame;
+    return boost::shared_ptr<DisplaySceneFrame>(new DisplaySceneFrame(8, 8));
 }
 
 void runOnThread(const std::function<void()>& f)
 {
-    std::thread t(f);
-    t.join();
+    std::thread(f).join();
 }
 
 struct Fixture
@@ -72,7 +57,7 @@ struct Fixture
     std::unique_ptr<Qt4DisplaySceneVisualizer> window{Qt4DisplaySceneVisualizer::create(nullptr, 0, 0)};
     EventRecorder recorder;
 
-    // Frames handed back through freeSceneFrame, with the thread that handed them back.
+    // Frames handed back through freeSceneFrame, and whether any came back off the GUI thread.
     std::atomic<int> freed{0};
     std::atomic<bool> freedOffGuiThread{false};
     std::atomic<int> timerInterrupts{0};
@@ -93,11 +78,9 @@ struct Fixture
         scene->attachVisualizer(window.get());
         window->installEventFilter(&recorder);
     }
-    ~Fixture()
-    {
-        scene->detachVisualizer(window.get());
-    }
+    ~Fixture() { scene->detachVisualizer(window.get()); }
     auto& d() { return VisualizerInspector::d(window.get()); }
+    void pump() { QCoreApplication::sendPostedEvents(window.get()); }
     // Starts an acquisition that delivers nothing (no frame is pushed) and waits until
     // its notifications have been handled.
     void startGrabbingQuietly()
@@ -116,402 +99,245 @@ class TestSceneNotifications : public QObject
     Q_OBJECT
 
 private slots:
-    void callbacksPostTheirEvents_data();
-    void callbacksPostTheirEvents();
-    void highPriorityOvertakesNormal();
-    void framePostingRules_data();
-    void framePostingRules();
-    void frameNotifiedDuringProcessingWaits();
-    void frameWithoutSceneIsDropped();
-    void frameStressFromManyThreads();
-    void bufferRingWraps();
-    void sceneAttachedSetsControls_data();
-    void sceneAttachedSetsControls();
-    void sourcesConnectedSetsClock();
-    void invalidationWaitsForWorkers();
-    void timedInterruptAlreadyDue();
-    void detachStopsCallbacks();
-};
-
-void TestSceneNotifications::callbacksPostTheirEvents_data()
-{
-    QTest::addColumn<QString>("callback");
-    QTest::newRow("frame") << "frame";
-    QTest::newRow("grabbingStarted") << "grabbingStarted";
-    QTest::newRow("grabbingStopped") << "grabbingStopped";
-    QTest::newRow("cameraStatus") << "cameraStatus";
-    QTest::newRow("timedInterrupt") << "timedInterrupt";
-    QTest::newRow("buffersInvalidated") << "buffersInvalidated";
-    QTest::newRow("buffersAdded") << "buffersAdded";
-}
-
-void TestSceneNotifications::callbacksPostTheirEvents()
-{
-    QFETCH(QString, callback);
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    QEvent::Type expected = QEvent::None;
-    std::function<void()> fire;
-    if (callback == "frame") {
-        expected = SceneEventTypes::sceneFrameChanged;
-        fire = [window] { window->notifySceneFrameChanged(makeFrame(), 25.0); };
-    } else if (callback == "grabbingStarted") {
-        expected = SceneEventTypes::grabbingStarted;
-        fire = [window] { window->notifyGrabbingStarted(); };
-    } else if (callback == "grabbingStopped") {
-        expected = SceneEventTypes::grabbingStopped;
-        fire = [window] { window->notifyGrabbingStopped(); };
-    } else if (callback == "cameraStatus") {
-        expected = SceneEventTypes::cameraStatusUpdate;
-        fire = [window] { window->notifyCameraStatusUpdate(true, false, true, false, true, false, 2, 50); };
-    } else if (callback == "timedInterrupt") {
-        expected = SceneEventTypes::requestTimedInterrupt;
-        fire = [window] { window->requestTimedInterrupt(boost::shared_ptr<StopWatch>(new StopWatch), 0); };
-    } else if (callback == "buffersInvalidated") {
-        expected = SceneEventTypes::frameBuffersInvalidated;
-        fire = [window] { window->notifyFrameBuffersInvalidated(); };
-    } else {
-        expected = SceneEventTypes::frameBuffersAdded;
-        fire = [window] { window->notifyFrameBuffersAdded(); };
+    // Every callback made from a scene thread.
+    void callbacksPostInPriorityOrder()
+    {
+        Fixture f;
+        Qt4DisplaySceneVisualizer* window = f.window.get();
+        boost::weak_ptr<StopWatch> watch;
+        runOnThread([&] {
+            // Buffer updates go straight into the ring, under its lock; the 65th overwrites
+            // the first entry.
+            boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(4, 4, 8, true));
+            for (int i = 0; i < 65; ++i) {
+                buffer->setFrameIndex(1000 + i);
+                buffer->setTimestamp(5000 + 10 * i);
+                window->notifyBufferUpdated(buffer);
+            }
+            boost::shared_ptr<StopWatch> stopWatch(new StopWatch);
+            watch = stopWatch;
+            window->notifyGrabbingStarted();                                                // normal
+            window->notifyFrameBuffersAdded();                                              // high
+            window->notifyGrabbingStopped();                                                // normal
+            window->notifyCameraStatusUpdate(true, false, true, false, true, false, 2, 50); // high
+            window->requestTimedInterrupt(stopWatch, 0);                                    // high
+            window->notifySceneFrameChanged(makeFrame(), 25.0);                             // high
+            window->notifyFrameBuffersInvalidated();                                        // high
+        });
+        auto& d = f.d();
+        QCOMPARE(d.bufferCount.load(), std::uint64_t(65));
+        QCOMPARE(d.bufferRing[0].frameIndex, std::int64_t(1064));
+        QCOMPARE(d.bufferRing[0].timestamp, std::uint64_t(5640));
+        QCOMPARE(d.bufferRing[1].frameIndex, std::int64_t(1001));
+        QCOMPARE(d.bufferRing[63].frameIndex, std::int64_t(1063));
+        QCOMPARE(d.bufferRing[63].timestamp, std::uint64_t(5630));
+        // Nothing else is handled on the scene's thread: the events wait for the GUI thread,
+        // and the interrupt's event keeps its stop watch alive until then.
+        QCOMPARE(f.recorder.types.size(), 0);
+        QVERIFY(!watch.expired());
+        f.pump();
+        const QList<QEvent::Type> expected = {
+            SceneEventTypes::frameBuffersAdded,     SceneEventTypes::cameraStatusUpdate,
+            SceneEventTypes::requestTimedInterrupt, SceneEventTypes::sceneFrameChanged,
+            SceneEventTypes::frameBuffersInvalidated, SceneEventTypes::grabbingStarted,
+            SceneEventTypes::grabbingStopped};
+        QCOMPARE(f.recorder.types, expected); // buffer updates posted nothing
+        QVERIFY(f.recorder.allOnGuiThread);
+        QCOMPARE(f.freed.load(), 1); // handled, and the frame handed back
+        QVERIFY(!f.freedOffGuiThread);
+        QCOMPARE(f.timerInterrupts.load(), 1);
+        QVERIFY(watch.expired());
     }
 
-    runOnThread(fire);
-    // Nothing is handled on the scene's thread: the event waits for the GUI thread.
-    QCOMPARE(f.recorder.types.size(), 0);
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.types, QList<QEvent::Type>{expected});
-    QVERIFY(f.recorder.allOnGuiThread);
-    QVERIFY(!f.freedOffGuiThread);
-    if (callback == "frame")
-        QCOMPARE(f.freed.load(), 1); // handled, and the frame handed back
-    if (callback == "timedInterrupt")
-        QCOMPARE(f.timerInterrupts.load(), 1);
-}
+    void framePostingRules_data()
+    {
+        QTest::addColumn<bool>("grabbing");
+        QTest::addColumn<int>("expectedEvents");
+        // While grabbing one queued event shows the newest frame; while idle every
+        // notification posts, and each event shows what is pending when it runs.
+        QTest::newRow("grabbing") << true << 1;
+        QTest::newRow("idle") << false << 3;
+    }
 
-void TestSceneNotifications::highPriorityOvertakesNormal()
-{
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    runOnThread([window] {
-        window->notifyGrabbingStarted();   // normal
-        window->notifyGrabbingStopped();   // normal
-        window->notifyFrameBuffersAdded(); // high
-        window->notifyCameraStatusUpdate(false, false, false, false, false, false, 0, 0); // high
-        window->notifySceneFrameChanged(makeFrame(), 1.0); // high
-    });
-    QCoreApplication::sendPostedEvents(window);
-    const QList<QEvent::Type> expected = {
-        SceneEventTypes::frameBuffersAdded, SceneEventTypes::cameraStatusUpdate,
-        SceneEventTypes::sceneFrameChanged, SceneEventTypes::grabbingStarted,
-        SceneEventTypes::grabbingStopped};
-    QStringList seen;
-    for (QEvent::Type t : f.recorder.types)
-        seen << QString::number(int(SceneEventTypes::sceneFrameChanged) - int(t));
-    QVERIFY2(f.recorder.types == expected, qPrintable(seen.join(QLatin1Char(' '))));
-}
+    void framePostingRules()
+    {
+        QFETCH(bool, grabbing);
+        QFETCH(int, expectedEvents);
+        Fixture f;
+        if (grabbing)
+            f.startGrabbingQuietly();
+        Qt4DisplaySceneVisualizer* window = f.window.get();
 
-void TestSceneNotifications::framePostingRules_data()
-{
-    QTest::addColumn<bool>("grabbing");
-    QTest::addColumn<int>("expectedEvents");
-    // While grabbing one queued event shows the newest frame; while idle every
-    // notification posts, and each event shows what is pending when it runs.
-    QTest::newRow("grabbing") << true << 1;
-    QTest::newRow("idle") << false << 3;
-}
+        boost::weak_ptr<DisplaySceneFrame> first, second, third;
+        runOnThread([&] {
+            auto a = makeFrame(), b = makeFrame(), c = makeFrame();
+            first = a;
+            second = b;
+            third = c;
+            window->notifySceneFrameChanged(a, 10.0);
+            window->notifySceneFrameChanged(b, 20.0);
+            window->notifySceneFrameChanged(c, 30.0);
+        });
+        // Replaced pending frames are released at once, without being handed back.
+        QVERIFY(first.expired());
+        QVERIFY(second.expired());
+        QVERIFY(!third.expired());
+        QCOMPARE(f.freed.load(), 0);
 
-void TestSceneNotifications::framePostingRules()
-{
-    QFETCH(bool, grabbing);
-    QFETCH(int, expectedEvents);
-    Fixture f;
-    if (grabbing)
+        f.pump();
+        QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), expectedEvents);
+        QCOMPARE(f.freed.load(), expectedEvents);
+        QVERIFY(!f.d().frameEventPending);
+        QCOMPARE(f.d().pendingFrame, third.lock()); // the slot keeps its own reference
+        QCOMPARE(f.d().pendingRenderFps, 30.0);
+    }
+
+    void frameNotifiedDuringProcessingWaits()
+    {
+        Fixture f;
         f.startGrabbingQuietly();
-    Qt4DisplaySceneVisualizer* window = f.window.get();
+        Qt4DisplaySceneVisualizer* window = f.window.get();
 
-    boost::weak_ptr<DisplaySceneFrame> first, second, third;
-    runOnThread([&] {
-        auto a = makeFrame(), b = makeFrame(), c = makeFrame();
-        first = a;
-        second = b;
-        third = c;
-        window->notifySceneFrameChanged(a, 10.0);
-        window->notifySceneFrameChanged(b, 20.0);
-        window->notifySceneFrameChanged(c, 30.0);
-    });
-    // Replaced pending frames are released at once, without being handed back.
-    QVERIFY(first.expired());
-    QVERIFY(second.expired());
-    QVERIFY(!third.expired());
-    QCOMPARE(f.freed.load(), 0);
+        // While the GUI handles the first frame (it hands it back before it clears the
+        // pending flag), a scene thread notifies a second one.
+        boost::weak_ptr<DisplaySceneFrame> second;
+        bool notifiedInside = false;
+        f.scene->setCallObserver([&](const SceneCall& call) {
+            if (call.operation != SceneCall::FreeSceneFrame || notifiedInside)
+                return;
+            notifiedInside = true;
+            runOnThread([&] {
+                auto frame = makeFrame();
+                second = frame;
+                window->notifySceneFrameChanged(frame, 2.0);
+            });
+        });
+        runOnThread([&] { window->notifySceneFrameChanged(makeFrame(), 1.0); });
+        f.pump();
+        QVERIFY(notifiedInside);
+        // No event was posted for the second frame: it waits as the pending frame.
+        QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 1);
+        f.pump();
+        QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 1);
+        QCOMPARE(f.d().pendingFrame, second.lock());
+        QVERIFY(!f.d().frameEventPending);
 
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), expectedEvents);
-    QCOMPARE(f.freed.load(), expectedEvents);
-    QVERIFY(!f.d().frameEventPending);
-    QCOMPARE(f.d().pendingFrame, third.lock()); // the slot keeps its own reference
-    QCOMPARE(f.d().pendingRenderFps, 30.0);
-}
+        // The next notification posts again and replaces it.
+        runOnThread([&] { window->notifySceneFrameChanged(makeFrame(), 3.0); });
+        QVERIFY(second.expired());
+        f.pump();
+        QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 2);
+    }
 
-void TestSceneNotifications::frameNotifiedDuringProcessingWaits()
-{
-    Fixture f;
-    f.startGrabbingQuietly();
-    Qt4DisplaySceneVisualizer* window = f.window.get();
+    void frameStressFromManyThreads()
+    {
+        // Several scene threads race on the hand-over while the GUI thread handles events:
+        // every event hands back exactly one frame, and no frame outlives its replacement.
+        Fixture f;
+        f.startGrabbingQuietly();
+        Qt4DisplaySceneVisualizer* window = f.window.get();
+        constexpr int threads = 4, framesPerThread = 2000;
+        std::atomic<int> running{threads};
+        std::atomic<long> liveFrames{0};
+        std::vector<std::thread> notifiers;
+        for (int t = 0; t < threads; ++t)
+            notifiers.emplace_back([&] {
+                for (int i = 0; i < framesPerThread; ++i) {
+                    ++liveFrames;
+                    boost::shared_ptr<DisplaySceneFrame> frame(new DisplaySceneFrame(4, 4), [&liveFrames](DisplaySceneFrame* p) {
+                        --liveFrames;
+                        delete p;
+                    });
+                    window->notifySceneFrameChanged(frame, i);
+                }
+                --running;
+            });
+        while (running.load() > 0)
+            f.pump();
+        for (auto& t : notifiers)
+            t.join();
+        f.pump();
+        QCOMPARE(f.freed.load(), f.recorder.count(SceneEventTypes::sceneFrameChanged));
+        QVERIFY(!f.d().frameEventPending);
+        QCOMPARE(liveFrames.load(), 1L); // only the pending slot's frame is alive
+    }
 
-    // While the GUI handles the first frame (it hands it back before it clears the
-    // pending flag), a scene thread notifies a second one.
-    boost::weak_ptr<DisplaySceneFrame> second;
-    bool notifiedInside = false;
-    f.scene->setCallObserver([&](const SceneCall& call) {
-        if (call.operation != SceneCall::FreeSceneFrame || notifiedInside)
-            return;
-        notifiedInside = true;
+    void invalidationWaitsForWorkers()
+    {
+        Fixture f;
+        Qt4DisplaySceneVisualizer* window = f.window.get();
+        QThread* workers[] = {VisualizerInspector::profileWorker(window), VisualizerInspector::histogramWorker(window)};
+
+        // Each worker is held inside its run until released; started() is emitted on the
+        // worker's own thread just before run(), so a direct connection holds it there.
+        std::atomic<bool> release[2] = {{false}, {false}};
+        std::atomic<bool> holding[2] = {{false}, {false}};
+        std::atomic<bool> notifierReturned{false}, returnedWhileHeld{false};
+        for (int i = 0; i < 2; ++i) {
+            QObject::connect(workers[i], &QThread::started, workers[i], [&, i] {
+                holding[i] = true;
+                while (!release[i].load())
+                    std::this_thread::yield();
+                if (notifierReturned.load())
+                    returnedWhileHeld = true;
+            }, Qt::DirectConnection);
+            workers[i]->start();
+        }
+        QTRY_VERIFY(holding[0].load() && holding[1].load());
+
+        std::thread notifier([&] {
+            window->notifyFrameBuffersInvalidated();
+            notifierReturned = true;
+        });
+        // Release the profile worker first, then the histogram worker; the notifier may
+        // return only after both have finished.
+        for (int spin = 0; spin < 10000; ++spin)
+            std::this_thread::yield();
+        QVERIFY(!notifierReturned.load());
+        release[0] = true;
+        QVERIFY(workers[0]->wait());
+        for (int spin = 0; spin < 10000; ++spin)
+            std::this_thread::yield();
+        QVERIFY(!notifierReturned.load());
+        release[1] = true;
+        notifier.join();
+        QVERIFY(!returnedWhileHeld.load());
+        QVERIFY(workers[1]->isFinished());
+        f.pump();
+        QCOMPARE(f.recorder.count(SceneEventTypes::frameBuffersInvalidated), 1);
+    }
+
+    void detachStopsCallbacks()
+    {
+        Fixture f;
+        Qt4DisplaySceneVisualizer* window = f.window.get();
+        QVERIFY(window->scene());
+        f.scene->detachVisualizer(window);
+        QVERIFY(!window->scene());
+        QVERIFY(!f.scene->withVisualizer([](DisplaySceneVisualizer&) {}));
+        // A late frame from a scene thread is dropped at once: neither posted nor kept.
+        boost::weak_ptr<DisplaySceneFrame> late;
         runOnThread([&] {
             auto frame = makeFrame();
-            second = frame;
-            window->notifySceneFrameChanged(frame, 2.0);
+            late = frame;
+            window->notifySceneFrameChanged(frame, 1.0);
         });
-    });
-    runOnThread([&] { window->notifySceneFrameChanged(makeFrame(), 1.0); });
-    QCoreApplication::sendPostedEvents(window);
-    QVERIFY(notifiedInside);
-    // No event was posted for the second frame: it waits as the pending frame.
-    QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 1);
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 1);
-    QCOMPARE(f.d().pendingFrame, second.lock());
-    QVERIFY(!f.d().frameEventPending);
-
-    // The next notification posts again and replaces it.
-    runOnThread([&] { window->notifySceneFrameChanged(makeFrame(), 3.0); });
-    QVERIFY(second.expired());
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 2);
-}
-
-void TestSceneNotifications::frameWithoutSceneIsDropped()
-{
-    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
-    EventRecorder recorder;
-    window->installEventFilter(&recorder);
-    boost::weak_ptr<DisplaySceneFrame> frame;
-    runOnThread([&] {
-        auto f = makeFrame();
-        frame = f;
-        window->notifySceneFrameChanged(f, 1.0);
-    });
-    QVERIFY(frame.expired());
-    QVERIFY(!VisualizerInspector::d(window.get()).frameEventPending);
-    QCoreApplication::sendPostedEvents(window.get());
-    QCOMPARE(recorder.types.size(), 0);
-}
-
-void TestSceneNotifications::frameStressFromManyThreads()
-{
-    // Several scene threads race on the hand-over while the GUI thread handles events:
-    // every event hands back exactly one frame, and no frame outlives its replacement.
-    Fixture f;
-    f.startGrabbingQuietly();
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    constexpr int threads = 4;
-    constexpr int framesPerThread = 2000;
-    std::atomic<int> running{threads};
-    std::atomic<long> liveFrames{0};
-    std::vector<std::thread> notifiers;
-    for (int t = 0; t < threads; ++t) {
-        notifiers.emplace_back([&] {
-            for (int i = 0; i < framesPerThread; ++i) {
-                ++liveFrames;
-                boost::shared_ptr<DisplaySceneFrame> frame(new DisplaySceneFrame(4, 4),
-                                                           [&liveFrames](DisplaySceneFrame* p) {
-                                                               --liveFrames;
-                                                               delete p;
-                                                           });
-                window->notifySceneFrameChanged(frame, i);
-            }
-            --running;
-        });
+        QVERIFY(late.expired());
+        QVERIFY(!f.d().frameEventPending);
+        f.pump();
+        QCOMPARE(f.recorder.types.size(), 0);
+        // An acquisition of the scene no longer reaches the window: once its frame is stored,
+        // the started, buffer and status notifications have all been made.
+        f.scene->startGrabbing(-1);
+        static_cast<ManualFrameSource&>(f.scene->source()).pushFrame([](FrameBuffer&) {});
+        QTRY_COMPARE(f.scene->statistics().framesAcquired, std::uint64_t(1));
+        f.scene->stopGrabbing();
+        QTRY_VERIFY(!f.scene->isGrabbing());
+        f.pump();
+        QCOMPARE(f.recorder.types.size(), 0);
+        QCOMPARE(f.d().bufferCount.load(), std::uint64_t(0));
     }
-    while (running.load() > 0)
-        QCoreApplication::sendPostedEvents(window);
-    for (auto& t : notifiers)
-        t.join();
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.freed.load(), f.recorder.count(SceneEventTypes::sceneFrameChanged));
-    QVERIFY(!f.d().frameEventPending);
-    QCOMPARE(liveFrames.load(), 1L); // only the pending slot's frame is alive
-}
-
-void TestSceneNotifications::bufferRingWraps()
-{
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    runOnThread([window] {
-        boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(4, 4, 8, true));
-        for (int i = 0; i < 65; ++i) {
-            buffer->setFrameIndex(1000 + i);
-            buffer->setTimestamp(5000 + 10 * i);
-            window->notifyBufferUpdated(buffer);
-        }
-    });
-    auto& d = f.d();
-    QCOMPARE(d.bufferCount.load(), std::uint64_t(65));
-    QCOMPARE(d.bufferRing[0].frameIndex, std::int64_t(1064)); // the 65th overwrote entry 0
-    QCOMPARE(d.bufferRing[0].timestamp, std::uint64_t(5640));
-    QCOMPARE(d.bufferRing[1].frameIndex, std::int64_t(1001));
-    QCOMPARE(d.bufferRing[63].frameIndex, std::int64_t(1063));
-    QCOMPARE(d.bufferRing[63].timestamp, std::uint64_t(5630));
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.types.size(), 0); // buffer updates post nothing
-}
-
-void TestSceneNotifications::sceneAttachedSetsControls_data()
-{
-    QTest::addColumn<bool>("grabbing");
-    QTest::addColumn<bool>("grabSignals");
-    QTest::newRow("idle") << false << false;
-    QTest::newRow("idle, signals") << false << true;
-    QTest::newRow("grabbing") << true << false;
-    QTest::newRow("grabbing, signals") << true << true;
-}
-
-void TestSceneNotifications::sceneAttachedSetsControls()
-{
-    QFETCH(bool, grabbing);
-    QFETCH(bool, grabSignals);
-    auto scene = DisplayScene::create({640, 480, 12, true});
-    if (grabbing)
-        scene->startGrabbing(-1);
-    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 1, 2));
-    window->enableGrabSignals(grabSignals);
-    QSignalSpy updated(window.get(), &Qt4DisplaySceneVisualizer::grabButtonStatusUpdated);
-
-    scene->attachVisualizer(window.get());
-    for (const char* name : {"localSettingsButton", "grabInfiniteButton", "grabSequenceButton",
-                             "grabSingleButton"})
-        QCOMPARE(window->findChild<QPushButton*>(name)->isEnabled(), !grabbing);
-    QCOMPARE(window->findChild<QPushButton*>("stopButton")->isEnabled(), grabbing);
-    QCOMPARE(window->findChild<QSlider*>("frameBufferSlider")->isEnabled(), !grabbing);
-    QCOMPARE(window->findChild<QSpinBox*>("frameBufferSpinBox")->isEnabled(), !grabbing);
-    QCOMPARE(updated.count(), grabSignals ? 1 : 0);
-    QCOMPARE(VisualizerInspector::d(window.get()).sceneWidth, 640);
-    QCOMPARE(VisualizerInspector::d(window.get()).sceneHeight, 480);
-    scene->detachVisualizer(window.get());
-}
-
-void TestSceneNotifications::sourcesConnectedSetsClock()
-{
-    Fixture f;
-    QLabel* clock = f.d().clockLabel;
-    const auto shows = [clock](const char* name) {
-        return clock->pixmap(Qt::ReturnByValue).toImage()
-               == QPixmap(QStringLiteral(":/display-qt4/%1.png").arg(name)).toImage();
-    };
-    // Attaching told the window that the scene's source is there.
-    QVERIFY(f.d().sourcesConnected);
-    QVERIFY(shows("clock_on"));
-    f.window->notifySourcesConnected(false);
-    QVERIFY(shows("clock_off"));
-    f.window->notifySourcesConnected(true);
-    QVERIFY(f.d().sourcesConnected);
-    QVERIFY(shows("clock_on"));
-    f.window->notifySourcesConnected(false);
-    QVERIFY(shows("clock_off"));
-    // A running camera clock keeps the lamp on whatever the sources say.
-    f.d().cameraClockOn = true;
-    f.window->notifySourcesConnected(false);
-    QVERIFY(shows("clock_on"));
-}
-
-void TestSceneNotifications::invalidationWaitsForWorkers()
-{
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    QThread* workers[] = {VisualizerInspector::profileWorker(window),
-                          VisualizerInspector::histogramWorker(window)};
-
-    // Each worker is held inside its run until released; started() is emitted on the
-    // worker's own thread just before run(), so a direct connection holds it there.
-    std::atomic<bool> release[2] = {{false}, {false}};
-    std::atomic<bool> holding[2] = {{false}, {false}};
-    std::atomic<bool> notifierReturned{false};
-    std::atomic<bool> returnedWhileHeld{false};
-    for (int i = 0; i < 2; ++i) {
-        QObject::connect(workers[i], &QThread::started, workers[i], [&, i] {
-            holding[i] = true;
-            while (!release[i].load())
-                std::this_thread::yield();
-            if (notifierReturned.load())
-                returnedWhileHeld = true;
-        }, Qt::DirectConnection);
-        workers[i]->start();
-    }
-    QTRY_VERIFY(holding[0].load() && holding[1].load());
-
-    std::thread notifier([&] {
-        window->notifyFrameBuffersInvalidated();
-        notifierReturned = true;
-    });
-    // Release the profile worker first, then the histogram worker; the notifier may
-    // return only after both have finished.
-    for (int spin = 0; spin < 10000; ++spin)
-        std::this_thread::yield();
-    QVERIFY(!notifierReturned.load());
-    release[0] = true;
-    QVERIFY(workers[0]->wait());
-    for (int spin = 0; spin < 10000; ++spin)
-        std::this_thread::yield();
-    QVERIFY(!notifierReturned.load());
-    release[1] = true;
-    notifier.join();
-    QVERIFY(notifierReturned.load());
-    QVERIFY(!returnedWhileHeld.load());
-    QVERIFY(workers[1]->isFinished());
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::frameBuffersInvalidated), 1);
-}
-
-void TestSceneNotifications::timedInterruptAlreadyDue()
-{
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    boost::weak_ptr<StopWatch> watch;
-    runOnThread([&] {
-        boost::shared_ptr<StopWatch> stopWatch(new StopWatch);
-        watch = stopWatch;
-        window->requestTimedInterrupt(stopWatch, 0);
-    });
-    // The event keeps the stop watch alive until it has been handled.
-    QVERIFY(!watch.expired());
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.timerInterrupts.load(), 1);
-    QVERIFY(watch.expired());
-}
-
-void TestSceneNotifications::detachStopsCallbacks()
-{
-    Fixture f;
-    Qt4DisplaySceneVisualizer* window = f.window.get();
-    QVERIFY(window->scene());
-    f.scene->detachVisualizer(window);
-    QVERIFY(!window->scene());
-    QVERIFY(!f.scene->withVisualizer([](vexo::core::DisplaySceneVisualizer&) {}));
-    // A late frame from a scene thread is dropped, not posted.
-    runOnThread([window] { window->notifySceneFrameChanged(makeFrame(), 1.0); });
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 0);
-    // An acquisition of the scene no longer reaches the window: once its frame is stored,
-    // the started, buffer and status notifications have all been made.
-    f.scene->startGrabbing(-1);
-    static_cast<vexo::core::ManualFrameSource&>(f.scene->source()).pushFrame([](FrameBuffer&) {});
-    QTRY_COMPARE(f.scene->statistics().framesAcquired, std::uint64_t(1));
-    f.scene->stopGrabbing();
-    QTRY_VERIFY(!f.scene->isGrabbing());
-    QCoreApplication::sendPostedEvents(window);
-    QCOMPARE(f.recorder.types.size(), 0);
-    QCOMPARE(f.d().bufferCount.load(), std::uint64_t(0));
-}
+};
 
 QTEST_MAIN(TestSceneNotifications)
 #include "tst_scene_notifications.moc"

@@ -7,52 +7,65 @@ namespace {
 
 struct State
 {
-    // Guards every field; the callbacks are called without it, as they may call back.
-    std::mutex mutex;
+    std::mutex mutex; // guards every other field
     std::vector<std::string> journal;
     std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> assigned;
     std::uint64_t nextId = 1;
     void* client = nullptr;
     LoggingDisconnectFunction disconnect = nullptr;
     LoggingSetLevelFunction setLevel = nullptr;
+
+    void forgetClient()
+    {
+        client = nullptr;
+        disconnect = nullptr;
+        setLevel = nullptr;
+    }
 };
 
+// Runs f on the state under its mutex. The client's callbacks are called without it, as
+// they may call back.
 State& state()
 {
     static State s;
     return s;
 }
 
+template <typename F>
+auto locked(F f)
+{
+    std::lock_guard<std::mutex> lock(state().mutex);
+    return f(state());
+}
+
 void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.journal.push_back(std::string("register ") + name);
-    auto found = s.assigned.find(name);
-    if (found == s.assigned.end())
-        found = s.assigned.emplace(name, std::make_pair(s.nextId++, 0u)).first;
-    *id = found->second.first;
-    *level = found->second.second;
+    locked([&](State& s) {
+        s.journal.push_back(std::string("register ") + name);
+        auto found = s.assigned.find(name);
+        if (found == s.assigned.end())
+            found = s.assigned.emplace(name, std::make_pair(s.nextId++, 0u)).first;
+        *id = found->second.first;
+        *level = found->second.second;
+    });
 }
 
 void logMessage(std::uint64_t id, std::uint32_t level, const char* message, std::uint32_t value,
                 std::uintptr_t pointerValue)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.journal.push_back("log " + std::to_string(id) + ' ' + std::to_string(level) + ' ' + message
-                        + ' ' + std::to_string(value) + ' ' + std::to_string(pointerValue));
+    recording_dispatcher::note("log " + std::to_string(id) + ' ' + std::to_string(level) + ' ' + message + ' '
+                               + std::to_string(value) + ' ' + std::to_string(pointerValue));
 }
 
 void attach(void* client, LoggingDisconnectFunction disconnect, LoggingSetLevelFunction setLevel,
             LoggingRegisterLoggerFunction* outRegister, LoggingLogMessageFunction* outLog)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.journal.push_back("attach");
-    s.client = client;
-    s.disconnect = disconnect;
-    s.setLevel = setLevel;
+    locked([&](State& s) {
+        s.journal.push_back("attach");
+        s.client = client;
+        s.disconnect = disconnect;
+        s.setLevel = setLevel;
+    });
     *outRegister = &registerLogger;
     *outLog = &logMessage;
 }
@@ -67,13 +80,11 @@ namespace {
 
 void detach(void* client, const LoggingDispatcherDescriptor* self)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    const bool known = client == s.client && self == &logging_dispatcher_descriptor;
-    s.journal.push_back(known ? "detach" : "detach from a stranger");
-    s.client = nullptr;
-    s.disconnect = nullptr;
-    s.setLevel = nullptr;
+    locked([&](State& s) {
+        const bool known = client == s.client && self == &logging_dispatcher_descriptor;
+        s.journal.push_back(known ? "detach" : "detach from a stranger");
+        s.forgetClient();
+    });
 }
 
 } // namespace
@@ -82,51 +93,36 @@ namespace recording_dispatcher {
 
 std::vector<std::string> journal()
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.journal;
+    return locked([](State& s) { return s.journal; });
 }
 
 void note(const std::string& text)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.journal.push_back(text);
+    locked([&](State& s) { s.journal.push_back(text); });
 }
 
 void reset()
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.journal.clear();
-    s.assigned.clear();
-    s.nextId = 1;
+    locked([](State& s) {
+        s.journal.clear();
+        s.assigned.clear();
+        s.nextId = 1;
+    });
 }
 
 void forgetClient()
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.client = nullptr;
-    s.disconnect = nullptr;
-    s.setLevel = nullptr;
+    locked([](State& s) { s.forgetClient(); });
 }
 
 void assign(const std::string& name, std::uint64_t id, std::uint32_t level)
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    s.assigned[name] = {id, level};
+    locked([&](State& s) { s.assigned[name] = {id, level}; });
 }
 
 bool callSetLevel(std::uint64_t id, std::uint32_t level)
 {
-    LoggingSetLevelFunction setLevel = nullptr;
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        setLevel = s.setLevel;
-    }
+    const LoggingSetLevelFunction setLevel = locked([](State& s) { return s.setLevel; });
     if (setLevel)
         setLevel(id, level);
     return setLevel != nullptr;
@@ -134,12 +130,7 @@ bool callSetLevel(std::uint64_t id, std::uint32_t level)
 
 bool callDisconnect()
 {
-    LoggingDisconnectFunction disconnect = nullptr;
-    {
-        State& s = state();
-        std::lock_guard<std::mutex> lock(s.mutex);
-        disconnect = s.disconnect;
-    }
+    const LoggingDisconnectFunction disconnect = locked([](State& s) { return s.disconnect; });
     if (disconnect)
         disconnect();
     return disconnect != nullptr;
@@ -147,14 +138,7 @@ bool callDisconnect()
 
 void* client()
 {
-    State& s = state();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.client;
-}
-
-const LoggingDispatcherDescriptor* descriptor()
-{
-    return &logging_dispatcher_descriptor;
+    return locked([](State& s) { return s.client; });
 }
 
 } // namespace recording_dispatcher

@@ -36,6 +36,5 @@ bool callDisconnect();
 
 // The attached client, null while none is.
 void* client();
-const LoggingDispatcherDescriptor* descriptor();
 
 } // namespace recording_dispatcher

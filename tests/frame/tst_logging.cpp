@@ -10,8 +10,6 @@
 #include "frame/LibraryInitController.h"
 #include "frame/Logger.h"
 #include "frame/Logging.h"
-#include "frame/Platform.h"
-#include "frame/VexoDisplayQt4.h"
 
 #include "common-logging-dispatcher/LoggingDispatcher.h"
 
@@ -21,10 +19,9 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 #include <set>
-#include <thread>
 #include <vector>
 
 using vexo::tools::logging::DynamicLibrary;
@@ -53,26 +50,23 @@ QStringList fileLines(const QString& path)
     return lines;
 }
 
-// "<date> <time>.<ms> [<level> <name>] <logger>: <message>", the message captured.
-QRegularExpression linePattern(const QString& levelAndName, const QString& logger)
-{
-    return QRegularExpression(
-        QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[%1\\] %2: (.*)$")
-            .arg(QRegularExpression::escape(levelAndName), QRegularExpression::escape(logger)));
-}
-
+// The message of "<date> <time>.<ms> [<level> <name>] <logger>: <message>".
 QString messageOf(const QString& line, const QString& levelAndName, const QString& logger)
 {
-    const QRegularExpressionMatch match = linePattern(levelAndName, logger).match(line);
+    const QRegularExpressionMatch match =
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[%1\\] %2: (.*)$")
+                               .arg(QRegularExpression::escape(levelAndName), QRegularExpression::escape(logger)))
+            .match(line);
     return match.hasMatch() ? match.captured(1) : QStringLiteral("<no match: %1>").arg(line);
 }
 
-bool isLoaded(const QString& path)
+// The buffers handed to the path functions are this much longer than they may use; the
+// tail must stay untouched.
+constexpr std::size_t slack = 16;
+
+bool tailUntouched(const std::vector<char>& buffer)
 {
-    void* handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
-    if (handle)
-        ::dlclose(handle); // drops only the reference taken just now
-    return handle != nullptr;
+    return std::all_of(buffer.begin() + logging::installationPathSize, buffer.end(), [](char c) { return c == 'x'; });
 }
 
 } // namespace
@@ -82,323 +76,269 @@ class TestLogging : public QObject
     Q_OBJECT
 
 private slots:
-    void installationFromModulePath_data();
-    void installationFromModulePath();
-    void installationFromEnvironment_data();
-    void installationFromEnvironment();
-    void ownInstallationIsTheBuildTree();
-    void installedLibraryPath_data();
-    void installedLibraryPath();
-    void loadingInstalledLibraries();
-    void levelTest_data();
-    void levelTest();
-    void threadSwitchOff();
-    void dispatcherLevels_data();
-    void dispatcherLevels();
-    void dispatcherWritesOneLinePerMessage();
-    void dispatcherSharesLoggersPerName();
-    void concurrentLogging();
-    void libraryInitLines_data();
-    void libraryInitLines();
-};
-
-void TestLogging::installationFromModulePath_data()
-{
-    QTest::addColumn<QByteArray>("modulePath");
-    QTest::addColumn<QByteArray>("expected"); // null: no installation on the path
-
-    QTest::newRow("lib") << QByteArray("/opt/vexo/lib/libvexo-lib-display-qt4.so") << QByteArray("/opt/vexo");
-    QTest::newRow("bin") << QByteArray("/opt/vexo/bin/viewer") << QByteArray("/opt/vexo");
-    QTest::newRow("dll") << QByteArray("/opt/vexo/dll/x.so") << QByteArray("/opt/vexo");
-    QTest::newRow("lib64") << QByteArray("/opt/vexo/lib64/x.so") << QByteArray("/opt/vexo");
-    QTest::newRow("Hardware Applets, one more level down")
-        << QByteArray("/opt/vexo/Hardware Applets/Tools/x.so") << QByteArray("/opt/vexo");
-    QTest::newRow("letter case ignored") << QByteArray("/opt/vexo/LiB/x.so") << QByteArray("/opt/vexo");
-    QTest::newRow("letter case ignored, with a blank")
-        << QByteArray("/srv/rt/hardware APPLETS/x.so") << QByteArray("/srv/rt");
-    QTest::newRow("the nearest marker counts")
-        << QByteArray("/opt/vexo/lib/plugins/bin/x.so") << QByteArray("/opt/vexo/lib/plugins");
-    QTest::newRow("repeated separators") << QByteArray("/opt//vexo//lib//x.so") << QByteArray("/opt//vexo");
-    QTest::newRow("marker below the root") << QByteArray("/lib/x.so") << QByteArray("");
-    QTest::newRow("relative, marker with a parent") << QByteArray("./bin/x") << QByteArray(".");
-    QTest::newRow("the file's own name is no directory") << QByteArray("/opt/vexo/lib") << QByteArray();
-    QTest::newRow("names that only look alike") << QByteArray("/opt/libs/binary/lib32/x.so") << QByteArray();
-    QTest::newRow("no marker") << QByteArray("/usr/local/share/x.so") << QByteArray();
-    QTest::newRow("file at the root") << QByteArray("/x.so") << QByteArray();
-    QTest::newRow("no separator") << QByteArray("x.so") << QByteArray();
-    QTest::newRow("relative marker without a parent") << QByteArray("lib/x.so") << QByteArray();
-}
-
-void TestLogging::installationFromModulePath()
-{
-    QFETCH(QByteArray, modulePath);
-    QFETCH(QByteArray, expected);
-    QByteArray path = modulePath;
-    const bool found = logging::cutToInstallationDirectory(path.data());
-    QCOMPARE(found, !expected.isNull());
-    if (found)
-        QCOMPARE(QByteArray(path.constData()), expected);
-}
-
-void TestLogging::installationFromEnvironment_data()
-{
-    QTest::addColumn<QByteArray>("modulePath"); // null: none known
-    QTest::addColumn<QByteArray>("vexodir64");  // null: unset
-    QTest::addColumn<QByteArray>("vexodir");
-    QTest::addColumn<QByteArray>("expected");   // null: nothing found
-
-    const QByteArray none;
-    QTest::newRow("module path first") << QByteArray("/opt/vexo/lib/x.so") << QByteArray("/e64") << QByteArray("/e") << QByteArray("/opt/vexo");
-    QTest::newRow("VEXODIR5_64 before VEXODIR5") << QByteArray("/usr/x.so") << QByteArray("/e64") << QByteArray("/e") << QByteArray("/e64");
-    QTest::newRow("VEXODIR5 alone, trailing separators removed") << none << none << QByteArray("/runtime//") << QByteArray("/runtime");
-    QTest::newRow("VEXODIR5_64 alone") << QByteArray("x.so") << QByteArray("/e64/") << none << QByteArray("/e64");
-    QTest::newRow("only separators") << none << QByteArray("//") << none << QByteArray("");
-    QTest::newRow("set but empty still counts") << none << QByteArray("") << QByteArray("/e") << QByteArray("");
-    QTest::newRow("neither set") << QByteArray("/usr/x.so") << none << none << none;
-    QTest::newRow("module path too long for the buffer")
-        << QByteArray("/opt/" + QByteArray(1100, 'a') + "/lib/x.so") << none << QByteArray("/e") << QByteArray("/e");
-    QTest::newRow("value too long: cut to the buffer")
-        << none << none << QByteArray("/" + QByteArray(1500, 'v')) << QByteArray("/" + QByteArray(1022, 'v'));
-}
-
-void TestLogging::installationFromEnvironment()
-{
-    QFETCH(QByteArray, modulePath);
-    QFETCH(QByteArray, vexodir64);
-    QFETCH(QByteArray, vexodir);
-    QFETCH(QByteArray, expected);
-    ScopedEnvironment environment;
-    environment.set("VEXODIR5_64", vexodir64);
-    environment.set("VEXODIR5", vexodir);
-
-    std::vector<char> buffer(logging::installationPathSize + 16, 'x');
-    const bool found = logging::findInstallationDirectory(
-        modulePath.isNull() ? nullptr : modulePath.constData(), buffer.data());
-    QCOMPARE(found, !expected.isNull());
-    if (found)
-        QCOMPARE(QByteArray(buffer.data()), expected);
-    for (std::size_t i = logging::installationPathSize; i < buffer.size(); ++i)
-        QCOMPARE(buffer[i], 'x');
-}
-
-void TestLogging::ownInstallationIsTheBuildTree()
-{
-    // The environment must not matter while the module path yields a directory.
-    ScopedEnvironment environment;
-    environment.set("VEXODIR5_64", "/elsewhere");
-    const char* directory = logging::installationDirectory();
-    QVERIFY(directory);
-    QCOMPARE(QFileInfo(QString::fromLocal8Bit(directory)).canonicalFilePath(),
-             QFileInfo(QCoreApplication::applicationDirPath() + "/..").canonicalFilePath());
-    QCOMPARE(logging::installationDirectory(), directory); // kept
-}
-
-void TestLogging::installedLibraryPath_data()
-{
-    QTest::addColumn<QByteArray>("directory");
-    QTest::addColumn<QByteArray>("expected"); // null: does not fit
-
-    const QByteArray fixed = "/lib/libcommon-logging-dispatcher.so";
-    const int room = int(logging::installationPathSize) - 1 - fixed.size();
-    QTest::newRow("installation") << QByteArray("/opt/vexo") << QByteArray("/opt/vexo/lib/libcommon-logging-dispatcher.so");
-    QTest::newRow("root") << QByteArray("") << fixed;
-    QTest::newRow("exactly fills the buffer") << QByteArray(room, 'd') << QByteArray(room, 'd') + fixed;
-    QTest::newRow("one character too many") << QByteArray(room + 1, 'd') << QByteArray();
-    QTest::newRow("far too long") << QByteArray(5000, 'd') << QByteArray();
-}
-
-void TestLogging::installedLibraryPath()
-{
-    QFETCH(QByteArray, directory);
-    QFETCH(QByteArray, expected);
-    std::vector<char> buffer(logging::installationPathSize + 16, 'x');
-    const bool fits = logging::installedLibraryPath("common-logging-dispatcher", directory.constData(), buffer.data());
-    QCOMPARE(fits, !expected.isNull());
-    if (fits)
-        QCOMPARE(QByteArray(buffer.data()), expected);
-    for (std::size_t i = logging::installationPathSize; i < buffer.size(); ++i)
-        QCOMPARE(buffer[i], 'x');
-    if (!fits)
-        QVERIFY(!logging::loadInstalledLibrary("common-logging-dispatcher", directory.constData()));
-}
-
-void TestLogging::loadingInstalledLibraries()
-{
-    const QByteArray buildTree = QFile::encodeName(QStringLiteral(REAL_DISPATCHER_INSTALLATION));
-    const QByteArray noExportTree = QFile::encodeName(QStringLiteral(NO_EXPORT_INSTALLATION));
-
-    QTemporaryDir empty;
-    QVERIFY(empty.isValid());
-    QVERIFY(!logging::loadInstalledLibrary("common-logging-dispatcher", QFile::encodeName(empty.path()).constData()));
-
-    DynamicLibrary missing(QFile::encodeName(empty.path()).toStdString() + "/lib/libnothing.so", false);
-    QVERIFY(!missing.load());
-    QVERIFY(!missing.handle());
-    QVERIFY2(QString::fromStdString(missing.errorText()).contains("libnothing.so"), missing.errorText().c_str());
-
-    std::unique_ptr<DynamicLibrary> withoutExport(
-        logging::loadInstalledLibrary("common-logging-dispatcher", noExportTree.constData()));
-    QVERIFY(withoutExport);
-    QVERIFY(withoutExport->errorText().empty());
-    QVERIFY(!withoutExport->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
-    QVERIFY(withoutExport->symbol("logging_dispatcher_version")); // loaded all right
-
-    std::unique_ptr<DynamicLibrary> real(logging::loadInstalledLibrary("common-logging-dispatcher", buildTree.constData()));
-    QVERIFY(real);
-    QCOMPARE(QString::fromStdString(real->path()), QString(buildTree + "/lib/libcommon-logging-dispatcher.so"));
-    QVERIFY(!real->ownsHandle());
-    QVERIFY(real->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
-
-    // Never unloaded by us: the libraries outlive the objects that loaded them.
-    const QString withoutExportPath = QString::fromStdString(withoutExport->path());
-    withoutExport.reset();
-    QVERIFY(isLoaded(withoutExportPath));
-}
-
-void TestLogging::levelTest_data()
-{
-    QTest::addColumn<uint>("loggerLevel");
-    QTest::addColumn<uint>("messageLevel");
-    QTest::addColumn<bool>("enabled");
-
-    QTest::newRow("2 to a logger of 7") << 7u << 2u << false;
-    QTest::newRow("7 to a logger of 7") << 7u << 7u << true;
-    QTest::newRow("8 to a logger of 7") << 7u << 8u << true;
-    QTest::newRow("0 to a logger of 0") << 0u << 0u << true;
-    QTest::newRow("2 to a logger of 3") << 3u << 2u << false;
-    QTest::newRow("unsigned: top to a logger of top") << 0xffffffffu << 0xffffffffu << true;
-    QTest::newRow("unsigned: 7 to a logger of top") << 0xffffffffu << 7u << false;
-}
-
-void TestLogging::levelTest()
-{
-    QFETCH(uint, loggerLevel);
-    QFETCH(uint, messageLevel);
-    QFETCH(bool, enabled);
-    Logger logger(3, loggerLevel);
-    QCOMPARE(logger.isEnabled(messageLevel), enabled);
-}
-
-void TestLogging::threadSwitchOff()
-{
-    Logger logger(1, 0);
-    QCOMPARE(logger.setThreadEnabled(false), true); // was on
-    QVERIFY(!logger.isEnabled(0));
-    QVERIFY(!logger.isEnabled(0xffffffffu));
-
-    bool otherThreadEnabled = false;
-    std::thread([&] { otherThreadEnabled = logger.isEnabled(0); }).join();
-    QVERIFY(otherThreadEnabled);
-
-    QCOMPARE(logger.setThreadEnabled(false), false); // already off
-    QCOMPARE(logger.setThreadEnabled(true), false);  // was off
-    QVERIFY(logger.isEnabled(5));
-    QCOMPARE(logger.setThreadEnabled(true), true);
-}
-
-void TestLogging::dispatcherLevels_data()
-{
-    QTest::addColumn<QByteArray>("rules"); // VEXO_LOG_LEVELS; null: unset
-    QTest::addColumn<QString>("logger");
-    QTest::addColumn<uint>("level");
-
-    QTest::newRow("unset: warning") << QByteArray() << "guard.library" << 4u;
-    QTest::newRow("named") << QByteArray("guard.library=2,*=5") << "guard.library" << 2u;
-    QTest::newRow("everyone else") << QByteArray("guard.library=2,*=5") << "vexo.core.Qt4DisplaySceneVisualizer" << 5u;
-    QTest::newRow("prefix") << QByteArray("vexo.core.*=1,*=6") << "vexo.core.Qt4DisplaySceneVisualizer" << 1u;
-    QTest::newRow("prefix stops at the dot") << QByteArray("vexo.core.*=1,*=6") << "vexo.corex" << 6u;
-    QTest::newRow("prefix does not cover its own stem") << QByteArray("vexo.core.*=1") << "vexo.core" << 4u;
-    QTest::newRow("exact beats an earlier prefix") << QByteArray("guard.*=1,guard.library=3") << "guard.library" << 3u;
-    QTest::newRow("exact beats a later prefix") << QByteArray("guard.library=3,guard.*=1") << "guard.library" << 3u;
-    QTest::newRow("longer prefix wins") << QByteArray("a.b.*=2,a.*=1") << "a.b.c" << 2u;
-    QTest::newRow("shorter prefix where the longer does not fit") << QByteArray("a.b.*=2,a.*=1") << "a.c" << 1u;
-    QTest::newRow("later rule wins") << QByteArray("x=1,x=3") << "x" << 3u;
-    QTest::newRow("blanks allowed") << QByteArray(" x = 2 , *=6") << "x" << 2u;
-    QTest::newRow("broken rules skipped") << QByteArray("y=abc,y,=3,y=-1,*=6") << "y" << 6u;
-    QTest::newRow("level above fatal silences") << QByteArray("quiet=8") << "quiet" << 8u;
-}
-
-void TestLogging::dispatcherLevels()
-{
-    QFETCH(QByteArray, rules);
-    QFETCH(QString, logger);
-    QFETCH(uint, level);
-    ScopedEnvironment environment;
-    environment.set("VEXO_LOG_LEVELS", rules);
-    environment.set("VEXO_LOG_FILE", QByteArray());
-    ControllerScope scope;
-
-    Logging* logging = Logging::instance();
-    QVERIFY(logging->isAttached());
-    Logger* named = logging->getLogger(logger.toUtf8().constData());
-    QVERIFY(named->id() != 0);
-    QCOMPARE(named->level(), level);
-    QCOMPARE(named->isEnabled(level), true);
-    if (level > 0)
-        QCOMPARE(named->isEnabled(level - 1), false);
-}
-
-void TestLogging::dispatcherWritesOneLinePerMessage()
-{
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString path = folder.filePath("log.txt");
+    void installationDirectory_data()
     {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("earlier line\n");
+        QTest::addColumn<QByteArray>("modulePath"); // null: none known
+        QTest::addColumn<QByteArray>("vexodir64");  // null: unset
+        QTest::addColumn<QByteArray>("vexodir");
+        QTest::addColumn<QByteArray>("expected"); // null: nothing found
+
+        const QByteArray none;
+        const auto fromPath = [&](const char* name, const char* path, const QByteArray& expected) {
+            QTest::newRow(name) << QByteArray(path) << none << none << expected;
+        };
+        fromPath("lib", "/opt/vexo/lib/libvexo-lib-display-qt4.so", "/opt/vexo");
+        fromPath("bin", "/opt/vexo/bin/viewer", "/opt/vexo");
+        fromPath("dll", "/opt/vexo/dll/x.so", "/opt/vexo");
+        fromPath("lib64", "/opt/vexo/lib64/x.so", "/opt/vexo");
+        fromPath("Hardware Applets, one more level down", "/opt/vexo/Hardware Applets/Tools/x.so", "/opt/vexo");
+        fromPath("letter case ignored, with a blank", "/srv/rt/hardware APPLETS/x.so", "/srv/rt");
+        fromPath("the nearest marker counts", "/opt/vexo/lib/plugins/bin/x.so", "/opt/vexo/lib/plugins");
+        fromPath("repeated separators", "/opt//vexo//lib//x.so", "/opt//vexo");
+        fromPath("marker below the root", "/lib/x.so", "");
+        fromPath("relative, marker with a parent", "./bin/x", ".");
+        fromPath("the file's own name is no directory", "/opt/vexo/lib", none);
+        fromPath("names that only look alike", "/opt/libs/binary/lib32/x.so", none);
+        fromPath("no marker", "/usr/local/share/x.so", none);
+        fromPath("file at the root", "/x.so", none);
+        fromPath("no separator", "x.so", none);
+        fromPath("relative marker without a parent", "lib/x.so", none);
+
+        QTest::newRow("module path first") << QByteArray("/opt/vexo/lib/x.so") << QByteArray("/e64") << QByteArray("/e") << QByteArray("/opt/vexo");
+        QTest::newRow("VEXODIR5_64 before VEXODIR5") << QByteArray("/usr/x.so") << QByteArray("/e64") << QByteArray("/e") << QByteArray("/e64");
+        QTest::newRow("VEXODIR5 alone, trailing separators removed") << none << none << QByteArray("/runtime//") << QByteArray("/runtime");
+        QTest::newRow("VEXODIR5_64 alone") << QByteArray("x.so") << QByteArray("/e64/") << none << QByteArray("/e64");
+        QTest::newRow("only separators") << none << QByteArray("//") << none << QByteArray("");
+        QTest::newRow("set but empty still counts") << none << QByteArray("") << QByteArray("/e") << QByteArray("");
+        QTest::newRow("module path too long for the buffer")
+            << QByteArray("/opt/" + QByteArray(1100, 'a') + "/lib/x.so") << none << QByteArray("/e") << QByteArray("/e");
+        QTest::newRow("value too long: cut to the buffer")
+            << none << none << QByteArray("/" + QByteArray(1500, 'v')) << QByteArray("/" + QByteArray(1022, 'v'));
     }
-    ScopedEnvironment environment;
-    environment.set("VEXO_LOG_FILE", QFile::encodeName(path));
-    environment.set("VEXO_LOG_LEVELS", "t.write=0,t.quiet=5");
+
+    void installationDirectory()
     {
-        ControllerScope scope;
-        Logger* write = Logging::instance()->getLogger("t.write");
-        Logger* quiet = Logging::instance()->getLogger("t.quiet");
-        write->log(3, "hello", 0, 0);
-        write->log(2, "two\nlines\r", 0, 0);
-        write->log(9, "beyond fatal", 0, 0);
-        quiet->log(4, "below the logger's level", 0, 0); // the dispatcher tests again
-        quiet->log(5, "at the logger's level", 0, 0);
-    } // the last release detaches, which closes the file
+        QFETCH(QByteArray, modulePath);
+        QFETCH(QByteArray, vexodir64);
+        QFETCH(QByteArray, vexodir);
+        QFETCH(QByteArray, expected);
+        ScopedEnvironment environment;
+        environment.set("VEXODIR5_64", vexodir64);
+        environment.set("VEXODIR5", vexodir);
 
-    const QStringList lines = fileLines(path);
-    QCOMPARE(lines.size(), 5);
-    QCOMPARE(lines[0], QStringLiteral("earlier line")); // appended, not replaced
-    QCOMPARE(messageOf(lines[1], "3 notice", "t.write"), QStringLiteral("hello"));
-    QCOMPARE(messageOf(lines[2], "2 info", "t.write"), QStringLiteral("two\\nlines\\r"));
-    QCOMPARE(messageOf(lines[3], "9", "t.write"), QStringLiteral("beyond fatal"));
-    QCOMPARE(messageOf(lines[4], "5 error", "t.quiet"), QStringLiteral("at the logger's level"));
-}
+        std::vector<char> buffer(logging::installationPathSize + slack, 'x');
+        const bool found = logging::findInstallationDirectory(modulePath.isNull() ? nullptr : modulePath.constData(),
+                                                              buffer.data());
+        QCOMPARE(found, !expected.isNull());
+        if (found)
+            QCOMPARE(QByteArray(buffer.data()), expected);
+        QVERIFY(tailUntouched(buffer));
+    }
 
-void TestLogging::dispatcherSharesLoggersPerName()
-{
-    ScopedEnvironment environment;
-    environment.set("VEXO_LOG_LEVELS", QByteArray());
-    ControllerScope scope;
-    Logging* logging = Logging::instance();
-    Logger* first = logging->getLogger("t.same");
-    QCOMPARE(logging->getLogger("t.same"), first);
-    Logger* other = logging->getLogger("t.other");
-    QVERIFY(other != first);
-    QVERIFY(other->id() != first->id());
-}
-
-void TestLogging::concurrentLogging()
-{
-    constexpr int threadCount = 4, messages = 250;
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString path = folder.filePath("log.txt");
-    ScopedEnvironment environment;
-    environment.set("VEXO_LOG_FILE", QFile::encodeName(path));
-    environment.set("VEXO_LOG_LEVELS", "*=0");
+    void ownInstallationIsTheBuildTree()
     {
+        // The environment must not matter while the module path yields a directory.
+        ScopedEnvironment environment;
+        environment.set("VEXODIR5_64", "/elsewhere");
+        const char* directory = logging::installationDirectory();
+        QVERIFY(directory);
+        QCOMPARE(QFileInfo(QString::fromLocal8Bit(directory)).canonicalFilePath(),
+                 QFileInfo(QCoreApplication::applicationDirPath() + "/..").canonicalFilePath());
+        QCOMPARE(logging::installationDirectory(), directory); // kept
+    }
+
+    void installedLibraryPath_data()
+    {
+        QTest::addColumn<QByteArray>("directory");
+        QTest::addColumn<QByteArray>("expected"); // null: does not fit
+        const QByteArray fixed = "/lib/libcommon-logging-dispatcher.so";
+        const int room = int(logging::installationPathSize) - 1 - fixed.size();
+        QTest::newRow("installation") << QByteArray("/opt/vexo") << QByteArray("/opt/vexo" + fixed);
+        QTest::newRow("root") << QByteArray("") << fixed;
+        QTest::newRow("exactly fills the buffer") << QByteArray(room, 'd') << QByteArray(room, 'd') + fixed;
+        QTest::newRow("one character too many") << QByteArray(room + 1, 'd') << QByteArray();
+        QTest::newRow("far too long") << QByteArray(5000, 'd') << QByteArray();
+    }
+
+    void installedLibraryPath()
+    {
+        QFETCH(QByteArray, directory);
+        QFETCH(QByteArray, expected);
+        std::vector<char> buffer(logging::installationPathSize + slack, 'x');
+        const bool fits = logging::installedLibraryPath("common-logging-dispatcher", directory.constData(), buffer.data());
+        QCOMPARE(fits, !expected.isNull());
+        if (fits)
+            QCOMPARE(QByteArray(buffer.data()), expected);
+        QVERIFY(tailUntouched(buffer));
+        if (!fits)
+            QVERIFY(!logging::loadInstalledLibrary("common-logging-dispatcher", directory.constData()));
+    }
+
+    void loadingInstalledLibraries()
+    {
+        const QByteArray buildTree = QFile::encodeName(QStringLiteral(REAL_DISPATCHER_INSTALLATION));
+        const QByteArray noExportTree = QFile::encodeName(QStringLiteral(NO_EXPORT_INSTALLATION));
+
+        QTemporaryDir empty;
+        QVERIFY(empty.isValid());
+        QVERIFY(!logging::loadInstalledLibrary("common-logging-dispatcher", QFile::encodeName(empty.path()).constData()));
+
+        DynamicLibrary missing(QFile::encodeName(empty.path()).toStdString() + "/lib/libnothing.so", false);
+        QVERIFY(!missing.load());
+        QVERIFY(!missing.handle());
+        QVERIFY2(QString::fromStdString(missing.errorText()).contains("libnothing.so"), missing.errorText().c_str());
+
+        std::unique_ptr<DynamicLibrary> withoutExport(
+            logging::loadInstalledLibrary("common-logging-dispatcher", noExportTree.constData()));
+        QVERIFY(withoutExport);
+        QVERIFY(withoutExport->errorText().empty());
+        QVERIFY(!withoutExport->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
+        QVERIFY(withoutExport->symbol("logging_dispatcher_version")); // loaded all right
+
+        std::unique_ptr<DynamicLibrary> real(logging::loadInstalledLibrary("common-logging-dispatcher", buildTree.constData()));
+        QVERIFY(real);
+        QCOMPARE(QString::fromStdString(real->path()), QString(buildTree + "/lib/libcommon-logging-dispatcher.so"));
+        QVERIFY(!real->ownsHandle());
+        QVERIFY(real->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
+
+        // Never unloaded by us: the libraries outlive the objects that loaded them.
+        const QByteArray withoutExportPath = QFile::encodeName(QString::fromStdString(withoutExport->path()));
+        withoutExport.reset();
+        void* handle = ::dlopen(withoutExportPath.constData(), RTLD_NOW | RTLD_NOLOAD);
+        QVERIFY(handle);
+        ::dlclose(handle); // drops only the reference taken just now
+    }
+
+    void levelTest_data()
+    {
+        QTest::addColumn<uint>("loggerLevel");
+        QTest::addColumn<uint>("messageLevel");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("2 to a logger of 7") << 7u << 2u << false;
+        QTest::newRow("7 to a logger of 7") << 7u << 7u << true;
+        QTest::newRow("8 to a logger of 7") << 7u << 8u << true;
+        QTest::newRow("0 to a logger of 0") << 0u << 0u << true;
+        QTest::newRow("2 to a logger of 3") << 3u << 2u << false;
+        QTest::newRow("unsigned: top to a logger of top") << 0xffffffffu << 0xffffffffu << true;
+        QTest::newRow("unsigned: 7 to a logger of top") << 0xffffffffu << 7u << false;
+    }
+
+    void levelTest()
+    {
+        QFETCH(uint, loggerLevel);
+        QFETCH(uint, messageLevel);
+        QFETCH(bool, enabled);
+        Logger logger(3, loggerLevel);
+        QCOMPARE(logger.isEnabled(messageLevel), enabled);
+    }
+
+    void threadSwitchOff()
+    {
+        Logger logger(1, 0);
+        QCOMPARE(logger.setThreadEnabled(false), true); // was on
+        QVERIFY(!logger.isEnabled(0));
+        QVERIFY(!logger.isEnabled(0xffffffffu));
+
+        bool otherThreadEnabled = false;
+        std::thread([&] { otherThreadEnabled = logger.isEnabled(0); }).join();
+        QVERIFY(otherThreadEnabled);
+
+        QCOMPARE(logger.setThreadEnabled(false), false); // already off
+        QCOMPARE(logger.setThreadEnabled(true), false);  // was off
+        QVERIFY(logger.isEnabled(5));
+        QCOMPARE(logger.setThreadEnabled(true), true);
+    }
+
+    void dispatcherLevels_data()
+    {
+        QTest::addColumn<QByteArray>("rules"); // VEXO_LOG_LEVELS; null: unset
+        QTest::addColumn<QString>("logger");
+        QTest::addColumn<uint>("level");
+        QTest::newRow("unset: warning") << QByteArray() << "guard.library" << 4u;
+        QTest::newRow("named") << QByteArray("guard.library=2,*=5") << "guard.library" << 2u;
+        QTest::newRow("everyone else") << QByteArray("guard.library=2,*=5") << "vexo.core.Qt4DisplaySceneVisualizer" << 5u;
+        QTest::newRow("prefix") << QByteArray("vexo.core.*=1,*=6") << "vexo.core.Qt4DisplaySceneVisualizer" << 1u;
+        QTest::newRow("prefix stops at the dot") << QByteArray("vexo.core.*=1,*=6") << "vexo.corex" << 6u;
+        QTest::newRow("prefix does not cover its own stem") << QByteArray("vexo.core.*=1") << "vexo.core" << 4u;
+        QTest::newRow("exact beats an earlier prefix") << QByteArray("guard.*=1,guard.library=3") << "guard.library" << 3u;
+        QTest::newRow("exact beats a later prefix") << QByteArray("guard.library=3,guard.*=1") << "guard.library" << 3u;
+        QTest::newRow("longer prefix wins") << QByteArray("a.b.*=2,a.*=1") << "a.b.c" << 2u;
+        QTest::newRow("shorter prefix where the longer does not fit") << QByteArray("a.b.*=2,a.*=1") << "a.c" << 1u;
+        QTest::newRow("later rule wins") << QByteArray("x=1,x=3") << "x" << 3u;
+        QTest::newRow("blanks allowed") << QByteArray(" x = 2 , *=6") << "x" << 2u;
+        QTest::newRow("broken rules skipped") << QByteArray("y=abc,y,=3,y=-1,*=6") << "y" << 6u;
+        QTest::newRow("level above fatal silences") << QByteArray("quiet=8") << "quiet" << 8u;
+    }
+
+    void dispatcherLevels()
+    {
+        QFETCH(QByteArray, rules);
+        QFETCH(QString, logger);
+        QFETCH(uint, level);
+        ScopedEnvironment environment;
+        environment.set("VEXO_LOG_LEVELS", rules);
+        environment.set("VEXO_LOG_FILE", QByteArray());
         ControllerScope scope;
-        Logging::instance();
-        std::vector<std::thread> threads;
-        for (int t = 0; t < threadCount; ++t)
-            threads.emplace_back([t] {
+
+        Logging* logging = Logging::instance();
+        QVERIFY(logging->isAttached());
+        Logger* named = logging->getLogger(logger.toUtf8().constData());
+        QVERIFY(named->id() != 0);
+        QCOMPARE(named->level(), level);
+        QCOMPARE(named->isEnabled(level), true);
+        if (level > 0)
+            QCOMPARE(named->isEnabled(level - 1), false);
+    }
+
+    void dispatcherWritesOneLinePerMessage()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString path = folder.filePath("log.txt");
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("earlier line\n");
+        }
+        ScopedEnvironment environment;
+        environment.set("VEXO_LOG_FILE", QFile::encodeName(path));
+        environment.set("VEXO_LOG_LEVELS", "t.write=0,t.quiet=5");
+        {
+            ControllerScope scope;
+            Logger* write = Logging::instance()->getLogger("t.write");
+            Logger* quiet = Logging::instance()->getLogger("t.quiet");
+            // One logger per name.
+            QCOMPARE(Logging::instance()->getLogger("t.write"), write);
+            QVERIFY(quiet != write && quiet->id() != write->id());
+            write->log(3, "hello", 0, 0);
+            write->log(2, "two\nlines\r", 0, 0);
+            write->log(9, "beyond fatal", 0, 0);
+            quiet->log(4, "below the logger's level", 0, 0); // the dispatcher tests again
+            quiet->log(5, "at the logger's level", 0, 0);
+        } // the last release detaches, which closes the file
+
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0], QStringLiteral("earlier line")); // appended, not replaced
+        QCOMPARE(messageOf(lines[1], "3 notice", "t.write"), QStringLiteral("hello"));
+        QCOMPARE(messageOf(lines[2], "2 info", "t.write"), QStringLiteral("two\\nlines\\r"));
+        QCOMPARE(messageOf(lines[3], "9", "t.write"), QStringLiteral("beyond fatal"));
+        QCOMPARE(messageOf(lines[4], "5 error", "t.quiet"), QStringLiteral("at the logger's level"));
+    }
+
+    void concurrentLogging()
+    {
+        constexpr int threadCount = 4, messages = 250;
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const QString path = folder.filePath("log.txt");
+        ScopedEnvironment environment;
+        environment.set("VEXO_LOG_FILE", QFile::encodeName(path));
+        environment.set("VEXO_LOG_LEVELS", "*=0");
+        {
+            ControllerScope scope;
+            Logging::instance();
+            runTogether(threadCount, [](int t) {
                 // Loggers are fetched concurrently too, by name each time.
                 for (int i = 0; i < messages; ++i) {
                     Logger* logger = Logging::instance()->getLogger(i % 2 ? "t.odd" : "t.even");
@@ -406,56 +346,20 @@ void TestLogging::concurrentLogging()
                         logger->log(2, QStringLiteral("thread %1 message %2").arg(t).arg(i).toUtf8().constData(), 0, 0);
                 }
             });
-        for (std::thread& thread : threads)
-            thread.join();
+        }
+
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), threadCount * messages);
+        std::set<QString> seen;
+        const QRegularExpression pattern("^\\S+ \\S+ \\[2 info\\] t\\.(odd|even): thread (\\d) message (\\d+)$");
+        for (const QString& line : lines) {
+            const QRegularExpressionMatch match = pattern.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            QCOMPARE(match.captured(1) == "odd", match.captured(3).toInt() % 2 == 1);
+            QVERIFY2(seen.insert(match.captured(2) + '/' + match.captured(3)).second, qPrintable(line));
+        }
     }
-
-    const QStringList lines = fileLines(path);
-    QCOMPARE(lines.size(), threadCount * messages);
-    std::set<QString> seen;
-    for (const QString& line : lines) {
-        const QRegularExpressionMatch match = QRegularExpression(
-            "^\\S+ \\S+ \\[2 info\\] t\\.(odd|even): thread (\\d) message (\\d+)$").match(line);
-        QVERIFY2(match.hasMatch(), qPrintable(line));
-        QCOMPARE(match.captured(1) == "odd", match.captured(3).toInt() % 2 == 1);
-        QVERIFY2(seen.insert(match.captured(2) + '/' + match.captured(3)).second, qPrintable(line));
-    }
-}
-
-void TestLogging::libraryInitLines_data()
-{
-    QTest::addColumn<QByteArray>("rules");
-    QTest::addColumn<bool>("written");
-    QTest::newRow("guard.library at info") << QByteArray("guard.library=2,*=5") << true;
-    QTest::newRow("default levels keep it quiet") << QByteArray() << false;
-}
-
-void TestLogging::libraryInitLines()
-{
-    QFETCH(QByteArray, rules);
-    QFETCH(bool, written);
-    QTemporaryDir folder;
-    QVERIFY(folder.isValid());
-    const QString path = folder.filePath("log.txt");
-    ScopedEnvironment environment;
-    environment.set("VEXO_LOG_FILE", QFile::encodeName(path));
-    environment.set("VEXO_LOG_LEVELS", rules);
-
-    VexoDisplayQt4Init();
-    VexoDisplayQt4Deinit();
-
-    const QString id = QString::number(vexo::templates::platform::currentThreadId());
-    const QStringList lines = fileLines(path);
-    if (!written) {
-        QCOMPARE(lines, QStringList());
-        return;
-    }
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(messageOf(lines[0], "2 info", "guard.library"),
-             "thread-id=" + id + "|LIBRARY INIT: VexoDisplayQt4 (useCount: 1)");
-    QCOMPARE(messageOf(lines[1], "2 info", "guard.library"),
-             "thread-id=" + id + "|LIBRARY DEINIT: VexoDisplayQt4 (useCount: 1)");
-}
+};
 
 QTEST_GUILESS_MAIN(TestLogging)
 #include "tst_logging.moc"

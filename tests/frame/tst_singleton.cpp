@@ -162,15 +162,11 @@ private slots:
         Controller::acquire();
         std::vector<Contended*> seen(Contended::racers, nullptr);
         std::vector<char> sawReady(Contended::racers, 0);
-        std::vector<std::thread> threads;
-        for (int i = 0; i < Contended::racers; ++i)
-            threads.emplace_back([&, i] {
-                ++Contended::callers;
-                seen[i] = Contended::instance();
-                sawReady[i] = seen[i]->ready;
-            });
-        for (std::thread& thread : threads)
-            thread.join();
+        runTogether(Contended::racers, [&](int i) {
+            ++Contended::callers;
+            seen[i] = Contended::instance();
+            sawReady[i] = seen[i]->ready;
+        });
         QCOMPARE(Contended::constructions.load(), 1);
         for (int i = 0; i < Contended::racers; ++i)
             QVERIFY(seen[i] == seen[0] && sawReady[i]);
@@ -199,17 +195,13 @@ private slots:
     {
         constexpr int threadCount = 4, rounds = 200;
         Controller::acquire(); // keeps the controller alive throughout
-        std::vector<std::thread> threads;
-        for (int t = 0; t < threadCount; ++t)
-            threads.emplace_back([] {
-                for (int i = 0; i < rounds; ++i) {
-                    Controller::acquire();
-                    Controller::chainedInit(&countInit, &countDeinit);
-                    Controller::release();
-                }
-            });
-        for (std::thread& thread : threads)
-            thread.join();
+        runTogether(threadCount, [](int) {
+            for (int i = 0; i < rounds; ++i) {
+                Controller::acquire();
+                Controller::chainedInit(&countInit, &countDeinit);
+                Controller::release();
+            }
+        });
         QCOMPARE(Controller::useCount(), 1u);
         QCOMPARE(initCalls.load(), threadCount * rounds);
         QCOMPARE(deinitCalls.load(), 0);
