@@ -1,16 +1,18 @@
 // The line histogram dialog: its states, the hand-over of requests to the worker while it
-// is shown or hidden, and clearing while a run is in progress.
+// is shown or hidden, clearing while a run is in progress, and frames at full speed from a
+// producer thread with a second thread waiting for the worker the way the scene does when
+// it invalidates its buffers. Meant to be run under ThreadSanitizer as well.
 
 #include "HistogramTestSupport.h"
 
 #include <QDockWidget>
-#include <QGroupBox>
-#include <QLabel>
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QtTest>
 
-#include <memory>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 using namespace histogramtest;
 using vexo::core::LineHistogramInspector;
@@ -53,14 +55,45 @@ struct Tool
 
     QVector<std::uint32_t> shownPicture() { return wordsOf(d().pixmap.toImage()); }
     QVector<std::uint32_t> canvasPicture() { return wordsOf(canvas().pixmap.toImage()); }
+
+    // Empty when the tool shows no buffer, else what not.
+    QByteArray noBufferDifference()
+    {
+        if (dialog->stackedWidget->currentIndex() != 0)
+            return "the histogram page is shown";
+        if (dialog->yPositionSpinBox->isEnabled() || dialog->yPositionLabel->isEnabled())
+            return "the line can be chosen";
+        if (dialog->yPositionSpinBox->maximum() != 0)
+            return "the line range is left";
+        return canvas().pixmap.isNull() ? QByteArray() : QByteArray("the canvas keeps a picture");
+    }
 };
 
 // Every line different, so the picture tells which line was read.
 boost::shared_ptr<FrameBuffer> linesBuffer(int width, int height, int bits = 8, int seed = 0)
 {
-    return grayBuffer(width, height, bits, [=](int x, int y) {
-        return std::uint64_t((x * (y + 1 + seed) + 7 * y) % (1 << bits));
+    return makeBuffer(width, height, bits, true, [=](int x, int y) {
+        return Rgb{std::uint64_t((x * (y + 1 + seed) + 7 * y) % (1 << bits))};
     });
+}
+
+constexpr int streamHeight = 24;
+
+// Producer thread: a fresh buffer per frame, gray and colour of several depths in turn.
+Frame producedFrame(int n)
+{
+    static const int depths[] = {8, 12, 4, 10, 16};
+    const int bits = depths[n % 5];
+    auto buffer = boost::make_shared<FrameBuffer>(2048, streamHeight, bits, n % 3 != 0);
+    const unsigned mask = (1u << bits) - 1;
+    for (int y = 0; y < streamHeight; ++y) {
+        std::uint16_t* line = buffer->line(y);
+        const int samples = 2048 * buffer->channels();
+        for (int i = 0; i < samples; ++i)
+            line[i] = static_cast<std::uint16_t>((i * (y + 3) + n * 17) & mask);
+    }
+    buffer->setComplete();
+    return frameOver(buffer);
 }
 
 } // namespace
@@ -70,131 +103,90 @@ class TestLineHistogramDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void startsWithoutBuffer();
-    void formProperties();
-    void firstResultEntersBufferState();
     void lineSelection_data();
     void lineSelection();
-    void smallerFrameMovesLine();
     void requestsWaitWhileHidden();
     void emptyFrameDuringRun();
-    void shownPictureIsACopy();
-    void resizeStretchesWithoutRun();
+    void framesAtFullSpeed();
 };
-
-void TestLineHistogramDialog::startsWithoutBuffer()
-{
-    Tool tool;
-    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 0);
-    QCOMPARE(tool.dialog->label->text(), QStringLiteral("No Buffer Available"));
-    QVERIFY(!tool.dialog->yPositionLabel->isEnabled());
-    QVERIFY(!tool.dialog->yPositionSpinBox->isEnabled());
-    QCOMPARE(tool.dialog->yPositionSpinBox->minimum(), 0);
-    QCOMPARE(tool.dialog->yPositionSpinBox->maximum(), 0);
-    QCOMPARE(tool.dialog->size(), QSize(640, 480));
-    QVERIFY(!tool.d().frame);
-    QVERIFY(tool.canvas().pixmap.isNull());
-    QVERIFY(!tool.worker().startPending);
-    QVERIFY(!tool.worker().isRunning());
-}
-
-void TestLineHistogramDialog::formProperties()
-{
-    Tool tool;
-    Qt4LineHistogramDialog* dialog = tool.dialog;
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Line Histogram"));
-    QCOMPARE(dialog->groupBox_2->title(), QStringLiteral("Line Histogram"));
-    QCOMPARE(dialog->yPositionLabel->text(), QStringLiteral("Y Position:"));
-    QCOMPARE(dialog->label->alignment(), Qt::AlignCenter);
-    QCOMPARE(dialog->sizePolicy().horizontalPolicy(), QSizePolicy::Preferred);
-    QCOMPARE(dialog->sizePolicy().verticalPolicy(), QSizePolicy::Maximum);
-    QCOMPARE(dialog->frame1->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-    QCOMPARE(dialog->frame1->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    QCOMPARE(dialog->page_2->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
-    QCOMPARE(dialog->page_2->sizePolicy().verticalPolicy(), QSizePolicy::Maximum);
-    QCOMPARE(dialog->stackedWidget->minimumSize(), QSize(256, 256));
-    QCOMPARE(dialog->histogramWidget->minimumSize(), QSize(0, 0));
-    QCOMPARE(dialog->histogramWidget->maximumSize(), QSize(16777215, 16777215));
-    QVERIFY(dynamic_cast<Qt4LineHistogramCanvas*>(dialog->histogramWidget));
-    for (QLayout* layout : {static_cast<QLayout*>(dialog->verticalLayout_7), static_cast<QLayout*>(dialog->verticalLayout_4),
-                            static_cast<QLayout*>(dialog->verticalLayout_5)}) {
-        QCOMPARE(layout->spacing(), 0);
-        QCOMPARE(layout->contentsMargins(), QMargins());
-    }
-    QSpacerItem* spacer = dialog->horizontalSpacer;
-    QCOMPARE(spacer->sizeHint(), QSize(40, 20));
-    QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-    QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-}
-
-void TestLineHistogramDialog::firstResultEntersBufferState()
-{
-    Tool tool;
-    tool.dock.show();
-    const auto buffer = linesBuffer(300, 40);
-    tool.dialog->setSceneFrame(frameOver(buffer));
-
-    // Handing the frame over is not yet the buffer state; the first result is.
-    QCOMPARE(tool.dialog->yPositionSpinBox->maximum(), 39);
-    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 0);
-    QVERIFY(!tool.dialog->yPositionSpinBox->isEnabled());
-
-    tool.settle();
-    QCOMPARE(tool.finishedRuns, 1);
-    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 1);
-    QVERIFY(tool.dialog->yPositionLabel->isEnabled());
-    QVERIFY(tool.dialog->yPositionSpinBox->isEnabled());
-    const QVector<std::uint32_t> want = rulePicture(*buffer, 0);
-    QVERIFY2(tool.shownPicture() == want, firstDifference(tool.shownPicture(), want).constData());
-    QCOMPARE(tool.canvasPicture(), want);
-}
 
 void TestLineHistogramDialog::lineSelection_data()
 {
     QTest::addColumn<int>("requested");
     QTest::addColumn<int>("line");
-    QTest::newRow("first line") << 0 << 0;
-    QTest::newRow("inner line") << 17 << 17;
-    QTest::newRow("last line") << 39 << 39;
-    QTest::newRow("beyond the last line") << 40 << 39;
+    QTest::addColumn<int>("nextHeight"); // of the frame after it
+    QTest::addColumn<int>("nextLine");
+    QTest::newRow("inner line") << 17 << 17 << 40 << 17;
+    QTest::newRow("last line") << 39 << 39 << 10 << 9;
+    QTest::newRow("beyond the last line") << 40 << 39 << 39 << 38;
 }
 
 void TestLineHistogramDialog::lineSelection()
 {
     QFETCH(int, requested);
     QFETCH(int, line);
+    QFETCH(int, nextHeight);
+    QFETCH(int, nextLine);
     Tool tool;
     tool.dock.show();
+    tool.settle();
+    QCOMPARE(tool.finishedRuns, 0); // nothing to show, nothing run
+    QCOMPARE(tool.noBufferDifference(), QByteArray());
+
+    // Handing the frame over is not yet the buffer state; the first result is.
     const auto buffer = linesBuffer(300, 40);
     tool.dialog->setSceneFrame(frameOver(buffer));
+    QCOMPARE(tool.dialog->yPositionSpinBox->maximum(), 39);
+    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 0);
+    QVERIFY(!tool.dialog->yPositionSpinBox->isEnabled());
     tool.settle();
+    QCOMPARE(tool.finishedRuns, 1);
+    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 1);
+    QVERIFY(tool.dialog->yPositionLabel->isEnabled());
+    QVERIFY(tool.dialog->yPositionSpinBox->isEnabled());
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*buffer, 0));
+    COMPARE_WORDS(tool.canvasPicture(), rulePicture(*buffer, 0));
+
+    // The picture shown is a copy: the run for the new line has overwritten the worker's
+    // store, and its result is not yet delivered.
     tool.dialog->yPositionSpinBox->setValue(requested);
+    tool.dialog->waitForThread();
+    QCOMPARE(tool.shownPicture(), rulePicture(*buffer, 0));
+    QCOMPARE(tool.canvasPicture(), rulePicture(*buffer, 0));
     tool.settle();
     QCOMPARE(tool.dialog->yPositionSpinBox->value(), line);
-    const QVector<std::uint32_t> want = rulePicture(*buffer, line);
-    QVERIFY2(tool.shownPicture() == want, firstDifference(tool.shownPicture(), want).constData());
-}
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*buffer, line));
 
-// The lowered maximum moves the value at once, so the worker's line follows the new frame.
-void TestLineHistogramDialog::smallerFrameMovesLine()
-{
-    Tool tool;
-    tool.dock.show();
-    tool.dialog->setSceneFrame(frameOver(linesBuffer(50, 100)));
-    tool.settle();
-    tool.dialog->yPositionSpinBox->setValue(80);
-    tool.settle();
-
-    const auto smaller = frameOver(linesBuffer(50, 10));
-    tool.dialog->setSceneFrame(smaller);
-    QCOMPARE(tool.dialog->yPositionSpinBox->value(), 9);
+    // A smaller frame lowers the maximum, which moves the line at once, so the worker's
+    // request is the new frame's line. Only the request is certain: the run for the moved
+    // line may take it before the new frame is handed over.
+    const Frame next = frameOver(linesBuffer(300, nextHeight, 8, 1));
+    tool.dialog->setSceneFrame(next);
+    QCOMPARE(tool.dialog->yPositionSpinBox->value(), nextLine);
     tool.settle();
     {
         std::lock_guard<std::mutex> lock(tool.worker().requestLock);
-        QCOMPARE(tool.worker().yPosition, 9);
-        QCOMPARE(tool.worker().frame, smaller);
+        QCOMPARE(tool.worker().yPosition, nextLine);
+        QCOMPARE(tool.worker().frame, next);
     }
-    QCOMPARE(tool.d().frame, smaller);
+
+    // Resizing stretches the same picture to the new canvas size, computing nothing again.
+    // The dialog is a child of the dock, so its layout resizes the canvas at once.
+    const int runs = tool.finishedRuns;
+    Qt4LineHistogramCanvas* canvas = tool.dialog->histogramWidget;
+    const QSize before = canvas->size();
+    tool.dialog->resize(tool.dialog->size() + QSize(157, 93));
+    QVERIFY(canvas->size() != before);
+    tool.settle();
+    QCOMPARE(tool.finishedRuns, runs);
+    QCOMPARE(wordsOf(canvas->grab().toImage()),
+             wordsOf(tool.d().pixmap.scaled(canvas->size(), Qt::IgnoreAspectRatio,
+                                            Qt::FastTransformation).toImage()));
+
+    // Clearing frees the worker's store; the shown picture is kept.
+    const QVector<std::uint32_t> lastShown = tool.shownPicture();
+    tool.dialog->setSceneFrame({});
+    COMPARE_WORDS(tool.shownPicture(), lastShown);
 }
 
 // With the dock closed nothing runs; opening it runs once, for the latest frame and line.
@@ -215,14 +207,13 @@ void TestLineHistogramDialog::requestsWaitWhileHidden()
     tool.settle();
     QCOMPARE(tool.finishedRuns, 1);
     QVERIFY(tool.worker().startPending);
-    QCOMPARE(tool.shownPicture(), rulePicture(*first, 0));
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*first, 0));
 
     tool.dock.show();
     QVERIFY(!tool.worker().startPending);
     tool.settle();
     QCOMPARE(tool.finishedRuns, 2);
-    const QVector<std::uint32_t> want = rulePicture(*latest, 5);
-    QVERIFY2(tool.shownPicture() == want, firstDifference(tool.shownPicture(), want).constData());
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*latest, 5));
 
     // Showing again with nothing pending starts nothing.
     tool.dock.hide();
@@ -245,78 +236,101 @@ void TestLineHistogramDialog::emptyFrameDuringRun()
     // Long enough a line that the released run is still counting when clearing begins.
     const auto gated = boost::make_shared<GatedBuffer>(500000, 4, 8);
     tool.dialog->setSceneFrame(frameOver(gated));
-    gated->gate.waitUntilEntered();
+    gated->waitUntilEntered();
     // Clearing first lowers the maximum, which moves the line to 0; the run is let go at
     // that moment, on the GUI thread, just before the dialog must wait for it.
     QObject::connect(tool.dialog->yPositionSpinBox, QOverload<int>::of(&QSpinBox::valueChanged),
-                     &tool.receiver, [&] { gated->gate.release(); });
+                     &tool.receiver, [&] { gated->release(); });
     tool.dialog->setSceneFrame({});
 
     QVERIFY(!tool.worker().isRunning());
     QVERIFY(!tool.worker().image);
     QVERIFY(!tool.worker().buffer);
-    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 0);
-    QVERIFY(!tool.dialog->yPositionSpinBox->isEnabled());
-    QVERIFY(!tool.dialog->yPositionLabel->isEnabled());
-    QCOMPARE(tool.dialog->yPositionSpinBox->maximum(), 0);
-    QVERIFY(tool.canvas().pixmap.isNull());
+    QCOMPARE(tool.noBufferDifference(), QByteArray());
 
     const int before = tool.finishedRuns;
     tool.settle();
     QCOMPARE(tool.finishedRuns, before + 1);
-    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 0);
-    QVERIFY(tool.canvas().pixmap.isNull());
-    QVERIFY(!tool.d().frame);
+    QCOMPARE(tool.noBufferDifference(), QByteArray());
     QCOMPARE(tool.shownPicture(), lastShown); // left as it was
 
     const auto next = linesBuffer(90, 6, 10);
     tool.dialog->setSceneFrame(frameOver(next));
     tool.settle();
     QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 1);
-    const QVector<std::uint32_t> want = rulePicture(*next, 0);
-    QVERIFY2(tool.shownPicture() == want, firstDifference(tool.shownPicture(), want).constData());
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*next, 0));
 }
 
-// The shown picture must not share pixels with the worker's store, which the next run
-// overwrites and clearing frees.
-void TestLineHistogramDialog::shownPictureIsACopy()
+// Frames from a producer thread while the dialog is shown, hidden and cleared and its line
+// changes (also past the last line); meanwhile another thread keeps waiting for the worker.
+void TestLineHistogramDialog::framesAtFullSpeed()
 {
     Tool tool;
     tool.dock.show();
-    const auto first = linesBuffer(128, 2);
-    tool.dialog->setSceneFrame(frameOver(first));
-    tool.settle();
+    // The producer's newest frame; one not taken in time is replaced, as the window keeps
+    // only its pending frame.
+    std::mutex newestLock;
+    Frame newest;
+    std::atomic<bool> stop{false};
+    std::atomic<int> waits{0};
+    std::thread producer([&] {
+        for (int n = 0; !stop.load(); ++n) {
+            Frame frame = producedFrame(n);
+            std::lock_guard<std::mutex> lock(newestLock);
+            newest.swap(frame);
+        }
+    });
+    std::thread invalidator([&] {
+        while (!stop.load()) {
+            tool.dialog->waitForThread();
+            ++waits;
+            std::this_thread::yield();
+        }
+    });
 
-    tool.dialog->setSceneFrame(frameOver(grayBuffer(128, 2, 8, [](int, int) { return 3; })));
-    tool.dialog->waitForThread(); // the store now holds the new picture, not yet delivered
-    QCOMPARE(tool.shownPicture(), rulePicture(*first, 0));
-    QCOMPARE(tool.canvasPicture(), rulePicture(*first, 0));
+    for (int round = 0, taken = 0; taken < 400; ++round) {
+        QCoreApplication::processEvents();
+        // Now and then let a run end and start the next before its result is delivered,
+        // so a result is taken while a later run draws.
+        if (round % 5 == 1)
+            tool.dialog->waitForThread();
+        Frame frame;
+        {
+            std::lock_guard<std::mutex> lock(newestLock);
+            frame.swap(newest);
+        }
+        if (frame) {
+            tool.dialog->setSceneFrame(frame);
+            ++taken;
+        }
+        if (round % 7 == 3)
+            tool.dialog->yPositionSpinBox->setValue((round / 7) % (streamHeight + 3));
+        if (round % 97 == 50)
+            tool.dock.hide();
+        if (round % 97 == 60)
+            tool.dock.show();
+        if (round % 151 == 75)
+            tool.dialog->setSceneFrame({});
+    }
+    stop = true;
+    producer.join();
+    invalidator.join();
+    QVERIFY(waits.load() > 0);
 
-    tool.dialog->setSceneFrame({});
-    QCOMPARE(tool.shownPicture(), rulePicture(*first, 0));
-    tool.settle();
-}
-
-// Resizing stretches the same picture to the new canvas size without computing it again.
-void TestLineHistogramDialog::resizeStretchesWithoutRun()
-{
-    Tool tool;
+    // Quiet again: the next request is computed from exactly that frame and line.
     tool.dock.show();
-    tool.dialog->setSceneFrame(frameOver(linesBuffer(256, 3)));
     tool.settle();
-    const int runs = tool.finishedRuns;
-    Qt4LineHistogramCanvas* canvas = tool.dialog->histogramWidget;
-    const QSize before = canvas->size();
-
-    // The dialog is a child of the dock, so its layout resizes the canvas at once.
-    tool.dialog->resize(tool.dialog->size() + QSize(157, 93));
-    QVERIFY(canvas->size() != before);
+    QVERIFY(tool.finishedRuns > 0);
+    const Frame last = producedFrame(9); // colour, 16 bits
+    tool.dialog->setSceneFrame(last);
+    tool.dialog->yPositionSpinBox->setValue(streamHeight - 2);
     tool.settle();
-    QCOMPARE(tool.finishedRuns, runs);
-
-    const QImage want = tool.d().pixmap.scaled(canvas->size(), Qt::IgnoreAspectRatio,
-                                               Qt::FastTransformation).toImage();
-    QCOMPARE(wordsOf(canvas->grab().toImage()), wordsOf(want));
+    // The line change may have come while the frame's run was in progress; ask once more
+    // for certain, now that the worker is idle.
+    tool.dialog->setSceneFrame(last);
+    tool.settle();
+    QCOMPARE(tool.dialog->stackedWidget->currentIndex(), 1);
+    COMPARE_WORDS(tool.shownPicture(), rulePicture(*last->frameBuffer(), streamHeight - 2));
 }
 
 QTEST_MAIN(TestLineHistogramDialog)

@@ -7,37 +7,27 @@
 
 #include <QtTest>
 
-#include <thread>
-
 using namespace histogramtest;
 
-class TestLineHistogramWorker : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void pictureFollowsRules_data();
-    void pictureFollowsRules();
-    void workedExamples_data();
-    void workedExamples();
-    void valuesBeyondBitDepth_data();
-    void valuesBeyondBitDepth();
-    void emptyLineDrawsOnlyTheBaseline();
-    void lineOutsideBufferCountsAsZero();
-    void runWithoutPixelsKeepsPicture_data();
-    void runWithoutPixelsKeepsPicture();
-    void runUsesRequestTakenAtStart();
-};
+// Pixels probed in cases worked out by hand: (column, row) and the word expected there.
+using Probes = QVector<QPair<QPoint, quint32>>;
+using Values = QVector<quint64>; // gray: one per pixel; colour: R, G, B per pixel
 
 namespace {
 
-QVector<std::uint32_t> runOn(const boost::shared_ptr<DisplaySceneFrame>& frame, int y)
+// The worker's run, callable on the test's own thread.
+struct DirectRun : Qt4LineHistogramThread
+{
+    using Qt4LineHistogramThread::run;
+};
+
+QVector<std::uint32_t> runOn(const Frame& frame, int y)
 {
     DirectRun worker;
     worker.setFrame(frame);
     worker.setYPosition(y);
     worker.run();
-    return wordsOf(worker);
+    return worker.image ? wordsOf(*worker.image) : QVector<std::uint32_t>();
 }
 
 // Line y differs from its neighbours, so reading the wrong line shows.
@@ -51,6 +41,22 @@ std::uint64_t skewed(int x, int y, int bits, int channel)
 }
 
 } // namespace
+
+class TestLineHistogramWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pictureFollowsRules_data();
+    void pictureFollowsRules();
+    void singleBar_data();
+    void singleBar();
+    void workedExamples_data();
+    void workedExamples();
+    void runWithoutPixelsKeepsPicture_data();
+    void runWithoutPixelsKeepsPicture();
+    void runUsesRequestTakenAtStart();
+};
 
 void TestLineHistogramWorker::pictureFollowsRules_data()
 {
@@ -70,141 +76,108 @@ void TestLineHistogramWorker::pictureFollowsRules()
     QFETCH(bool, gray);
     QFETCH(int, width);
     const int y = 2;
-    boost::shared_ptr<FrameBuffer> buffer;
-    if (gray)
-        buffer = grayBuffer(width, 4, bits, [&](int x, int line) { return skewed(x, line, bits, 0); });
-    else
-        buffer = colourBuffer(width, 4, bits, [&](int x, int line) {
-            return Rgb{skewed(x, line, bits, 0), skewed(x, line, bits, 1), skewed(x, line, bits, 2)};
-        });
+    const auto buffer = makeBuffer(width, 4, bits, gray, [&](int x, int line) {
+        return Rgb{skewed(x, line, bits, 0), skewed(x, line, bits, 1), skewed(x, line, bits, 2)};
+    });
 
     DirectRun worker;
     worker.setFrame(frameOver(buffer));
     worker.setYPosition(y);
     worker.run();
-    const QVector<std::uint32_t> got = wordsOf(worker);
-    const QVector<std::uint32_t> want = rulePicture(*buffer, y);
-    QVERIFY2(got == want, firstDifference(got, want).constData());
+    COMPARE_WORDS(wordsOf(*worker.image), rulePicture(*buffer, y));
     // RGB32 means 0xffRRGGBB; a transparent top byte shows once painted onto alpha surfaces.
     QVERIFY(std::all_of(worker.buffer.get(), worker.buffer.get() + 256 * 256,
                         [](std::uint32_t word) { return word >> 24 == 0xFF; }));
 }
 
-// Pixels probed in cases worked out by hand: (column, row) and the word expected there.
-using Probes = QVector<QPair<QPoint, quint32>>;
-using Values = QVector<quint64>; // gray: one per pixel; colour: R, G, B per pixel
+void TestLineHistogramWorker::singleBar_data()
+{
+    QTest::addColumn<int>("bits");
+    QTest::addColumn<bool>("gray");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<quint64>("value"); // every pixel, every channel
+    QTest::addColumn<int>("line");      // of a four-line buffer
+    QTest::addColumn<int>("bin");       // of the one full bar; -1: none
+
+    QTest::newRow("1000 pixels of 200") << 8 << true << 1000 << quint64(200) << 0 << 200;
+    QTest::newRow("12 bits, 4095 in bin 255") << 12 << true << 1 << quint64(4095) << 0 << 255;
+    QTest::newRow("4 bits, 15 in bin 240") << 4 << true << 1 << quint64(15) << 0 << 240;
+    // Values beyond the bit depth count in the last bin.
+    QTest::newRow("1 bit, value 2") << 1 << true << 3 << quint64(2) << 0 << 255;
+    QTest::newRow("4 bits, value 0xffff") << 4 << true << 3 << quint64(0xffff) << 0 << 255;
+    QTest::newRow("7 bits, value 200") << 7 << true << 3 << quint64(200) << 0 << 255;
+    QTest::newRow("8 bits, value 300") << 8 << true << 3 << quint64(300) << 0 << 255;
+    QTest::newRow("12 bits, value 0xffff") << 12 << true << 3 << quint64(0xffff) << 0 << 255;
+    QTest::newRow("colour 4 bits, value 0xffff") << 4 << false << 3 << quint64(0xffff) << 0 << 255;
+    QTest::newRow("colour 8 bits, value 256") << 8 << false << 3 << quint64(256) << 0 << 255;
+    // No pixels: the largest count is 0 and every bar has height 0, not a 0 / 0 ratio.
+    QTest::newRow("empty gray line") << 8 << true << 0 << quint64(0) << 0 << -1;
+    QTest::newRow("empty colour line") << 8 << false << 0 << quint64(0) << 0 << -1;
+    // Reads of a line outside the buffer fail, and their value 0 counts in bin 0.
+    QTest::newRow("line below the buffer") << 8 << true << 10 << quint64(100) << 4 << 0;
+}
+
+// A full bar in one column, the baseline of height 0 everywhere else. Equal channels draw as
+// gray: their tops mix to white and their bodies to gray.
+void TestLineHistogramWorker::singleBar()
+{
+    QFETCH(int, bits);
+    QFETCH(bool, gray);
+    QFETCH(int, width);
+    QFETCH(quint64, value);
+    QFETCH(int, line);
+    QFETCH(int, bin);
+    const auto buffer = makeBuffer(width, 4, bits, gray, [&](int, int) { return Rgb{value, value, value}; });
+
+    QVector<std::uint32_t> want(256 * 256, 0);
+    for (int b = 0; b < 256; ++b)
+        want[255 * 256 + b] = 0xFFFFFF;
+    if (bin >= 0) {
+        want[bin] = 0xFFFFFF;
+        for (int r = 1; r < 256; ++r)
+            want[r * 256 + bin] = 0x444444;
+    }
+    COMPARE_WORDS(runOn(frameOver(buffer), line), want);
+}
 
 void TestLineHistogramWorker::workedExamples_data()
 {
-    QTest::addColumn<int>("bits");
     QTest::addColumn<bool>("gray");
     QTest::addColumn<Values>("values");
     QTest::addColumn<Probes>("probes");
 
-    QTest::newRow("1000 gray pixels of 200: one full bar, baseline elsewhere")
-        << 8 << true << Values(1000, 200)
-        << Probes{{{200, 0}, 0xFFFFFF}, {{200, 1}, 0x444444}, {{200, 255}, 0x444444},
-                  {{199, 0}, 0},        {{199, 254}, 0},      {{199, 255}, 0xFFFFFF},
-                  {{201, 255}, 0xFFFFFF}, {{0, 255}, 0xFFFFFF}, {{255, 255}, 0xFFFFFF}};
-    QTest::newRow("12-bit 4095 falls into bin 255")
-        << 12 << true << Values{4095}
-        << Probes{{{255, 0}, 0xFFFFFF}, {{255, 255}, 0x444444}, {{254, 0}, 0}};
-    QTest::newRow("4-bit 15 falls into bin 240")
-        << 4 << true << Values{15}
-        << Probes{{{240, 0}, 0xFFFFFF}, {{239, 0}, 0}, {{241, 0}, 0}, {{255, 0}, 0}};
     QTest::newRow("half the largest count is truncated to 189, top in row 66")
-        << 8 << true << Values{10, 10, 20}
+        << true << Values{10, 10, 20}
         << Probes{{{10, 0}, 0xFFFFFF}, {{20, 65}, 0}, {{20, 66}, 0xFFFFFF}, {{20, 67}, 0x444444}};
     QTest::newRow("equal red and green tops mix to yellow")
-        << 8 << false << Values{5, 5, 9, 5, 5, 9}
+        << false << Values{5, 5, 9, 5, 5, 9}
         << Probes{{{5, 0}, 0xFFFF00}, {{5, 1}, 0x444400}, {{9, 0}, 0x0000FF}, {{9, 1}, 0x000044}};
     QTest::newRow("a top hides the bodies of the other channels")
-        << 8 << false << Values{5, 5, 5, 7, 5, 5}
+        << false << Values{5, 5, 5, 7, 5, 5}
         << Probes{{{5, 0}, 0x00FFFF}, {{5, 65}, 0x004444}, {{5, 66}, 0xFF0000},
                   {{5, 67}, 0x444444}, {{7, 66}, 0xFF0000}, {{7, 67}, 0x440000}};
     QTest::newRow("all three tops together are white")
-        << 8 << false << Values{3, 3, 3}
+        << false << Values{3, 3, 3}
         << Probes{{{3, 0}, 0xFFFFFF}, {{3, 1}, 0x444444}, {{4, 255}, 0xFFFFFF}};
 }
 
+// Pins the rules that pictureFollowsRules compares with.
 void TestLineHistogramWorker::workedExamples()
 {
-    QFETCH(int, bits);
     QFETCH(bool, gray);
     QFETCH(Values, values);
     QFETCH(Probes, probes);
     const int width = gray ? values.size() : values.size() / 3;
-    const boost::shared_ptr<FrameBuffer> buffer
-        = gray ? grayBuffer(width, 1, bits, [&](int x, int) { return values[x]; })
-               : colourBuffer(width, 1, bits, [&](int x, int) {
-                     return Rgb{values[3 * x], values[3 * x + 1], values[3 * x + 2]};
-                 });
+    const auto buffer = makeBuffer(width, 1, 8, gray, [&](int x, int) {
+        return gray ? Rgb{values[x]} : Rgb{values[3 * x], values[3 * x + 1], values[3 * x + 2]};
+    });
     const QVector<std::uint32_t> got = runOn(frameOver(buffer), 0);
     QCOMPARE(got.size(), 256 * 256);
-    for (const auto& probe : probes) {
-        const QPoint at = probe.first;
-        QVERIFY2(got[at.y() * 256 + at.x()] == probe.second,
-                 qPrintable(QStringLiteral("(%1, %2): 0x%3, expected 0x%4")
-                                .arg(at.x()).arg(at.y())
-                                .arg(got[at.y() * 256 + at.x()], 0, 16)
-                                .arg(probe.second, 0, 16)));
-    }
-}
-
-void TestLineHistogramWorker::valuesBeyondBitDepth_data()
-{
-    QTest::addColumn<int>("bits");
-    QTest::addColumn<bool>("gray");
-    QTest::addColumn<quint64>("value");
-    QTest::newRow("1 bit, value 2") << 1 << true << quint64(2);
-    QTest::newRow("4 bits, value 0xffff") << 4 << true << quint64(0xffff);
-    QTest::newRow("7 bits, value 200") << 7 << true << quint64(200);
-    QTest::newRow("8 bits, value 300") << 8 << true << quint64(300);
-    QTest::newRow("12 bits, value 0xffff") << 12 << true << quint64(0xffff);
-    QTest::newRow("colour 4 bits, value 0xffff") << 4 << false << quint64(0xffff);
-    QTest::newRow("colour 8 bits, value 256") << 8 << false << quint64(256);
-}
-
-// Such values are counted in the last bin: a full bar in column 255, nothing elsewhere.
-void TestLineHistogramWorker::valuesBeyondBitDepth()
-{
-    QFETCH(int, bits);
-    QFETCH(bool, gray);
-    QFETCH(quint64, value);
-    const boost::shared_ptr<FrameBuffer> buffer
-        = gray ? grayBuffer(3, 1, bits, [&](int, int) { return value; })
-               : colourBuffer(3, 1, bits, [&](int, int) { return Rgb{value, value, value}; });
-    const QVector<std::uint32_t> got = runOn(frameOver(buffer), 0);
-    QVector<std::uint32_t> want(256 * 256, 0);
-    for (int b = 0; b < 256; ++b)
-        want[255 * 256 + b] = 0xFFFFFF;
-    want[255] = 0xFFFFFF;
-    for (int r = 1; r < 256; ++r)
-        want[r * 256 + 255] = 0x444444;
-    QVERIFY2(got == want, firstDifference(got, want).constData());
-}
-
-// No pixels: the largest count is 0 and every bar has height 0, not a 0 / 0 ratio.
-void TestLineHistogramWorker::emptyLineDrawsOnlyTheBaseline()
-{
-    QVector<std::uint32_t> want(256 * 256, 0);
-    for (int b = 0; b < 256; ++b)
-        want[255 * 256 + b] = 0xFFFFFF;
-    for (bool gray : {true, false}) {
-        const auto buffer = boost::make_shared<FrameBuffer>(0, 4, 8, gray);
-        const QVector<std::uint32_t> got = runOn(frameOver(buffer), 0);
-        QVERIFY2(got == want, firstDifference(got, want).constData());
-    }
-}
-
-void TestLineHistogramWorker::lineOutsideBufferCountsAsZero()
-{
-    const auto buffer = grayBuffer(10, 4, 8, [](int, int) { return 100; });
-    const QVector<std::uint32_t> got = runOn(frameOver(buffer), 4);
-    QCOMPARE(got.value(0), 0xFFFFFFu);
-    QCOMPARE(got.value(255 * 256 + 0), 0x444444u);
-    QCOMPARE(got.value(100), 0u);
-    QCOMPARE(got.value(255 * 256 + 100), 0xFFFFFFu);
+    const auto pixel = [](QPoint at, quint32 word) {
+        return QStringLiteral("(%1, %2) %3").arg(at.x()).arg(at.y()).arg(word, 6, 16, QLatin1Char('0'));
+    };
+    for (const auto& probe : probes)
+        QCOMPARE(pixel(probe.first, got[probe.first.y() * 256 + probe.first.x()]), pixel(probe.first, probe.second));
 }
 
 void TestLineHistogramWorker::runWithoutPixelsKeepsPicture_data()
@@ -217,7 +190,7 @@ void TestLineHistogramWorker::runWithoutPixelsKeepsPicture_data()
 void TestLineHistogramWorker::runWithoutPixelsKeepsPicture()
 {
     QFETCH(bool, withFrame);
-    const auto nothingToRead = withFrame ? frameOver({}) : boost::shared_ptr<DisplaySceneFrame>();
+    const Frame nothingToRead = withFrame ? frameOver({}) : Frame();
 
     DirectRun fresh;
     fresh.setFrame(nothingToRead);
@@ -226,9 +199,9 @@ void TestLineHistogramWorker::runWithoutPixelsKeepsPicture()
     QVERIFY(!fresh.buffer);
 
     DirectRun worker;
-    worker.setFrame(grayFrame(50, 1, 8, [](int x, int) { return x; }));
+    worker.setFrame(frameOver(makeBuffer(50, 1, 8, true, [](int x, int) { return Rgb{std::uint64_t(x)}; })));
     worker.run();
-    const QVector<std::uint32_t> before = wordsOf(worker);
+    const QVector<std::uint32_t> before = wordsOf(*worker.image);
     const std::uint32_t* const store = worker.buffer.get();
     const QImage* const image = worker.image.get();
 
@@ -236,7 +209,7 @@ void TestLineHistogramWorker::runWithoutPixelsKeepsPicture()
     worker.run();
     QCOMPARE(worker.buffer.get(), store);
     QCOMPARE(worker.image.get(), image);
-    QCOMPARE(wordsOf(worker), before);
+    QCOMPARE(wordsOf(*worker.image), before);
     // The image is a view of the store, not a copy.
     QCOMPARE(static_cast<const void*>(image->constBits()), static_cast<const void*>(store));
 }
@@ -253,17 +226,14 @@ void TestLineHistogramWorker::runUsesRequestTakenAtStart()
     worker.setFrame(frameOver(gated));
     worker.setYPosition(1);
     worker.start();
-    gated->gate.waitUntilEntered();
+    gated->waitUntilEntered();
 
-    worker.setFrame(grayFrame(64, 2, 8, [](int, int) { return 200; }));
+    worker.setFrame(frameOver(makeBuffer(64, 2, 8, true, [](int, int) { return Rgb{200}; })));
     worker.setYPosition(0);
-    gated->gate.release();
+    gated->release();
     QVERIFY(worker.wait());
     vexo::templates::platform::acceptHandOver(&worker);
-
-    const QVector<std::uint32_t> want = rulePicture(*gated, 1);
-    const QVector<std::uint32_t> got = wordsOf(worker);
-    QVERIFY2(got == want, firstDifference(got, want).constData());
+    COMPARE_WORDS(wordsOf(*worker.image), rulePicture(*gated, 1));
 }
 
 QTEST_GUILESS_MAIN(TestLineHistogramWorker)

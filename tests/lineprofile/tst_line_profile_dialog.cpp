@@ -1,44 +1,29 @@
-// The line profile dialog: states, ranges and labels, marker scaling, the readout, and the
-// hand-over of requests to the worker (deferral while hidden, clearing during a run).
+// The line profile dialog: ranges, labels, marker scaling and the readout; the hand-over of
+// requests to the worker (deferral while hidden, clearing during a run); and a stream of
+// frames at full speed with a second thread waiting for the worker, as the scene's
+// notification thread does. Meant to run under ThreadSanitizer too.
 
-#include "LineProfileInspector.h"
-#include "ProfileReference.h"
+#include "ProfileTestSupport.h"
 #include "QuietOffscreen.h"
 
 #include <QDockWidget>
-#include <QMouseEvent>
-#include <QSignalSpy>
 #include <QtTest>
 
 #include <atomic>
-#include <memory>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
-using vexo::core::DisplaySceneFrame;
-using vexo::core::FrameBuffer;
-using vexo::core::LineProfileInspector;
-using vexo::core::Qt4LineProfileDialog;
-using vexo::core::Qt4LineProfileThread;
 using namespace profiletest;
 
 namespace {
 
-boost::shared_ptr<DisplaySceneFrame> rampFrame(int width, int height, int bpp)
+// Gray (x, y) is 7x + 3y, colour (x, 2x, y), both modulo the depth.
+Frame rampFrame(int width, int height, int bpp, bool gray = true)
 {
-    const std::uint64_t top = (std::uint64_t(1) << bpp) - 1;
-    return frameOf(grayBuffer(width, height, bpp, [=](int x, int y) {
-        return std::uint64_t(x * 7 + y * 3) % (top + 1);
+    return frameOf(rampBuffer(width, height, bpp, gray, [=](int x, int y) {
+        return std::uint64_t(gray ? x * 7 + y * 3 : x) % (std::uint64_t(1) << bpp);
     }));
-}
-
-boost::shared_ptr<DisplaySceneFrame> colorFrame(int width, int height)
-{
-    boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(width, height, 8, false));
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            buffer->setPixelValueColor(x, y, x % 256, (2 * x) % 256, y);
-    buffer->setComplete();
-    return frameOf(buffer);
 }
 
 // Makes the overview canvas exactly `width` pixels wide by widening the dialog.
@@ -52,49 +37,36 @@ bool setOverviewWidth(Qt4LineProfileDialog& dialog, int width)
     return dialog.profileOverviewWidget->width() == width;
 }
 
-void movePointer(QWidget* widget, int x)
+// Empty when the dialog shows no buffer (at first and after an empty frame), else what not.
+QString noBufferDifference(Qt4LineProfileDialog& dialog)
 {
-    QMouseEvent move(QEvent::MouseMove, QPointF(x, 10), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QCoreApplication::sendEvent(widget, &move);
+    if (dialog.overviewStackedWidget->currentIndex() != 0 || dialog.detailStackedWidget->currentIndex() != 0)
+        return QStringLiteral("a profile page is shown");
+    if (dialog.minXLabel->text() != QLatin1String("-") || dialog.maxXLabel->text() != QLatin1String("-"))
+        return QStringLiteral("range labels %1, %2").arg(dialog.minXLabel->text(), dialog.maxXLabel->text());
+    for (QWidget* off : std::initializer_list<QWidget*>{dialog.positionLabel, dialog.minXLabel,
+                                                       dialog.lineProfileControlsGroupBox,
+                                                       dialog.yPositionSpinBox})
+        if (off->isEnabled())
+            return off->objectName() + QStringLiteral(" is enabled");
+    if (dialog.verticalMarkerSpinBox->maximum() != -1 || dialog.horizontalMarkerSpinBox->maximum() != -1)
+        return QStringLiteral("a marker can still be set");
+    return QString();
 }
 
-// Counts the worker's results on the GUI thread. Connected after the dialog's own
-// connection, so when the count moves the dialog has taken that result.
-struct ResultCounter
+constexpr int streamHeight = 16;
+
+// Frame n of the stream: blocks of 20 frames alternate width, depth and gray/colour, so
+// the worker's store is remade and its reuse is crossed by width changes.
+Frame streamFrame(int n)
 {
-    int count = 0;
-    QMetaObject::Connection connection;
-
-    explicit ResultCounter(Qt4LineProfileDialog* dialog)
-    {
-        connection = QObject::connect(LineProfileInspector::worker(dialog), &QThread::finished,
-                                      dialog, [this] { ++count; });
-    }
-    ~ResultCounter() { QObject::disconnect(connection); }
-};
-
-// A shown dialog with the first result for `frame` on screen.
-struct Shown
-{
-    std::unique_ptr<Qt4LineProfileDialog> dialog{new Qt4LineProfileDialog(nullptr)};
-    Qt4LineProfileThread* worker = LineProfileInspector::worker(dialog.get());
-    ResultCounter results{dialog.get()};
-
-    bool showWith(const boost::shared_ptr<DisplaySceneFrame>& frame)
-    {
-        dialog->show();
-        const int before = results.count;
-        dialog->setSceneFrame(frame);
-        return waitForResult(before);
-    }
-    // Waits until a run after `before` has ended and the dialog has taken its result.
-    bool waitForResult(int before)
-    {
-        return QTest::qWaitFor([&] { return results.count > before; })
-               && dialog->overviewStackedWidget->currentIndex() == 1;
-    }
-};
+    const int block = n / 20;
+    const int bpp = block % 3 == 0 ? 8 : 12;
+    return frameOf(rampBuffer(block % 2 ? 1000 : 640, streamHeight, bpp, block % 4 != 3,
+                              [=](int x, int y) {
+                                  return std::uint64_t(x * 13 + y * 101 + n * 7) % (1u << bpp);
+                              }));
+}
 
 } // namespace
 
@@ -104,100 +76,78 @@ class TestLineProfileDialog : public QObject
 
 private slots:
     void initTestCase() { dropOffscreenSizeHintWarnings(); }
-    void newDialogShowsNoBuffer();
-    void frameSetsRangesAndShowsProfile_data();
-    void frameSetsRangesAndShowsProfile();
-    void pixmapDoesNotShareWorkerStore();
-    void viewRangesAndLabels_data();
-    void viewRangesAndLabels();
-    void horizontalMarkerScaled_data();
-    void horizontalMarkerScaled();
-    void readout_data();
-    void readout();
+    void frameSetsRangesMarkerAndPicture_data();
+    void frameSetsRangesMarkerAndPicture();
+    void detailViewRangesAndReadout_data();
+    void detailViewRangesAndReadout();
     void hiddenDialogDefersUntilShown();
     void emptyFrameDuringRun();
-    void resizeAfterEmptyFrameCollapsesRange();
+    void framesAtFullSpeed();
 };
 
-void TestLineProfileDialog::newDialogShowsNoBuffer()
-{
-    Qt4LineProfileDialog dialog(nullptr);
-    QCOMPARE(dialog.overviewStackedWidget->currentIndex(), 0);
-    QCOMPARE(dialog.detailStackedWidget->currentIndex(), 0);
-    QCOMPARE(dialog.positionLabel->text(), QStringLiteral("No Data"));
-    QCOMPARE(dialog.minXLabel->text(), QStringLiteral("-"));
-    QCOMPARE(dialog.maxXLabel->text(), QStringLiteral("-"));
-    for (QWidget* off : std::initializer_list<QWidget*>{dialog.positionLabel, dialog.minXLabel,
-                                                       dialog.lineProfileControlsGroupBox,
-                                                       dialog.yPositionSpinBox})
-        QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
-    QCOMPARE(dialog.verticalMarkerSpinBox->text(), QStringLiteral("None"));
-    QCOMPARE(dialog.horizontalMarkerSpinBox->maximum(), -1);
-}
-
-void TestLineProfileDialog::frameSetsRangesAndShowsProfile_data()
+void TestLineProfileDialog::frameSetsRangesMarkerAndPicture_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     QTest::addColumn<int>("bpp");
+    QTest::addColumn<int>("marker"); // horizontal marker, in buffer values
+    QTest::addColumn<int>("level");  // the same on the picture's 8-bit scale
 
-    QTest::newRow("8 bits") << 300 << 20 << 8;
-    QTest::newRow("12 bits") << 513 << 7 << 12;
-    QTest::newRow("16 bits") << 64 << 2 << 16;
-    QTest::newRow("3 bits") << 40 << 2 << 3;
+    // "None" (-1) is scaled like any value and stays negative.
+    QTest::newRow("8 bits") << 300 << 20 << 8 << 200 << 200;
+    QTest::newRow("12 bits, none") << 513 << 7 << 12 << -1 << -1;
+    QTest::newRow("16 bits, top") << 64 << 2 << 16 << 65535 << 255;
+    QTest::newRow("10 bits") << 40 << 3 << 10 << 200 << 50;
+    QTest::newRow("10 bits, top") << 40 << 3 << 10 << 1023 << 255;
+    QTest::newRow("4 bits, top") << 40 << 2 << 4 << 15 << 240;
+    QTest::newRow("4 bits, none") << 40 << 2 << 4 << -1 << -16;
+    QTest::newRow("3 bits") << 40 << 2 << 3 << 5 << 160;
+    QTest::newRow("1 bit, none") << 40 << 2 << 1 << -1 << -128;
 }
 
-void TestLineProfileDialog::frameSetsRangesAndShowsProfile()
+void TestLineProfileDialog::frameSetsRangesMarkerAndPicture()
 {
     QFETCH(int, width);
     QFETCH(int, height);
     QFETCH(int, bpp);
+    QFETCH(int, marker);
+    QFETCH(int, level);
 
     Shown shown;
-    boost::shared_ptr<DisplaySceneFrame> frame = rampFrame(width, height, bpp);
+    const Frame frame = rampFrame(width, height, bpp);
     QVERIFY(shown.showWith(frame));
     Qt4LineProfileDialog& dialog = *shown.dialog;
-
     QCOMPARE(dialog.yPositionSpinBox->maximum(), height - 1);
     QCOMPARE(dialog.verticalMarkerSpinBox->maximum(), width - 1);
     QCOMPARE(dialog.horizontalMarkerSpinBox->maximum(), (1 << bpp) - 1);
-    QCOMPARE(LineProfileInspector::d(&dialog).bitsPerPixel, bpp);
     QVERIFY(dialog.yPositionSpinBox->isEnabled());
     QVERIFY(dialog.lineProfileControlsGroupBox->isEnabled());
     QVERIFY(dialog.positionLabel->isEnabled());
     QCOMPARE(dialog.detailStackedWidget->currentIndex(), 1);
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, 0));
 
-    const QString difference = firstDifference(LineProfileInspector::d(&dialog).pixmap.toImage(),
-                                               expectedPicture(*frame->frameBuffer(), 0));
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    // The picture on screen is a copy: the next run overwrites the worker's store.
+    {
+        std::lock_guard<std::mutex> lock(shown.worker->mutex);
+        std::fill(shown.worker->buffer, shown.worker->buffer + width * 256 * 4, 0xAB);
+    }
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, 0));
 
-    // Another line: a new run, a new picture.
-    const int before = shown.results.count;
+    // Move away first so that "None" is a change too.
+    dialog.horizontalMarkerSpinBox->setValue(marker == -1 ? 1 : -1);
+    dialog.horizontalMarkerSpinBox->setValue(marker);
+    QCOMPARE(LineProfileInspector::d(&dialog).horizontalMarker, level);
+
+    // Another line: a new run, which redraws every pixel of the store.
+    const int before = shown.results;
     dialog.yPositionSpinBox->setValue(height - 1);
     QVERIFY(shown.waitForResult(before));
-    const QString other = firstDifference(LineProfileInspector::d(&dialog).pixmap.toImage(),
-                                          expectedPicture(*frame->frameBuffer(), height - 1));
-    QVERIFY2(other.isEmpty(), qPrintable(other));
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, height - 1));
 }
 
-void TestLineProfileDialog::pixmapDoesNotShareWorkerStore()
+void TestLineProfileDialog::detailViewRangesAndReadout_data()
 {
-    Shown shown;
-    boost::shared_ptr<DisplaySceneFrame> frame = rampFrame(200, 2, 8);
-    QVERIFY(shown.showWith(frame));
-    {
-        // The next run will overwrite the store; the pixmap on screen must not change.
-        std::lock_guard<std::mutex> lock(shown.worker->mutex);
-        std::fill(shown.worker->buffer, shown.worker->buffer + 200 * 1024, 0xAB);
-    }
-    const QString difference =
-        firstDifference(LineProfileInspector::d(shown.dialog.get()).pixmap.toImage(),
-                        expectedPicture(*frame->frameBuffer(), 0));
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
-}
-
-void TestLineProfileDialog::viewRangesAndLabels_data()
-{
+    QTest::addColumn<bool>("gray");
     QTest::addColumn<int>("samples");
     QTest::addColumn<int>("canvasWidth");
     QTest::addColumn<int>("zoom");
@@ -205,19 +155,32 @@ void TestLineProfileDialog::viewRangesAndLabels_data()
     QTest::addColumn<int>("maximum");
     QTest::addColumn<QString>("minText");
     QTest::addColumn<QString>("maxText");
-    QTest::addColumn<int>("sampleAtLeftEdge");
+    QTest::addColumn<int>("pointer");
+    QTest::addColumn<QString>("readout");
 
-    const QString blanks = QStringLiteral("     \n");
-    QTest::newRow("4x at the end") << 2000 << 800 << 4 << 7200 << 7200 << blanks + "1800" << "1999" << 1800;
-    QTest::newRow("4x at the start") << 2000 << 800 << 4 << 0 << 7200 << blanks + "0" << "200" << 0;
-    QTest::newRow("4x in between") << 2000 << 800 << 4 << 1003 << 7200 << blanks + "250" << "450" << 250;
-    QTest::newRow("3x truncated") << 2000 << 800 << 3 << 5200 << 5200 << blanks + "1733" << "1999" << 1733;
-    QTest::newRow("1:1 scrolled to the end") << 2000 << 800 << 1 << 1200 << 1200 << blanks + "1200" << "1999" << 1200;
-    QTest::newRow("1:1 wider than the line") << 2000 << 2100 << 1 << 0 << 0 << blanks + "0" << "1999" << 0;
+    // Line 1 is read: gray (x, 1) is 7x + 3 (mod 256), colour (x, 2x, 1) (mod 256). The
+    // pointer's sample follows the offset the detail canvas got from the scroll bar.
+    QTest::newRow("4x at the start") << true << 2000 << 800 << 4 << 0 << 7200 << "0" << "200"
+        << 0 << "Position (X): 0 -> Data (Gray): 3";
+    QTest::newRow("4x in between, cut sample") << true << 2000 << 800 << 4 << 1003 << 7200 << "250" << "450"
+        << 3 << "Position (X): 251 -> Data (Gray): 224";
+    QTest::newRow("4x at the end") << true << 2000 << 800 << 4 << 7200 << 7200 << "1800" << "1999"
+        << 0 << "Position (X): 1800 -> Data (Gray): 59";
+    QTest::newRow("3x truncated") << true << 2000 << 800 << 3 << 5200 << 5200 << "1733" << "1999"
+        << 0 << "Position (X): 1733 -> Data (Gray): 102";
+    QTest::newRow("1:1 scrolled to the end") << true << 2000 << 800 << 1 << 1200 << 1200 << "1200" << "1999"
+        << 30 << "Position (X): 1230 -> Data (Gray): 165";
+    QTest::newRow("1:1 wider than the line, just past its end") << true << 2000 << 2100 << 1 << 0 << 0 << "0" << "1999"
+        << 2000 << "No Data";
+    QTest::newRow("colour") << false << 1000 << 2000 << 1 << 0 << 0 << "0" << "999"
+        << 200 << "Position (X): 200 -> Data (R,G,B): (200,144,1)";
+    QTest::newRow("colour 2x") << false << 1000 << 2000 << 2 << 0 << 0 << "0" << "999"
+        << 3 << "Position (X): 1 -> Data (R,G,B): (1,2,1)";
 }
 
-void TestLineProfileDialog::viewRangesAndLabels()
+void TestLineProfileDialog::detailViewRangesAndReadout()
 {
+    QFETCH(bool, gray);
     QFETCH(int, samples);
     QFETCH(int, canvasWidth);
     QFETCH(int, zoom);
@@ -225,10 +188,11 @@ void TestLineProfileDialog::viewRangesAndLabels()
     QFETCH(int, maximum);
     QFETCH(QString, minText);
     QFETCH(QString, maxText);
-    QFETCH(int, sampleAtLeftEdge);
+    QFETCH(int, pointer);
+    QFETCH(QString, readout);
 
     Shown shown;
-    QVERIFY(shown.showWith(rampFrame(samples, 1, 8)));
+    QVERIFY(shown.showWith(rampFrame(samples, 3, 8, gray), 1));
     Qt4LineProfileDialog& dialog = *shown.dialog;
     QVERIFY(setOverviewWidth(dialog, canvasWidth));
 
@@ -238,83 +202,11 @@ void TestLineProfileDialog::viewRangesAndLabels()
     QCOMPARE(dialog.profileDetailScrollBar->pageStep(), canvasWidth);
 
     dialog.profileDetailScrollBar->setValue(scroll);
-    QCOMPARE(dialog.minXLabel->text(), minText);
+    QCOMPARE(dialog.minXLabel->text(), QStringLiteral("     \n") + minText);
     QCOMPARE(dialog.maxXLabel->text(), maxText);
 
-    // The detail canvas got the same offset: its left column shows the first sample.
-    movePointer(dialog.profileDetailWidget, 0);
-    QVERIFY2(dialog.positionLabel->text().startsWith(
-                 QStringLiteral("Position (X): %1 -> ").arg(sampleAtLeftEdge)),
-             qPrintable(dialog.positionLabel->text()));
-}
-
-void TestLineProfileDialog::horizontalMarkerScaled_data()
-{
-    QTest::addColumn<int>("bpp");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<int>("level");
-
-    QTest::newRow("10 bits") << 10 << 200 << 50;
-    QTest::newRow("10 bits, top") << 10 << 1023 << 255;
-    QTest::newRow("8 bits") << 8 << 200 << 200;
-    QTest::newRow("16 bits") << 16 << 65535 << 255;
-    QTest::newRow("4 bits") << 4 << 15 << 240;
-    QTest::newRow("none on 12 bits") << 12 << -1 << -1;
-    QTest::newRow("none on 4 bits") << 4 << -1 << -16;
-    QTest::newRow("none on 1 bit") << 1 << -1 << -128;
-}
-
-void TestLineProfileDialog::horizontalMarkerScaled()
-{
-    QFETCH(int, bpp);
-    QFETCH(int, value);
-    QFETCH(int, level);
-
-    Shown shown;
-    QVERIFY(shown.showWith(rampFrame(32, 1, bpp)));
-    Qt4LineProfileDialog& dialog = *shown.dialog;
-    // Move away first so that "None" is a change too.
-    dialog.horizontalMarkerSpinBox->setValue(value == -1 ? 1 : -1);
-    dialog.horizontalMarkerSpinBox->setValue(value);
-    QCOMPARE(LineProfileInspector::d(&dialog).horizontalMarker, level);
-}
-
-void TestLineProfileDialog::readout_data()
-{
-    QTest::addColumn<bool>("gray");
-    QTest::addColumn<int>("zoom");
-    QTest::addColumn<int>("scroll");
-    QTest::addColumn<int>("pointer");
-    QTest::addColumn<QString>("text");
-
-    // Gray value of (x, 1) is 7x + 3 (mod 256); colour is (x, 2x, 1) (mod 256).
-    QTest::newRow("first column") << true << 1 << 0 << 0 << "Position (X): 0 -> Data (Gray): 3";
-    QTest::newRow("1:1") << true << 1 << 0 << 30 << "Position (X): 30 -> Data (Gray): 213";
-    QTest::newRow("4x scrolled") << true << 4 << 1002 << 3 << "Position (X): 251 -> Data (Gray): 224";
-    QTest::newRow("colour") << false << 1 << 0 << 200 << "Position (X): 200 -> Data (R,G,B): (200,144,1)";
-    QTest::newRow("colour 2x") << false << 2 << 0 << 3 << "Position (X): 1 -> Data (R,G,B): (1,2,1)";
-    QTest::newRow("past the line") << true << 1 << 0 << 1500 << "No Data";
-}
-
-void TestLineProfileDialog::readout()
-{
-    QFETCH(bool, gray);
-    QFETCH(int, zoom);
-    QFETCH(int, scroll);
-    QFETCH(int, pointer);
-    QFETCH(QString, text);
-
-    Shown shown;
-    QVERIFY(shown.showWith(gray ? rampFrame(1000, 3, 8) : colorFrame(1000, 3)));
-    Qt4LineProfileDialog& dialog = *shown.dialog;
-    QVERIFY(setOverviewWidth(dialog, 2000));
-    dialog.yPositionSpinBox->setValue(1);
-    dialog.zoomSpinBox->setValue(zoom);
-    dialog.profileDetailScrollBar->setValue(scroll);
-
     movePointer(dialog.profileDetailWidget, pointer);
-    QCOMPARE(dialog.positionLabel->text(), text);
-
+    QCOMPARE(dialog.positionLabel->text(), readout);
     QEvent leave(QEvent::Leave);
     QCoreApplication::sendEvent(dialog.profileDetailWidget, &leave);
     QCOMPARE(dialog.positionLabel->text(), QStringLiteral("No Data"));
@@ -325,13 +217,12 @@ void TestLineProfileDialog::hiddenDialogDefersUntilShown()
     // The window's set-up: the dialog is the content of a floating dock, closed at first.
     QDockWidget dock;
     dock.setFloating(true);
-    Qt4LineProfileDialog* dialog = new Qt4LineProfileDialog(nullptr);
+    Shown shown; // destroyed first, so it takes the dialog out of the dock
+    Qt4LineProfileDialog* dialog = shown.dialog.get();
     dock.setWidget(dialog);
-    Qt4LineProfileThread* worker = LineProfileInspector::worker(dialog);
-    ResultCounter finished(dialog);
 
-    boost::shared_ptr<DisplaySceneFrame> first = rampFrame(100, 8, 8);
-    boost::shared_ptr<DisplaySceneFrame> last = colorFrame(120, 8);
+    const Frame first = rampFrame(100, 8, 8);
+    const Frame last = rampFrame(120, 8, 8, false);
     dialog->setSceneFrame(first);
     dialog->yPositionSpinBox->setValue(3);
     dialog->setSceneFrame(last);
@@ -339,42 +230,44 @@ void TestLineProfileDialog::hiddenDialogDefersUntilShown()
     QCoreApplication::processEvents();
 
     QVERIFY(!dialog->isVisible());
-    QVERIFY(!worker->isRunning() && !worker->isFinished()); // never started
-    QVERIFY(worker->startPending);
-    QCOMPARE(finished.count, 0);
+    QVERIFY(!shown.worker->isRunning() && !shown.worker->isFinished()); // never started
+    QVERIFY(shown.worker->startPending);
+    QCOMPARE(shown.results, 0);
     // The buffer state begins with the first result, not with the frame.
     QCOMPARE(dialog->overviewStackedWidget->currentIndex(), 0);
 
+    // Shown: one run, for the latest frame and line.
     dock.show();
-    QTRY_COMPARE(finished.count, 1);
-    QTRY_COMPARE(dialog->overviewStackedWidget->currentIndex(), 1);
-    QVERIFY(!worker->startPending);
-    const QString difference = firstDifference(LineProfileInspector::d(dialog).pixmap.toImage(),
-                                               expectedPicture(*last->frameBuffer(), 5));
-    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QTRY_COMPARE(shown.results, 1);
+    QCOMPARE(dialog->overviewStackedWidget->currentIndex(), 1);
+    QVERIFY(!shown.worker->startPending);
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, 5));
 
     // Closed again: the next request waits for the next showing.
     dock.hide();
     dialog->yPositionSpinBox->setValue(2);
-    QVERIFY(worker->startPending);
-    QCOMPARE(finished.count, 1);
+    QVERIFY(shown.worker->startPending);
+    shown.settle(); // a run started by mistake would be counted now
+    QCOMPARE(shown.results, 1);
     dock.show();
-    QTRY_COMPARE(finished.count, 2);
-    dialog->waitForThread();
-    QTRY_VERIFY(firstDifference(LineProfileInspector::d(dialog).pixmap.toImage(),
-                                expectedPicture(*last->frameBuffer(), 2)).isEmpty());
+    QTRY_COMPARE(shown.results, 2);
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, 2));
 }
 
 void TestLineProfileDialog::emptyFrameDuringRun()
 {
-    std::atomic<bool> running{false};
-    std::atomic<bool> clearing{false};
     Shown shown;
     Qt4LineProfileDialog& dialog = *shown.dialog;
-    dialog.show();
+    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QVERIFY(shown.showWith(rampFrame(2000, 1, 8)));
+    QVERIFY(setOverviewWidth(dialog, 800));
+    dialog.profileDetailScrollBar->setValue(1000);
+    QCOMPARE(dialog.profileDetailScrollBar->value(), 1000);
 
     // started() is emitted on the worker thread just before run(); a direct connection
     // holds the run there until the test is about to clear the dialog.
+    std::atomic<bool> running{false};
+    std::atomic<bool> clearing{false};
     QMetaObject::Connection hold = QObject::connect(
         shown.worker, &QThread::started, shown.worker,
         [&] {
@@ -383,56 +276,120 @@ void TestLineProfileDialog::emptyFrameDuringRun()
                 std::this_thread::yield();
         },
         Qt::DirectConnection);
-
     dialog.setSceneFrame(rampFrame(4096, 4, 12));
     QTRY_VERIFY(running.load());
     clearing = true;
     // Waits for the run, which draws a wide picture, before the store is freed.
-    dialog.setSceneFrame(boost::shared_ptr<DisplaySceneFrame>());
+    dialog.setSceneFrame(Frame());
     QObject::disconnect(hold);
 
     QVERIFY(shown.worker->isFinished());
     QVERIFY(!shown.worker->image);
     QVERIFY(!shown.worker->buffer);
-    QCOMPARE(dialog.overviewStackedWidget->currentIndex(), 0);
-    QCOMPARE(dialog.detailStackedWidget->currentIndex(), 0);
-    QCOMPARE(dialog.minXLabel->text(), QStringLiteral("-"));
-    QCOMPARE(dialog.maxXLabel->text(), QStringLiteral("-"));
-    QVERIFY(!dialog.lineProfileControlsGroupBox->isEnabled());
-    QVERIFY(!dialog.yPositionSpinBox->isEnabled());
-    QCOMPARE(dialog.verticalMarkerSpinBox->maximum(), -1);
+    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QCOMPARE(dialog.profileDetailScrollBar->maximum(), 1200); // clearing leaves the view
 
     // The run's finished() arrives afterwards and must not bring the profile back.
-    QTRY_COMPARE(shown.results.count, 1);
-    QCOMPARE(dialog.overviewStackedWidget->currentIndex(), 0);
-    QVERIFY(!dialog.lineProfileControlsGroupBox->isEnabled());
+    const int before = shown.results;
+    QTRY_COMPARE(shown.results, before + 1);
+    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
 
-    // A frame after the clearing draws into a new store.
-    const int before = shown.results.count;
-    boost::shared_ptr<DisplaySceneFrame> next = rampFrame(50, 2, 8);
-    dialog.setSceneFrame(next);
-    QVERIFY(shown.waitForResult(before));
-    QCOMPARE(shown.worker->bufferWidth, 50);
-}
-
-void TestLineProfileDialog::resizeAfterEmptyFrameCollapsesRange()
-{
-    Shown shown;
-    QVERIFY(shown.showWith(rampFrame(2000, 1, 8)));
-    Qt4LineProfileDialog& dialog = *shown.dialog;
-    QVERIFY(setOverviewWidth(dialog, 800));
-    dialog.profileDetailScrollBar->setValue(1000);
-    QCOMPARE(dialog.profileDetailScrollBar->value(), 1000);
-
-    dialog.setSceneFrame(boost::shared_ptr<DisplaySceneFrame>());
-    QCOMPARE(dialog.profileDetailScrollBar->maximum(), 1200); // clearing leaves the view
+    // The next layout of the view has no line to scroll along.
     const int narrower = dialog.width() - 100;
     dialog.resize(narrower, dialog.height());
     QTRY_COMPARE(dialog.width(), narrower);
     QCOMPARE(dialog.profileDetailScrollBar->maximum(), 0);
     QCOMPARE(dialog.profileDetailScrollBar->value(), 0);
-    QCOMPARE(dialog.minXLabel->text(), QStringLiteral("-"));
-    QCOMPARE(dialog.maxXLabel->text(), QStringLiteral("-"));
+    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+
+    // A frame after the clearing draws into a new store.
+    dialog.setSceneFrame(rampFrame(50, 2, 8));
+    QVERIFY(shown.waitForResult(shown.results));
+    QCOMPARE(shown.worker->bufferWidth, 50);
+}
+
+// Frames made on a producer thread, y, zoom, marker and scroll changes and pointer moves
+// from the test, empty frames now and then, and a thread that keeps waiting for the worker.
+void TestLineProfileDialog::framesAtFullSpeed()
+{
+    Shown shown;
+    Qt4LineProfileDialog& dialog = *shown.dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    // Each result as the dialog took it must be the picture of one whole frame.
+    int badPictures = 0;
+    QObject::connect(shown.worker, &QThread::finished, &dialog, [&] {
+        const QPixmap& pixmap = LineProfileInspector::d(&dialog).pixmap;
+        if (!pixmap.isNull() && (pixmap.height() != 256
+                                 || (pixmap.width() != 640 && pixmap.width() != 1000)))
+            ++badPictures;
+    });
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> waits{0};
+    std::thread notifier([&] {
+        while (!stop.load()) {
+            dialog.waitForThread();
+            ++waits;
+            std::this_thread::yield();
+        }
+    });
+    // Frames are made on a producer thread and handed over through one slot, in order; the
+    // producer waits while it is full. A buffer is never written once handed over.
+    std::mutex slotLock;
+    std::condition_variable slotTaken;
+    Frame slot;
+    std::thread producer([&] {
+        for (int n = 0; n < 400; ++n) {
+            Frame frame = streamFrame(n);
+            std::unique_lock<std::mutex> lock(slotLock);
+            slotTaken.wait(lock, [&] { return !slot; });
+            slot.swap(frame);
+        }
+    });
+
+    QScrollBar* const scroll = dialog.profileDetailScrollBar;
+    for (int taken = 0, step = 0; taken < 400; ++step) {
+        QCoreApplication::processEvents();
+        Frame frame;
+        {
+            std::lock_guard<std::mutex> lock(slotLock);
+            frame.swap(slot);
+        }
+        slotTaken.notify_one();
+        if (frame) {
+            // An empty frame now and then, as when acquisition restarts.
+            if (++taken % 37 == 0)
+                dialog.setSceneFrame(Frame());
+            dialog.setSceneFrame(frame);
+        }
+        dialog.yPositionSpinBox->setValue(step % streamHeight);
+        if (step % 3 == 0)
+            dialog.zoomSpinBox->setValue(1 + step % 5);
+        if (step % 4 == 0)
+            dialog.verticalMarkerSpinBox->setValue(step % 300);
+        if (step % 5 == 0)
+            dialog.horizontalMarkerSpinBox->setValue(step % 200);
+        scroll->setValue(step * 37 % (scroll->maximum() + 1));
+        movePointer(dialog.profileDetailWidget, step % 700);
+    }
+    stop = true;
+    producer.join(); // it made all 400 frames, and the loop took them
+    notifier.join();
+    QVERIFY(shown.results > 0);
+    QCOMPARE(badPictures, 0);
+    QVERIFY(waits.load() > 0);
+
+    // Quiet again: a request on the idle worker shows exactly its frame and line.
+    shown.settle();
+    const int line = (dialog.yPositionSpinBox->value() + 5) % streamHeight;
+    dialog.yPositionSpinBox->setValue(line);
+    shown.settle();
+    const Frame last = streamFrame(61); // colour, 1000 wide
+    dialog.setSceneFrame(last);
+    shown.settle();
+    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, line));
 }
 
 QTEST_MAIN(TestLineProfileDialog)
