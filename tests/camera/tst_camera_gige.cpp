@@ -58,7 +58,8 @@ private slots:
 private:
     void startCamera();
     void killCamera();
-    QStringList viewerArguments(const QTemporaryDir& dir, int frames) const;
+    // The headless viewer on the camera, writing its screenshot and report into dir.
+    void startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames) const;
 
     QString fakeCamera;
     QProcess camera;
@@ -94,14 +95,17 @@ void TestCameraGige::cleanup()
     killCamera();
 }
 
-QStringList TestCameraGige::viewerArguments(const QTemporaryDir& dir, int frames) const
+void TestCameraGige::startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames) const
 {
-    return {QStringLiteral("--source"), QStringLiteral("camera:") + address,
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    viewer.setProcessEnvironment(env);
+    viewer.start(QStringLiteral(VEXO_VIEWER), {QStringLiteral("--source"), QStringLiteral("camera:") + address,
             QStringLiteral("--width"), QStringLiteral("320"), QStringLiteral("--height"), QStringLiteral("240"),
             QStringLiteral("--fps"), QStringLiteral("50"), QStringLiteral("--grab-frames"), QString::number(frames),
             QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("shot.png")),
             QStringLiteral("--report"), dir.filePath(QStringLiteral("report.txt")),
-            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))};
+            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))});
 }
 
 void TestCameraGige::viewerShowsTheCamerasPattern()
@@ -110,11 +114,8 @@ void TestCameraGige::viewerShowsTheCamerasPattern()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QProcess viewer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    viewer.setProcessEnvironment(env);
     viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    viewer.start(QStringLiteral(VEXO_VIEWER), viewerArguments(dir, 20));
+    startViewer(viewer, dir, 20);
     QVERIFY(viewer.waitForFinished(60000));
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
     QCOMPARE(viewer.exitCode(), 0);
@@ -149,10 +150,7 @@ void TestCameraGige::viewerSurvivesTheCameraGoing()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QProcess viewer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    viewer.setProcessEnvironment(env);
-    viewer.start(QStringLiteral(VEXO_VIEWER), viewerArguments(dir, 1000000));
+    startViewer(viewer, dir, 1000000);
     QByteArray output;
     QTRY_VERIFY_WITH_TIMEOUT((output += viewer.readAllStandardOutput()).contains("frames shown")
                                  || viewer.state() == QProcess::NotRunning,
