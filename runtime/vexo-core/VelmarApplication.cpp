@@ -1,12 +1,12 @@
 #include "vexo-core/VelmarApplication.h"
 
+#include "vexo-core/ConfigFile.h"
+#include "vexo-core/IniDocument.h"
+
 #include <QDir>
 #include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QString>
-#include <QStringList>
-#include <QVariant>
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,20 +22,19 @@ namespace core {
 // the file named by VEXO_CONFIG_FILE, else vexo/vexo.ini in the user's configuration folder.
 // The name is taken once, at the first use in the process.
 //
-// Every call opens its own QSettings on the file. Opening re-reads the file when another
-// process changed it, and a QSettings used in one call only cannot be touched later by an
-// event loop (QSettings posts itself a deferred-save event on each change). Writes are
-// synced at once; QSettings merges them with the file under a lock file, so writers in
-// several processes do not lose each other's entries. A file name given explicitly needs
-// no QCoreApplication, so hosts without one work too.
+// Every read goes to the file and every change is a locked read-modify-write of it (see
+// ConfigFile), so entries written by other processes are seen at once and none is lost,
+// however close together the writes come. A file name given explicitly needs no
+// QCoreApplication, so hosts without one work too.
 
 namespace {
 
 struct ConfigStore
 {
-    // Guards everything here; QSettings is used only under it.
+    // Guards everything here. File access happens under it too, which keeps this
+    // process's threads in order; other processes are kept in order by the file lock.
     std::mutex mutex;
-    QString fileName;
+    std::unique_ptr<ConfigFile> file;
     // Every string value ever handed out by reference; std::set nodes never move.
     std::set<std::string> interned;
     // Entries whose save failed (read-only file, no folder): they hold for this process.
@@ -45,59 +44,32 @@ struct ConfigStore
 ConfigStore& store()
 {
     // Never destroyed: handed-out references must outlive other static objects, and
-    // there is nothing left to save at exit since every change is synced at once.
+    // there is nothing left to save at exit since every change is saved at once.
     static ConfigStore* const instance = new ConfigStore;
     return *instance;
 }
 
-const QString& configFileName(ConfigStore& s)
+// Under the store's mutex.
+ConfigFile& configFile(ConfigStore& s)
 {
-    if (s.fileName.isEmpty()) {
+    if (!s.file) {
+        QString name;
         const QByteArray explicitFile = qgetenv("VEXO_CONFIG_FILE");
         if (!explicitFile.isEmpty()) {
-            s.fileName = QFile::decodeName(explicitFile);
+            name = QFile::decodeName(explicitFile);
         } else {
             QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
             if (folder.isEmpty())
                 folder = QDir::homePath() + QStringLiteral("/.config");
-            s.fileName = folder + QStringLiteral("/vexo/vexo.ini");
+            name = folder + QStringLiteral("/vexo/vexo.ini");
         }
+        s.file = std::make_unique<ConfigFile>(QFile::encodeName(name).toStdString());
     }
-    return s.fileName;
+    return *s.file;
 }
 
-// QSettings takes '/' (and '\\' in INI files) in a key as a group separator and folds
-// leading or repeated ones, so "a//b" would come back as "a/b". Those characters, and '%'
-// to keep the mapping one-to-one, are stored percent-encoded; dotted keys stay as they
-// are. QSettings refuses an empty key, so that one becomes a lone "%", which no other
-// key can encode to.
-QString settingsKey(const std::string& key)
-{
-    if (key.empty())
-        return QStringLiteral("%");
-    QString encoded;
-    for (const QChar c : QString::fromStdString(key)) {
-        if (c == QLatin1Char('%'))
-            encoded += QLatin1String("%25");
-        else if (c == QLatin1Char('/'))
-            encoded += QLatin1String("%2F");
-        else if (c == QLatin1Char('\\'))
-            encoded += QLatin1String("%5C");
-        else
-            encoded += c;
-    }
-    return encoded;
-}
-
-std::unique_ptr<QSettings> openSettings(ConfigStore& s)
-{
-    auto settings = std::make_unique<QSettings>(configFileName(s), QSettings::IniFormat);
-    // Readable, hand-editable text; escapes written by other settings still read back.
-    settings->setIniCodec("UTF-8");
-    return settings;
-}
-
-// Under the store's mutex. False when the entry is absent.
+// Under the store's mutex. False when the entry is absent; a file that cannot be read
+// holds no entries.
 bool readEntry(ConfigStore& s, const std::string& key, std::string* value)
 {
     const auto kept = s.unsaved.find(key);
@@ -105,16 +77,11 @@ bool readEntry(ConfigStore& s, const std::string& key, std::string* value)
         *value = kept->second;
         return true;
     }
-    const std::unique_ptr<QSettings> settings = openSettings(s);
-    const QVariant stored = settings->value(settingsKey(key));
-    if (!stored.isValid())
+    IniDocument document;
+    std::string error;
+    if (!configFile(s).read(&document, &error))
         return false;
-    // We write every value quoted as one string; a hand-edited "a, b" reads as a list.
-    if (stored.userType() == QMetaType::QStringList)
-        *value = stored.toStringList().join(QStringLiteral(", ")).toStdString();
-    else
-        *value = stored.toString().toStdString();
-    return true;
+    return document.value(key, value);
 }
 
 } // namespace
@@ -153,13 +120,10 @@ void VelmarApplication::setConfigEntry(const std::string& key, const std::string
 {
     ConfigStore& s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const std::unique_ptr<QSettings> settings = openSettings(s);
-    // Values are text (UTF-8); numbers are stored in decimal by the overload below.
-    settings->setValue(settingsKey(key), QString::fromStdString(value));
+    std::string error;
     // A failed save (read-only file, no folder) cannot be reported through this API; the
     // entry then holds for this process only.
-    settings->sync();
-    if (settings->status() == QSettings::NoError && settings->isWritable())
+    if (configFile(s).update([&](IniDocument& document) { document.setValue(key, value); }, &error))
         s.unsaved.erase(key);
     else
         s.unsaved[key] = value;
@@ -174,10 +138,23 @@ void VelmarApplication::clearConfig()
 {
     ConfigStore& s = store();
     std::lock_guard<std::mutex> lock(s.mutex);
-    const std::unique_ptr<QSettings> settings = openSettings(s);
-    settings->clear();
-    settings->sync();
+    std::string error;
+    configFile(s).update([](IniDocument& document) { document = IniDocument(); }, &error);
     s.unsaved.clear();
+}
+
+std::string VelmarApplication::configurationProblem()
+{
+    ConfigStore& s = store();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    ConfigFile& file = configFile(s);
+    IniDocument document;
+    std::string error;
+    if (!file.read(&document, &error))
+        return error;
+    if (!document.problem().empty())
+        return file.path() + ": " + document.problem();
+    return std::string();
 }
 
 } // namespace core

@@ -3,22 +3,30 @@
 // The test starts copies of itself as the "other process": `--config-child` followed by
 // `set HEXKEY HEXVALUE` and `get HEXKEY` steps; each get prints "absent" or
 // "value HEXVALUE" on a line of its own. Keys and values travel hex-encoded UTF-8 so the
-// command line's encoding plays no part.
+// command line's encoding plays no part. `burst PREFIX THREADS COUNT` writes the keys of
+// writeBurst() from that many threads; `wait` reads a line from standard input; `count PREFIX` writes PREFIX.N = N for N = 0, 1, ...
+// until killed, printing each N once its write has returned.
 
 #include "vexo-core/VelmarApplication.h"
 
 #include <QCoreApplication>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <signal.h>
+#include <unistd.h>
 
 using vexo::core::VelmarApplication;
 
@@ -41,6 +49,44 @@ bool isAbsent(const std::string& key)
            && VelmarApplication::getConfigStringEntry(key, "b") == "b";
 }
 
+QString burstKey(const QString& prefix, int thread, int i)
+{
+    // Every line of the file has the same length, so a change of another process can
+    // leave the file's size as it was.
+    return QString("%1.t%2.k%3").arg(prefix).arg(thread, 2, 10, QChar('0')).arg(i, 3, 10, QChar('0'));
+}
+
+QString burstValue(int thread, int i)
+{
+    return QString("v%1.%2").arg(thread, 2, 10, QChar('0')).arg(i, 3, 10, QChar('0'));
+}
+
+// Writes PREFIX.tTT.kIII = vTT.III from `threads` threads at once, each also reading its
+// neighbour's keys; returns the reads that saw a value other than absent or the whole one.
+int writeBurst(const QString& prefix, int threads, int count)
+{
+    std::vector<int> tornReads(std::size_t(threads), 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back([&, t] {
+            const int neighbour = (t + 1) % threads;
+            for (int i = 0; i < count; ++i) {
+                VelmarApplication::setConfigEntry(burstKey(prefix, t, i).toStdString(),
+                                                  burstValue(t, i).toStdString());
+                const std::string& seen =
+                    VelmarApplication::getConfigStringEntry(burstKey(prefix, neighbour, i).toStdString(), "");
+                tornReads[std::size_t(t)] += !seen.empty() && seen != burstValue(neighbour, i).toStdString();
+            }
+        });
+    }
+    for (auto& worker : workers)
+        worker.join();
+    int torn = 0;
+    for (int n : tornReads)
+        torn += n;
+    return torn;
+}
+
 int runChild(int argc, char** argv)
 {
     for (int i = 2; i < argc; ++i) {
@@ -59,6 +105,22 @@ int runChild(int argc, char** argv)
                                 .toHex()
                                 .constData());
             i += 1;
+        } else if (step == "burst" && i + 3 < argc) {
+            if (writeBurst(QString::fromLatin1(argv[i + 1]), std::atoi(argv[i + 2]), std::atoi(argv[i + 3])) != 0)
+                return 3;
+            i += 3;
+        } else if (step == "wait") {
+            std::fflush(stdout);
+            char line[8];
+            if (!std::fgets(line, sizeof line, stdin))
+                return 2;
+        } else if (step == "count" && i + 1 < argc) {
+            const std::string prefix = argv[i + 1];
+            for (long n = 0;; ++n) {
+                VelmarApplication::setConfigEntry(prefix + "." + std::to_string(n), std::int64_t(n));
+                std::printf("%ld\n", n);
+                std::fflush(stdout);
+            }
         } else {
             return 2;
         }
@@ -78,6 +140,22 @@ struct Child
     Child& get(const QString& key)
     {
         steps << "get" << hex(key);
+        return *this;
+    }
+    Child& burst(const QString& prefix, int threads, int count)
+    {
+        steps << "burst" << prefix << QString::number(threads) << QString::number(count);
+        return *this;
+    }
+    // Reads a line from standard input before the next step.
+    Child& wait()
+    {
+        steps << "wait";
+        return *this;
+    }
+    Child& count(const QString& prefix)
+    {
+        steps << "count" << prefix;
         return *this;
     }
     QProcess* start(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) const
@@ -123,9 +201,15 @@ private slots:
     void similarKeysStayApart();
     void handEditedFile_data();
     void handEditedFile();
+    void handEditsSurviveWrites_data();
+    void handEditsSurviveWrites();
     void clearEmptiesTheStore();
-    void threadsLoseNoEntry();
-    void processesLoseNoEntry();
+    void writersLoseNoEntry_data();
+    void writersLoseNoEntry();
+    void killedWriterLeavesCompleteFile_data();
+    void killedWriterLeavesCompleteFile();
+    void unwritableFolder_data();
+    void unwritableFolder();
     void defaultLocation();
 
 private:
@@ -241,6 +325,19 @@ void TestConfiguration::survivesRestart()
         VelmarApplication::setConfigEntry(key.toStdString(), value.toStdString());
         QCOMPARE(Child().get(key).run(), QStringList{valueLine(value)});
     }
+
+    // Files written by QSettings read the same, and QSettings reads ours, for keys that
+    // QSettings takes as they are (it splits groups at slashes).
+    if (key.isEmpty() || key.contains('/') || key.contains('\\') || key.contains('%'))
+        return;
+    const QString name = QFile::decodeName(qgetenv("VEXO_CONFIG_FILE"));
+    {
+        QSettings settings(name, QSettings::IniFormat);
+        settings.setIniCodec("UTF-8");
+        QCOMPARE(settings.value(key).toString(), value);
+        settings.setValue(key, value + "+");
+    }
+    QCOMPARE(QString::fromStdString(VelmarApplication::getConfigStringEntry(key.toStdString(), "?")), value + "+");
 }
 
 void TestConfiguration::similarKeysStayApart()
@@ -268,6 +365,7 @@ void TestConfiguration::handEditedFile_data()
     QTest::newRow("raw UTF-8") << QByteArray("key=Grüße") << QString::fromUtf8("Grüße");
     QTest::newRow("escaped backslashes") << QByteArray("key=C:\\\\data\\\\x") << "C:\\data\\x";
     QTest::newRow("unquoted list") << QByteArray("key=a, b") << "a, b";
+    QTest::newRow("trailing comment") << QByteArray("key=7 ; seven") << "7";
 }
 
 void TestConfiguration::handEditedFile()
@@ -282,6 +380,44 @@ void TestConfiguration::handEditedFile()
     QCOMPARE(QString::fromStdString(VelmarApplication::getConfigStringEntry("key", "?")), expected);
 }
 
+void TestConfiguration::handEditsSurviveWrites_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after"); // once key=new was written
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("comments and other sections")
+        << QByteArray("; note\n[General]\nother=1\nkey=old\n\n[camera]\nkey=other\n")
+        << QByteArray("; note\n[General]\nother=1\nkey=new\n\n[camera]\nkey=other\n") << QString();
+    QTest::newRow("no general section")
+        << QByteArray("[camera]\nx=1\n") << QByteArray("[General]\nkey=new\n\n[camera]\nx=1\n") << QString();
+    QTest::newRow("key twice") << QByteArray("[General]\nkey=1\nkey=2\n") << QByteArray("[General]\nkey=new\n")
+                               << QString();
+    QTest::newRow("line that is no entry")
+        << QByteArray("[General]\nnot an entry\nkey=1\n") << QByteArray("[General]\nnot an entry\nkey=new\n")
+        << "line 2: neither an entry (key=value) nor a section";
+    QTest::newRow("unclosed section")
+        << QByteArray("a=1\n[camera\n") << QByteArray("a=1\nkey=new\n[camera\n")
+        << "line 2: a section name without ']'";
+}
+
+void TestConfiguration::handEditsSurviveWrites()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QString, problem);
+    const QString name = QFile::decodeName(qgetenv("VEXO_CONFIG_FILE"));
+    QFile file(name);
+    QVERIFY(QDir().mkpath(QFileInfo(file).path()));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(before);
+    file.close();
+    QCOMPARE(QString::fromStdString(VelmarApplication::configurationProblem()),
+             problem.isEmpty() ? QString() : name + ": " + problem);
+    VelmarApplication::setConfigEntry("key", std::string("new"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), after);
+}
+
 void TestConfiguration::clearEmptiesTheStore()
 {
     VelmarApplication::setConfigEntry("one", std::string("1"));
@@ -293,72 +429,133 @@ void TestConfiguration::clearEmptiesTheStore()
              (QStringList{"absent", "absent", "absent"}));
 }
 
-void TestConfiguration::threadsLoseNoEntry()
+void TestConfiguration::writersLoseNoEntry_data()
 {
-    // Each thread writes keys of its own while reading the others'; a reader must only
-    // ever see whole values, and every entry must reach the file.
-    constexpr int writers = 4;
-    constexpr int perWriter = 40;
-    std::vector<int> tornReads(writers, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < writers; ++t) {
-        threads.emplace_back([t, &tornReads] {
-            for (int i = 0; i < perWriter; ++i) {
-                const std::string value = "value " + std::to_string(t) + "." + std::to_string(i);
-                VelmarApplication::setConfigEntry("thread" + std::to_string(t) + ".key" + std::to_string(i),
-                                                  value);
-                const std::string other = "thread" + std::to_string((t + 1) % writers) + ".key"
-                                          + std::to_string(i);
-                const std::string& seen = VelmarApplication::getConfigStringEntry(other, "");
-                const std::string expected =
-                    "value " + std::to_string((t + 1) % writers) + "." + std::to_string(i);
-                tornReads[std::size_t(t)] += !seen.empty() && seen != expected;
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    QCOMPARE(tornReads, std::vector<int>(writers, 0));
-
-    Child child;
-    QStringList expected;
-    for (int t = 0; t < writers; ++t) {
-        for (int i = 0; i < perWriter; ++i) {
-            child.get(QString("thread%1.key%2").arg(t).arg(i));
-            expected << valueLine(QString("value %1.%2").arg(t).arg(i));
-        }
-    }
-    QCOMPARE(child.run(), expected);
+    QTest::addColumn<int>("children");
+    QTest::addColumn<int>("threads"); // in each process, this one included
+    QTest::addColumn<int>("perThread");
+    QTest::addColumn<int>("rounds");
+    QTest::newRow("threads of one process") << 0 << 4 << 40 << 1;
+    QTest::newRow("processes") << 3 << 1 << 15 << 3;
+    QTest::newRow("processes by threads") << 3 << 3 << 12 << 3;
 }
 
-void TestConfiguration::processesLoseNoEntry()
+void TestConfiguration::writersLoseNoEntry()
 {
-    // Writers in other processes at the same time as this one: each save merges with
-    // the file instead of overwriting the others' entries.
-    constexpr int children = 3;
-    constexpr int perWriter = 15;
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (int c = 0; c < children; ++c) {
-        Child child;
-        for (int i = 0; i < perWriter; ++i)
-            child.set(QString("child%1.key%2").arg(c).arg(i), QString::number(i));
-        processes.emplace_back(child.start());
-    }
-    for (int i = 0; i < perWriter; ++i)
-        VelmarApplication::setConfigEntry("parent.key" + std::to_string(i), std::int64_t(i));
-    for (auto& process : processes) {
-        QVERIFY(process->waitForFinished(60000));
-        QCOMPARE(process->exitCode(), 0);
-    }
-
-    for (int i = 0; i < perWriter; ++i) {
-        QCOMPARE(VelmarApplication::getConfigIntEntry("parent.key" + std::to_string(i), -1),
-                 std::int64_t(i));
+    // Writers in several processes and threads at once, with equal-length lines: each
+    // save must merge with what the others saved, however close together they come.
+    QFETCH(int, children);
+    QFETCH(int, threads);
+    QFETCH(int, perThread);
+    QFETCH(int, rounds);
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<std::unique_ptr<QProcess>> processes;
+        QStringList prefixes{QString("r%1.parent").arg(round)};
         for (int c = 0; c < children; ++c) {
-            const std::string key = QString("child%1.key%2").arg(c).arg(i).toStdString();
-            QCOMPARE(VelmarApplication::getConfigIntEntry(key, -1), std::int64_t(i));
+            prefixes << QString("r%1.child%2").arg(round).arg(c);
+            processes.emplace_back(Child().burst(prefixes.back(), threads, perThread).start());
         }
+        QCOMPARE(writeBurst(prefixes.front(), threads, perThread), 0);
+        for (auto& process : processes) {
+            QVERIFY(process->waitForFinished(60000));
+            QCOMPARE(process->exitCode(), 0);
+        }
+        // Seen from here and from a process that starts afterwards.
+        Child reader;
+        QStringList expected;
+        for (const QString& prefix : prefixes) {
+            for (int t = 0; t < threads; ++t) {
+                for (int i = 0; i < perThread; ++i) {
+                    const QString key = burstKey(prefix, t, i);
+                    QCOMPARE(QString::fromStdString(VelmarApplication::getConfigStringEntry(key.toStdString(), "lost")),
+                             burstValue(t, i));
+                    reader.get(key);
+                    expected << valueLine(burstValue(t, i));
+                }
+            }
+        }
+        QCOMPARE(reader.run(), expected);
     }
+}
+
+void TestConfiguration::killedWriterLeavesCompleteFile_data()
+{
+    QTest::addColumn<int>("killAfter"); // writes the child reported complete
+    QTest::newRow("early") << 3;
+    QTest::newRow("later") << 60;
+    QTest::newRow("late") << 250;
+}
+
+void TestConfiguration::killedWriterLeavesCompleteFile()
+{
+    // A large entry makes every save long, so the kill lands inside one most of the time.
+    QFETCH(int, killAfter);
+    VelmarApplication::setConfigEntry("filler", std::string(256 * 1024, 'x'));
+    QScopedPointer<QProcess> writer(Child().count("counted").start());
+    int completed = -1;
+    QByteArray pending;
+    while (completed + 1 < killAfter) {
+        QVERIFY(writer->waitForReadyRead(60000));
+        pending += writer->readAllStandardOutput();
+        for (int nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1))
+            completed = pending.left(nl).toInt();
+    }
+    ::kill(pid_t(writer->processId()), SIGKILL);
+    QVERIFY(writer->waitForFinished(60000));
+    QCOMPARE(writer->exitStatus(), QProcess::CrashExit);
+
+    QCOMPARE(VelmarApplication::configurationProblem(), std::string());
+    QCOMPARE(VelmarApplication::getConfigStringEntry("filler", "").size(), std::size_t(256 * 1024));
+    for (int n = 0; n <= completed; ++n)
+        QCOMPARE(VelmarApplication::getConfigIntEntry("counted." + std::to_string(n), -1), std::int64_t(n));
+    // The next write goes through as usual.
+    VelmarApplication::setConfigEntry("after", std::string("kill"));
+    QCOMPARE(Child().get("after").run(), QStringList{valueLine("kill")});
+}
+
+void TestConfiguration::unwritableFolder_data()
+{
+    QTest::addColumn<QString>("change"); // done to the folder after the first write
+    QTest::addColumn<bool>("saved");     // whether the second write reaches the file
+    QTest::newRow("folder vanished") << "remove" << true;
+    QTest::newRow("folder replaced by a file") << "file" << false;
+    // Root writes through permission bits.
+    QTest::newRow("read-only folder") << "readOnly" << (::geteuid() == 0);
+}
+
+void TestConfiguration::unwritableFolder()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, saved);
+    QTemporaryDir root;
+    const QString folder = root.filePath("config");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VEXO_CONFIG_FILE", folder + "/vexo.ini");
+
+    // The change is made while the child runs: its first write found the folder usable.
+    QScopedPointer<QProcess> child(
+        Child().set("first", "1").get("first").wait().set("second", "2").get("second").start(environment));
+    child->setReadChannel(QProcess::StandardOutput);
+    while (!child->canReadLine())
+        QVERIFY(child->waitForReadyRead(60000));
+    QCOMPARE(child->readLine(), (valueLine("1") + "\n").toLatin1());
+    QVERIFY(QDir(folder).removeRecursively());
+    if (change == "file") {
+        QFile file(folder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (change == "readOnly") {
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    child->write("\n");
+    child->closeWriteChannel();
+    QVERIFY(child->waitForFinished(60000));
+    QCOMPARE(child->exitCode(), 0);
+    // The entry holds for the process either way; the next process sees it only if saved.
+    QCOMPARE(QString::fromLatin1(child->readAll()).split('\n', Qt::SkipEmptyParts),
+             QStringList{valueLine("2")});
+    QCOMPARE(Child().get("second").run(environment), QStringList{saved ? valueLine("2") : QString("absent")});
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 void TestConfiguration::defaultLocation()
