@@ -433,5 +433,17 @@ void TestSoak::checkInvariants(Channel& c)
     }
 }
 
-QTEST_MAIN(TestSoak)
+int main(int argc, char** argv)
+{
+    // Qt Test ends a test function after 300 s; a longer soak gets that much beyond its
+    // own length for the checks after the run. Read before the first test starts.
+    const int seconds = std::max(1, envInt("VEXO_SOAK_SECONDS", 30));
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT", QByteArray::number((qint64(seconds) + 300) * 1000));
+    QApplication app(argc, argv);
+    TestSoak test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_soak.moc"
