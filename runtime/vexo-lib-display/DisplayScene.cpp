@@ -183,6 +183,11 @@ bool DisplayScene::setFormat(const Format& format)
     return engine->setFormat(format);
 }
 
+std::string DisplayScene::ringError() const
+{
+    return engine->ringError();
+}
+
 DisplayScene::Format DisplayScene::format() const
 {
     return engine->format();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace vexo {
 namespace core {
@@ -35,6 +36,13 @@ public:
     static constexpr int defaultBufferCount = 16;
 
     // A scene over the given source.
+    //
+    // A ring that cannot be held is refused, never half made, and no exception reaches
+    // the caller: when its bytes exceed the memory available (SystemMemory::available())
+    // or allocating it fails all the same, the scene is still made, but without buffers:
+    // frameBufferGroup()->capacity() is 0, startGrabbing() does nothing and ringError()
+    // says what was asked for and what is available. A host checks ringError() after
+    // create() and setFormat().
     static boost::shared_ptr<DisplayScene> create(std::unique_ptr<FrameSource> source,
                                                   int bufferCount = defaultBufferCount);
     // A scene whose frames are pushed by the caller (a ManualFrameSource, see source()).
@@ -82,8 +90,18 @@ public:
     // Changes the frame format: stops acquisition, invalidates the buffers (the
     // visualizer is told first and may block until it no longer reads them), makes new
     // ones and announces them. False when the source refuses the format. GUI thread.
+    //
+    // A ring of the new format that cannot fit even once the old one is released is
+    // refused before anything changes: false, and the old format and ring stay. When
+    // allocating it fails all the same, false with the scene left without buffers (see
+    // create()); a later setFormat() that fits makes the ring again.
     bool setFormat(const Format& format);
     Format format() const;
+
+    // Why the last ring asked for (by create() or setFormat()) was not made, in binary
+    // units, e.g. "not enough memory for the frame buffers: 16 buffers x 8 MiB = 128 MiB,
+    // but 100 MiB are available"; empty when it was. Any thread.
+    std::string ringError() const;
 
     // Re-reads whether the source is connected and tells the visualizer. GUI thread.
     void refreshSourcesConnected();

@@ -22,6 +22,11 @@ boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int w
     return group;
 }
 
+boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::createEmpty()
+{
+    return boost::shared_ptr<FrameBufferGroup>(new FrameBufferGroup);
+}
+
 FrameBufferGroup::~FrameBufferGroup() = default;
 
 bool FrameBufferGroup::try_readlock()

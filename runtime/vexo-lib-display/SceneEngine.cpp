@@ -6,9 +6,13 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/SceneRenderer.h"
+#include "vexo-lib-display/SystemMemory.h"
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
+#include <new>
+#include <stdexcept>
 
 namespace vexo {
 namespace core {
@@ -21,19 +25,54 @@ constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
 // Changes are reported at once, but not more often than this.
 constexpr auto statusMinimumGap = std::chrono::milliseconds(20);
 
-boost::shared_ptr<FrameBufferGroup> makeGroup(const FrameFormat& format, int count)
+std::uint64_t ringBytes(const FrameFormat& format, int count)
 {
-    return FrameBufferGroup::create(count, format.width, format.height, format.bitsPerPixel,
-                                    format.gray);
+    return SystemMemory::product(FrameBuffer::bytesFor(format.width, format.height, format.gray),
+                                 static_cast<std::uint64_t>(count));
+}
+
+std::string ringText(const FrameFormat& format, int count)
+{
+    return std::to_string(count) + (count == 1 ? " buffer x " : " buffers x ")
+           + SystemMemory::describe(FrameBuffer::bytesFor(format.width, format.height, format.gray))
+           + " = " + SystemMemory::describe(ringBytes(format, count));
+}
+
+// Why a ring of `count` buffers cannot be held in `available` bytes; empty when it can.
+std::string shortfall(const FrameFormat& format, int count, std::uint64_t available)
+{
+    if (ringBytes(format, count) <= available)
+        return {};
+    return "not enough memory for the frame buffers: " + ringText(format, count) + ", but "
+           + SystemMemory::describe(available) + " are available";
+}
+
+// The ring, or an empty group and why not. The check comes first so that a size that
+// cannot fit is never tried: the system would rather swap or kill than fail the allocation.
+boost::shared_ptr<FrameBufferGroup> makeRing(const FrameFormat& format, int count,
+                                             std::uint64_t available, std::string* problem)
+{
+    *problem = shortfall(format, count, available);
+    if (!problem->empty())
+        return FrameBufferGroup::createEmpty();
+    try {
+        return FrameBufferGroup::create(count, format.width, format.height, format.bitsPerPixel,
+                                        format.gray);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    *problem = "cannot allocate the frame buffers: " + ringText(format, count);
+    return FrameBufferGroup::createEmpty();
 }
 
 } // namespace
 
 SceneEngine::SceneEngine(std::unique_ptr<FrameSource> source, int bufferCount)
     : frameSource(std::move(source))
-    , buffers(makeGroup(frameSource->format(), std::max(bufferCount, 1)))
+    , requestedBuffers(std::max(bufferCount, 1))
+    , buffers(makeRing(frameSource->format(), requestedBuffers, SystemMemory::available(), &ringProblem))
 {
-    frameSource->setRingCapacity(buffers->capacity());
+    frameSource->setRingCapacity(requestedBuffers);
 }
 
 SceneEngine::~SceneEngine()
@@ -152,7 +191,8 @@ void SceneEngine::startGrabbing(int mode)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (grabbing.load() || stopping)
+        // Without a ring there is nowhere to put a frame.
+        if (grabbing.load() || stopping || buffers->capacity() == 0)
             return;
         grabMode = mode;
         grabRequested = true;
@@ -191,6 +231,19 @@ FrameFormat SceneEngine::format() const
 bool SceneEngine::setFormat(const FrameFormat& format)
 {
     stopGrabbing(true);
+    // The old ring goes before the new one is made, so its bytes count as available.
+    const std::uint64_t released = ringBytes(frameSource->format(), group()->capacity());
+    const std::uint64_t available = SystemMemory::available();
+    const std::string refusal = shortfall(
+        format, requestedBuffers,
+        available > std::numeric_limits<std::uint64_t>::max() - released ? std::numeric_limits<std::uint64_t>::max()
+                                                                         : available + released);
+    if (!refusal.empty()) {
+        // Nothing changes: the old format and ring stay.
+        std::lock_guard<std::mutex> lock(mutex);
+        ringProblem = refusal;
+        return false;
+    }
     if (!frameSource->setFormat(format))
         return false;
     {
@@ -203,11 +256,26 @@ bool SceneEngine::setFormat(const FrameFormat& format)
     withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersInvalidated(); });
     {
         std::lock_guard<std::mutex> lock(mutex);
-        buffers = makeGroup(frameSource->format(), buffers->capacity());
+        buffers = FrameBufferGroup::createEmpty();
+    }
+    // Allocated outside the lock: the other threads see the empty group meanwhile.
+    std::string problem;
+    const boost::shared_ptr<FrameBufferGroup> ring =
+        makeRing(frameSource->format(), requestedBuffers, std::numeric_limits<std::uint64_t>::max(), &problem);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        buffers = ring;
+        ringProblem = problem;
     }
     withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersAdded(); });
     requestRender();
-    return true;
+    return problem.empty();
+}
+
+std::string SceneEngine::ringError() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return ringProblem;
 }
 
 void SceneEngine::changeView(const std::function<void(DisplayScene::View&)>& change)
@@ -601,7 +669,7 @@ void SceneEngine::statusLoop()
         const boost::shared_ptr<FrameBufferGroup> ring = group();
         // The share of the ring that the next frame cannot go into: 100 % means frames
         // are being dropped.
-        const int percent = ring->busyCount() * 100 / ring->capacity();
+        const int percent = ring->capacity() > 0 ? ring->busyCount() * 100 / ring->capacity() : 0;
         const int step = std::min(3, percent / 25);
         withVisualizer([&](DisplaySceneVisualizer& v) {
             v.notifyCameraStatusUpdate(source.clock, arriving, arriving, source.exsync, source.extrg,

@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -53,6 +54,7 @@ public:
     bool isGrabbing() const;
     FrameFormat format() const;
     bool setFormat(const FrameFormat& format);
+    std::string ringError() const;
     void changeView(const std::function<void(DisplayScene::View&)>& change);
     DisplayScene::View view() const;
     int validBufferCount() const;
@@ -82,6 +84,7 @@ private:
     bool onEngineThread() const;
 
     const std::unique_ptr<FrameSource> frameSource;
+    const int requestedBuffers; // the ring's size as the host asked for it
 
     // Guards attached and activeCallbacks; callbacksDone wakes a detach that waits for
     // the callbacks of other threads. Held only around the bookkeeping, never during a
@@ -97,7 +100,8 @@ private:
     std::condition_variable renderWake;
     std::condition_variable statusWake;
     std::condition_variable runEnded;
-    boost::shared_ptr<FrameBufferGroup> buffers;
+    std::string ringProblem; // why the last ring asked for was not made; empty when it was
+    boost::shared_ptr<FrameBufferGroup> buffers; // empty group (capacity 0) when none was made
     DisplayScene::View viewState;
     bool stopping = false;
     bool grabRequested = false;

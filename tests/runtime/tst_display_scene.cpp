@@ -3,17 +3,22 @@
 
 #include "RecordingVisualizer.h"
 
+#include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/ManualFrameSource.h"
 #include "vexo-lib-display/SceneRenderer.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <atomic>
+#include <climits>
 #include <memory>
 
 using namespace vexo::core;
+
+Q_DECLARE_METATYPE(FrameFormat)
 
 namespace {
 
@@ -68,6 +73,8 @@ private slots:
     void callbacksStopAfterDetach();
     void sceneReleasedInsideCallback();
     void stopRightAfterStart();
+    void ringThatCannotBeHeldIsRefused_data();
+    void ringThatCannotBeHeldIsRefused();
 };
 
 void TestDisplayScene::grabbingModes_data()
@@ -433,6 +440,97 @@ void TestDisplayScene::stopRightAfterStart()
         QTRY_VERIFY(!scene->isGrabbing());
     }
     QTRY_COMPARE(visualizer.count("started"), visualizer.count("stopped"));
+}
+
+
+void TestDisplayScene::ringThatCannotBeHeldIsRefused_data()
+{
+    QTest::addColumn<FrameFormat>("format");
+    QTest::addColumn<int>("buffers");
+    QTest::addColumn<QByteArray>("available"); // VEXO_MEMORY_AVAILABLE; null: the machine's
+    QTest::addColumn<QString>("refusal");      // empty: the ring is made
+    QTest::addColumn<FrameFormat>("then");     // the format asked for next
+    QTest::addColumn<QString>("laterRefusal");
+
+    const FrameFormat small{64, 32, 12, true}; // 4 KiB a buffer
+    QTest::newRow("fits to the byte") << small << 4 << QByteArray("16384") << QString()
+                                      << FrameFormat{64, 64, 12, true} << QString(); // the old ring is released first
+    QTest::newRow("one byte short")
+        << small << 4 << QByteArray("16383")
+        << "not enough memory for the frame buffers: 4 buffers x 4 KiB = 16 KiB, but 15.9 KiB are available"
+        << FrameFormat{64, 8, 12, true} << QString();
+    QTest::newRow("grown beyond what is released")
+        << small << 4 << QByteArray("16384") << QString() << FrameFormat{64, 65, 12, true}
+        << "not enough memory for the frame buffers: 4 buffers x 8.1 KiB = 32.5 KiB, but 32 KiB are available";
+    QTest::newRow("colour, one buffer")
+        << FrameFormat{64, 32, 8, false} << 1 << QByteArray("12287")
+        << "not enough memory for the frame buffers: 1 buffer x 12 KiB = 12 KiB, but 11.9 KiB are available"
+        << FrameFormat{64, 16, 8, false} << QString();
+    QTest::newRow("beyond 64 bits") << FrameFormat{INT_MAX, INT_MAX, 16, false} << 16 << QByteArray()
+                                    << "for the frame buffers: 16 buffers x 15.9 EiB = 15.9 EiB, but "
+                                    << FrameFormat{16, 16, 16, false} << QString();
+    // The check passes, the allocation fails: the same clean refusal.
+    QTest::newRow("allocation fails") << FrameFormat{INT_MAX, INT_MAX, 8, true} << 1
+                                      << QByteArray("18446744073709551615")
+                                      << "cannot allocate the frame buffers: 1 buffer x 7.9 EiB = 7.9 EiB"
+                                      << FrameFormat{16, 16, 8, true} << QString();
+}
+
+void TestDisplayScene::ringThatCannotBeHeldIsRefused()
+{
+    QFETCH(FrameFormat, format);
+    QFETCH(int, buffers);
+    QFETCH(QByteArray, available);
+    QFETCH(QString, refusal);
+    QFETCH(FrameFormat, then);
+    QFETCH(QString, laterRefusal);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Their allocators end the process on an impossible size instead of failing it.
+    if (refusal.startsWith("cannot allocate"))
+        QSKIP("a sanitizer's allocator aborts instead of throwing");
+#endif
+    const QByteArray saved = qgetenv("VEXO_MEMORY_AVAILABLE");
+    const bool wasSet = qEnvironmentVariableIsSet("VEXO_MEMORY_AVAILABLE");
+    const auto restore = qScopeGuard([&] {
+        if (wasSet)
+            qputenv("VEXO_MEMORY_AVAILABLE", saved);
+        else
+            qunsetenv("VEXO_MEMORY_AVAILABLE");
+    });
+    if (available.isNull())
+        qunsetenv("VEXO_MEMORY_AVAILABLE");
+    else
+        qputenv("VEXO_MEMORY_AVAILABLE", available);
+
+    auto scene = DisplayScene::create(format, buffers);
+    QVERIFY(scene);
+    const std::string error = scene->ringError();
+    QVERIFY2(QString::fromStdString(error).contains(refusal) && error.empty() == refusal.isEmpty(), error.c_str());
+    const int capacity = refusal.isEmpty() ? buffers : 0;
+    QCOMPARE(scene->frameBufferGroup()->capacity(), capacity);
+    if (capacity == 0) {
+        // Nothing to grab into: the start is ignored rather than run without a ring.
+        scene->startGrabbing(1);
+        QVERIFY(!scene->isGrabbing());
+        QCOMPARE(scene->getValidBufferCount(), 0);
+    }
+
+    const auto before = scene->frameBufferGroup();
+    QCOMPARE(scene->setFormat(then), laterRefusal.isEmpty());
+    const std::string later = scene->ringError();
+    QVERIFY2(QString::fromStdString(later).contains(laterRefusal) && later.empty() == laterRefusal.isEmpty(),
+             later.c_str());
+    if (laterRefusal.isEmpty()) {
+        QCOMPARE(scene->format(), then);
+        QCOMPARE(scene->frameBufferGroup()->capacity(), buffers);
+        scene->startGrabbing(1);
+        manual(scene).pushFrame([](FrameBuffer& b) { b.setComplete(); });
+        QTRY_COMPARE(scene->getValidBufferCount(), 1);
+    } else {
+        // Refused before anything changed.
+        QCOMPARE(scene->format(), format);
+        QCOMPARE(scene->frameBufferGroup(), before);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDisplayScene)
