@@ -10,6 +10,7 @@
 #include "display/Qt4DisplaySceneVisualizer.h"
 #include "display/Qt4DisplaySceneVisualizerD.h"
 #include "display/TiffFileNames.h"
+#include "frame/Logger.h"
 
 #include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/FrameBuffer.h"
@@ -60,6 +61,14 @@ bool confirmOverwrite(QWidget* parent, const QString& title, const QString& text
            == QMessageBox::Yes;
 }
 
+// The box's text is fixed; why the write failed goes to the log.
+void logWriteError(vexo::tools::logging::Logger& logger, const std::string& reason)
+{
+    constexpr std::uint32_t error = 5;
+    if (logger.isEnabled(error))
+        logger.log(error, reason.c_str(), 0, 0);
+}
+
 void reportWriteError(QWidget* parent)
 {
     QMessageBox::critical(parent, QStringLiteral("Error Writing TIFF."),
@@ -86,10 +95,13 @@ void Qt4DisplaySceneVisualizer::saveFrameButtonClicked()
 
     if (!group->try_readlock())
         return;
-    const int result = buffer->saveTiff(fileName.toStdString());
+    std::string reason;
+    const int result = buffer->saveTiff(fileName.toStdString(), &reason);
     group->unlock();
-    if (result != 0)
+    if (result != 0) {
+        logWriteError(getDefaultLogger(), reason);
         reportWriteError(this);
+    }
 }
 
 void Qt4DisplaySceneVisualizer::saveSequenceButtonClicked()
@@ -119,8 +131,11 @@ void Qt4DisplaySceneVisualizer::saveSequenceButtonClicked()
         const boost::shared_ptr<FrameBuffer> item = group->buffer(group->frameCounter() - (size - i));
         // A missing buffer would leave a hole in the numbering: report it like a failed
         // write rather than skip it silently.
-        if (!item || item->saveTiff(TiffFileNames::sequenceFile(base, i).toStdString()) != 0) {
+        const std::string file = TiffFileNames::sequenceFile(base, i).toStdString();
+        std::string reason = "buffer " + std::to_string(i) + " of the sequence has gone";
+        if (!item || item->saveTiff(file, &reason) != 0) {
             group->unlock(); // before the box, which waits for the user
+            logWriteError(getDefaultLogger(), reason);
             reportWriteError(this);
             return;
         }

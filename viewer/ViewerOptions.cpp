@@ -3,16 +3,28 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cmath>
+#include <limits>
+
 namespace {
 
-bool positive(const QString& text, int minimum, int* out)
+// A whole number from minimum to maximum; otherwise false with a message naming the
+// option, the value given and the range, e.g. "--bits 17: bits per value must be 1 to 16".
+bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option, const char* what,
+             int minimum, int maximum, int* out, QString* error)
 {
+    const QString text = parser.value(option);
     bool ok = false;
     const int value = text.toInt(&ok);
-    if (!ok || value < minimum)
-        return false;
-    *out = value;
-    return true;
+    if (ok && value >= minimum && value <= maximum) {
+        *out = value;
+        return true;
+    }
+    const QString range = maximum == std::numeric_limits<int>::max()
+                              ? QStringLiteral("at least %1").arg(minimum)
+                              : QStringLiteral("%1 to %2").arg(minimum).arg(maximum);
+    *error = QStringLiteral("--%1 %2: %3 must be %4").arg(option.names().constFirst(), text, QLatin1String(what), range);
+    return false;
 }
 
 } // namespace
@@ -52,19 +64,19 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
 
     vexo::core::FrameFormat& format = simulator.format;
     format.gray = !parser.isSet(colorOption);
-    if (!positive(parser.value(boardsOption), 1, &boards) || !positive(parser.value(dmaOption), 1, &dmaChannels)
-        || !positive(parser.value(widthOption), 1, &format.width)
-        || !positive(parser.value(heightOption), 1, &format.height)
-        || !positive(parser.value(bitsOption), 1, &format.bitsPerPixel) || format.bitsPerPixel > 16
-        || !positive(parser.value(buffersOption), 1, &bufferCount)
-        || !positive(parser.value(chunkOption), 0, &simulator.linesPerChunk)) {
-        *error = QStringLiteral("invalid number in the options; see --help");
+    constexpr int any = std::numeric_limits<int>::max();
+    if (!inRange(parser, boardsOption, "the number of boards", 1, any, &boards, error)
+        || !inRange(parser, dmaOption, "the number of DMA channels", 1, any, &dmaChannels, error)
+        || !inRange(parser, widthOption, "the width", 1, any, &format.width, error)
+        || !inRange(parser, heightOption, "the height", 1, any, &format.height, error)
+        || !inRange(parser, bitsOption, "bits per value", 1, 16, &format.bitsPerPixel, error)
+        || !inRange(parser, buffersOption, "the number of buffers", 1, any, &bufferCount, error)
+        || !inRange(parser, chunkOption, "lines per chunk", 0, any, &simulator.linesPerChunk, error))
         return false;
-    }
     bool ok = false;
     simulator.framesPerSecond = parser.value(fpsOption).toDouble(&ok);
-    if (!ok || simulator.framesPerSecond < 0) {
-        *error = QStringLiteral("invalid frame rate");
+    if (!ok || !(simulator.framesPerSecond >= 0) || std::isinf(simulator.framesPerSecond)) {
+        *error = QStringLiteral("--fps %1: the frame rate must be a number of at least 0").arg(parser.value(fpsOption));
         return false;
     }
     const QString pattern = parser.value(patternOption);
@@ -77,10 +89,8 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         return false;
     }
     configFile = parser.value(configOption);
-    if (parser.isSet(grabOption) && !positive(parser.value(grabOption), 1, &grabFrames)) {
-        *error = QStringLiteral("invalid --grab-frames");
+    if (parser.isSet(grabOption) && !inRange(parser, grabOption, "the number of frames", 1, any, &grabFrames, error))
         return false;
-    }
     const QString source = parser.value(sourceOption);
     if (source == QLatin1String("camera") || source.startsWith(QLatin1String("camera:"))) {
         camera = true;

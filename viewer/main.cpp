@@ -3,11 +3,13 @@
 // deinit).
 
 #include "Channel.h"
+#include "MemoryBudget.h"
 #include "ViewerOptions.h"
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 #include "frame/VexoDisplayQt4.h"
 
+#include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
@@ -25,12 +27,21 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <string>
 #include <vector>
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using vexo::core::FrameSource;
 using vexo::core::Qt4DisplaySceneVisualizer;
@@ -131,7 +142,24 @@ public:
         poll.start(20);
     }
 
+    // SIGTERM or SIGINT: end now with what was shown so far (GUI thread).
+    void interrupt()
+    {
+        if (finished)
+            return;
+        poll.stop();
+        Qt4DisplaySceneVisualizer* window = channel->window();
+        if (channel->scene()->isGrabbing())
+            window->findChild<QPushButton*>("stopButton")->click();
+        auto group = channel->scene()->frameBufferGroup();
+        if (group && group->frameCounter() > 0)
+            newest = group->buffer(group->frameCounter() - 1);
+        finish();
+    }
+
     int status = 0;
+    // The run ended before the frames asked for were shown: scripts must notice.
+    static constexpr int exitSourceGone = 4;
 
 private:
     void step()
@@ -153,6 +181,7 @@ private:
                 std::fprintf(stderr, "the source is gone\n");
                 phase = Stopping;
                 sourceLost = true;
+                status = exitSourceGone;
                 return;
             }
             if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames)
@@ -184,10 +213,15 @@ private:
 
     void finish()
     {
+        finished = true;
         Qt4DisplaySceneVisualizer* window = channel->window();
-        if (!options.saveFrame.isEmpty() && (!newest || newest->saveTiff(options.saveFrame.toStdString()) != 0)) {
-            std::fprintf(stderr, "cannot save %s\n", qPrintable(options.saveFrame));
-            status = 1;
+        if (!options.saveFrame.isEmpty()) {
+            std::string reason = "no frame was shown";
+            if (!newest || newest->saveTiff(options.saveFrame.toStdString(), &reason) != 0) {
+                const std::string message = "cannot save " + options.saveFrame.toStdString() + ": " + reason;
+                std::fprintf(stderr, "vexo-display-viewer: %s\n", message.c_str());
+                status = 1;
+            }
         }
         if (!options.screenshot.isEmpty()) {
             if (!window->grab().save(options.screenshot, "PNG"))
@@ -234,9 +268,45 @@ private:
     int settleRounds = 0;
     bool firstFrameTold = false;
     bool sourceLost = false;
+    bool finished = false;
     QString acquisitionRate;
     boost::shared_ptr<vexo::core::FrameBuffer> newest;
 };
+
+// The write end of the pipe that carries SIGTERM and SIGINT to the event loop; the
+// handler may do nothing but write to it.
+int signalPipe = -1;
+
+void forwardSignal(int signal)
+{
+    const int saved = errno;
+    const unsigned char number = static_cast<unsigned char>(signal);
+    (void)!::write(signalPipe, &number, 1);
+    errno = saved;
+}
+
+// Ends the run in order on SIGTERM and SIGINT: onSignal runs on the GUI thread with the
+// signal's number. False when the pipe cannot be made (signals then end the process as usual).
+bool catchTerminationSignals(QObject* owner, const std::function<void(int)>& onSignal)
+{
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return false;
+    signalPipe = fds[1];
+    auto* notifier = new QSocketNotifier(fds[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [fds, onSignal] {
+        unsigned char number = 0;
+        if (::read(fds[0], &number, 1) == 1)
+            onSignal(number);
+    });
+    struct sigaction action = {};
+    action.sa_handler = forwardSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGINT, &action, nullptr);
+    return true;
+}
 
 } // namespace
 
@@ -267,12 +337,24 @@ int main(int argc, char** argv)
     }
     if (!options.configFile.isEmpty())
         qputenv("VEXO_CONFIG_FILE", QFile::encodeName(options.configFile));
+    // The library skips lines it cannot read without a word; the user should hear of them.
+    const std::string configProblem = vexo::core::VelmarApplication::configurationProblem();
+    if (!configProblem.empty())
+        std::fprintf(stderr, "vexo-display-viewer: warning: %s\n", configProblem.c_str());
 
     VexoDisplayQt4Init();
     int status = 0;
     {
         std::vector<std::unique_ptr<Channel>> channels;
         int open = 0;
+        // The buffers of all channels must fit before any channel is made; a ring that
+        // fails to allocate all the same ends the run as soon as the event loop runs.
+        if (!MemoryBudget::admits(options, &error)) {
+            std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
+            VexoDisplayQt4Deinit();
+            return 2;
+        }
+        QTimer::singleShot(0, &app, [&channels] { MemoryBudget::refuseChannelsWithoutRing(channels); });
         for (int board = 0; board < options.boards; ++board) {
             for (int dma = 0; dma < options.dmaChannels; ++dma) {
                 std::unique_ptr<FrameSource> source = makeSource(options, &error);
@@ -298,6 +380,18 @@ int main(int argc, char** argv)
             VexoDisplayQt4Deinit();
             return status;
         }
+        int interruptedBy = 0;
+        catchTerminationSignals(&app, [&](int signal) {
+            if (interruptedBy != 0)
+                return;
+            interruptedBy = signal;
+            if (headless) {
+                headless->interrupt();
+            } else {
+                for (auto& channel : channels)
+                    channel->window()->close();
+            }
+        });
         if (options.grabFrames > 0) {
             headless.reset(new HeadlessRun(options, channels.front().get()));
             QTimer::singleShot(0, headless.get(), [&headless] { headless->start(); });
@@ -313,6 +407,9 @@ int main(int argc, char** argv)
             status = headless->status;
         if (status == 0)
             status = result;
+        // As a shell reports a process ended by that signal, though this one ended in order.
+        if (interruptedBy != 0 && status == 0)
+            status = 128 + interruptedBy;
     }
     VexoDisplayQt4Deinit();
     return status;

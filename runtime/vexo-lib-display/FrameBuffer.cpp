@@ -1,6 +1,7 @@
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SystemMemory.h"
 #include "vexo-lib-display/TiffWriter.h"
 
 #include <algorithm>
@@ -37,6 +38,14 @@ FrameBuffer::FrameBuffer(int width, int height, int bitsPerPixel, bool isGrayBuf
 }
 
 FrameBuffer::~FrameBuffer() = default;
+
+std::uint64_t FrameBuffer::bytesFor(int width, int height, bool isGrayBuffer)
+{
+    const std::uint64_t values = SystemMemory::product(
+        static_cast<std::uint64_t>(std::max(width, 0)) * static_cast<std::uint64_t>(std::max(height, 0)),
+        isGrayBuffer ? 1 : 3);
+    return SystemMemory::product(values, sizeof(std::uint16_t));
+}
 
 bool FrameBuffer::isGray() const
 {
@@ -131,6 +140,15 @@ void FrameBuffer::setFlags(std::uint32_t value) { flagsValue.store(value); }
 int FrameBuffer::saveTiff(const std::string& path) const
 {
     return TiffWriter(*this).write(path);
+}
+
+int FrameBuffer::saveTiff(const std::string& path, std::string* reason) const
+{
+    TiffWriter writer(*this);
+    const int result = writer.write(path);
+    if (reason)
+        *reason = writer.errorMessage();
+    return result;
 }
 
 } // namespace core

@@ -24,6 +24,9 @@ class FrameBuffer
 public:
     // bitsPerPixel is clamped to 1..16; negative sizes count as 0.
     FrameBuffer(int width, int height, int bitsPerPixel, bool gray);
+    // The bytes such a buffer allocates for its samples; the largest value where that
+    // cannot be counted in 64 bits.
+    static std::uint64_t bytesFor(int width, int height, bool gray);
     virtual ~FrameBuffer();
 
     FrameBuffer(const FrameBuffer&) = delete;
@@ -74,6 +77,9 @@ public:
     // Writes the buffer as a TIFF file; 0 on success, non-zero when the file could not be
     // written completely.
     virtual int saveTiff(const std::string& path) const;
+    // The same, and on failure why, in the system's words (e.g. "... No space left on
+    // device"). No partial file is left behind either way.
+    int saveTiff(const std::string& path, std::string* reason) const;
 
     // --- Writer side (acquisition, simulator, tests) ---
     int channels() const;

@@ -162,13 +162,17 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
     }
     TIFFOpenOptionsSetErrorHandlerExtR(options, collectError, &errors);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
+    errno = 0;
     TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(),
                               imageBytes > classicTiffLimit ? "w8" : "w", options);
+    const int openError = errno;
     TIFFOpenOptionsFree(options);
     if (!tif) {
         // A failed open leaves the descriptor open.
         ::close(tiffFd);
         error = errors.seen ? errors.first : "cannot start a TIFF file in " + tempPath;
+        if (openError != 0)
+            error = systemError(error, openError);
         return false;
     }
 
@@ -209,18 +213,28 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
                            });
             row = narrowRow.data();
         }
+        errno = 0;
         ok = TIFFWriteScanline(tif, row, y, 0) == 1;
     }
-    ok = ok && TIFFWriteDirectory(tif);
+    if (ok) {
+        errno = 0;
+        ok = TIFFWriteDirectory(tif);
+    }
+    // libtiff's messages do not say why the system refused a write (a full disk, a
+    // quota): the errno of the failing call does.
+    int code = ok ? 0 : errno;
+    errno = 0;
     TIFFClose(tif);
     // TIFFClose reports its own failures only through the handler.
-    if (errors.seen) {
-        error = errors.first;
+    if (errors.seen && code == 0)
+        code = errno;
+    if (errors.seen || !ok) {
+        error = errors.seen ? errors.first : "cannot write the image to " + tempPath;
+        if (code != 0)
+            error = systemError(error, code);
         return false;
     }
-    if (!ok)
-        error = "cannot write the image to " + tempPath;
-    return ok;
+    return true;
 }
 
 } // namespace core

@@ -1,0 +1,184 @@
+// The viewer run as scripts run it: what it refuses, what it prints and its exit status.
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+#include <signal.h>
+#include <unistd.h>
+
+class TestViewerHeadless : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusals_data();
+    void refusals();
+    void saveErrorsSayWhy_data();
+    void saveErrorsSayWhy();
+    void endedBySignal_data();
+    void endedBySignal();
+    void unreadableConfigurationWarnedOnce();
+};
+
+// Runs the viewer to its end; returns its exit status (-1 when it crashed or hung).
+static int runViewer(const QStringList& arguments, QString* errors, int timeoutMs = 60000)
+{
+    QProcess viewer;
+    viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
+    if (!viewer.waitForStarted() || !viewer.waitForFinished(timeoutMs)) {
+        viewer.kill();
+        viewer.waitForFinished();
+        return -1;
+    }
+    *errors = QString::fromLocal8Bit(viewer.readAllStandardError());
+    return viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1;
+}
+
+void TestViewerHeadless::refusals_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("fits") << QStringList{"--width", "64", "--height", "48", "--fps", "0", "--grab-frames", "3"} << 0
+                          << QString();
+    // memory bounds
+    QTest::newRow("ring too long") << QStringList{"--buffers", "100000"} << 2
+                                   << "1 channel x 100000 buffers x 8 MiB = 781.2 GiB, but ";
+    QTest::newRow("channels too many") << QStringList{"--boards", "64", "--dma", "4"} << 2
+                                       << "256 channels x 16 buffers x 8 MiB = 32 GiB, but ";
+    QTest::newRow("frame too large") << QStringList{"--width", "100000", "--height", "100000"} << 2
+                                     << "1 channel x 16 buffers x 18.6 GiB = 298.0 GiB, but ";
+    // options
+    QTest::newRow("bits too many") << QStringList{"--bits", "17"} << 2 << "--bits 17: bits per value must be 1 to 16";
+    QTest::newRow("bits zero") << QStringList{"--bits", "0"} << 2 << "--bits 0: bits per value must be 1 to 16";
+    QTest::newRow("no boards") << QStringList{"--boards", "0"} << 2
+                               << "--boards 0: the number of boards must be at least 1";
+    QTest::newRow("width not a number") << QStringList{"--width", "wide"} << 2
+                                        << "--width wide: the width must be at least 1";
+    QTest::newRow("height beyond int") << QStringList{"--height", "3000000000"} << 2
+                                       << "--height 3000000000: the height must be at least 1";
+    QTest::newRow("negative chunk") << QStringList{"--lines-per-chunk", "-1"} << 2
+                                    << "--lines-per-chunk -1: lines per chunk must be at least 0";
+    QTest::newRow("no frames") << QStringList{"--grab-frames", "0"} << 2
+                               << "--grab-frames 0: the number of frames must be at least 1";
+    QTest::newRow("negative rate") << QStringList{"--fps", "-1"} << 2
+                                   << "--fps -1: the frame rate must be a number of at least 0";
+    QTest::newRow("rate not a number") << QStringList{"--fps", "nan"} << 2
+                                       << "--fps nan: the frame rate must be a number of at least 0";
+}
+
+void TestViewerHeadless::refusals()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    QString errors;
+    QCOMPARE(runViewer(arguments, &errors), status);
+    if (!message.isEmpty())
+        QVERIFY2(errors.contains(message), qPrintable(errors));
+}
+
+static const QStringList smallRun{"--width", "64", "--height", "48", "--fps", "200"};
+
+void TestViewerHeadless::saveErrorsSayWhy_data()
+{
+    QTest::addColumn<QString>("target"); // below a fresh folder
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing folder") << "not/there/frame.tif" << "No such file or directory";
+    QTest::newRow("path is a folder") << "folder" << "Is a directory";
+    QTest::newRow("name too long") << QString(300, 'n') + ".tif" << "File name too long";
+    QTest::newRow("disk full") << "full/frame.tif" << "No space left on device";
+}
+
+void TestViewerHeadless::saveErrorsSayWhy()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    const QString full = dir.filePath("full");
+    if (target.startsWith("full/")) {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small file system for the full disk needs root");
+        QVERIFY(QDir().mkpath(full));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0)
+            QSKIP("cannot mount a tmpfs here");
+        // Fill it, less than a frame's worth left.
+        QProcess::execute("sh", {"-c", "dd if=/dev/zero of=" + full + "/filler bs=1k count=16 2>/dev/null"});
+    }
+    const auto unmount = qScopeGuard([&] {
+        if (target.startsWith("full/"))
+            QProcess::execute("umount", {full});
+    });
+
+    QString errors;
+    const int status = runViewer(smallRun + QStringList{"--grab-frames", "2", "--save-frame", dir.filePath(target)}, &errors);
+    QCOMPARE(status, 1);
+    QVERIFY2(errors.contains("cannot save " + dir.filePath(target)) && errors.contains(reason), qPrintable(errors));
+    // Nothing half-written left anywhere below the folder, the target least of all.
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    QStringList left;
+    while (it.hasNext())
+        left << it.next();
+    left.removeAll(full + "/filler");
+    QCOMPARE(left, QStringList());
+}
+
+void TestViewerHeadless::endedBySignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestViewerHeadless::endedBySignal()
+{
+    QFETCH(int, signal);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString report = dir.filePath("report.txt");
+    QProcess viewer;
+    viewer.start(QStringLiteral(VEXO_VIEWER), smallRun + QStringList{"--grab-frames", "100000000", "--report", report});
+    QVERIFY(viewer.waitForStarted());
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += viewer.readAllStandardOutput()).contains("frames shown")
+                                 || viewer.state() == QProcess::NotRunning,
+                             30000);
+    ::kill(pid_t(viewer.processId()), signal);
+    QVERIFY(viewer.waitForFinished(30000));
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(viewer.exitCode(), 128 + signal);
+    QFile file(report);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString text = QString::fromLatin1(file.readAll());
+    QVERIFY2(text.contains("sourceConnected=1"), qPrintable(text));
+    const QRegularExpression shown("framesShown=([0-9]+)");
+    const auto match = shown.match(text);
+    QVERIFY2(match.hasMatch() && match.captured(1).toInt() > 0, qPrintable(text));
+}
+
+void TestViewerHeadless::unreadableConfigurationWarnedOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString config = dir.filePath("vexo.ini");
+    QFile file(config);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\nfine=1\nthis line is no entry\n");
+    file.close();
+    QString errors;
+    QCOMPARE(runViewer(smallRun + QStringList{"--grab-frames", "2", "--config", config}, &errors), 0);
+    const QString warning = "vexo-display-viewer: warning: " + config + ": line 3: ";
+    QVERIFY2(errors.count(warning) == 1, qPrintable(errors));
+}
+
+QTEST_GUILESS_MAIN(TestViewerHeadless)
+#include "tst_viewer_headless.moc"
