@@ -3,6 +3,7 @@
 // deinit).
 
 #include "Channel.h"
+#include "DispatcherCheck.h"
 #include "MemoryBudget.h"
 #include "ViewerOptions.h"
 
@@ -341,6 +342,9 @@ int main(int argc, char** argv)
     const std::string configProblem = vexo::core::VelmarApplication::configurationProblem();
     if (!configProblem.empty())
         std::fprintf(stderr, "vexo-display-viewer: warning: %s\n", configProblem.c_str());
+    const QString dispatcherProblem = DispatcherCheck::problem();
+    if (!dispatcherProblem.isEmpty())
+        std::fprintf(stderr, "vexo-display-viewer: warning: %s\n", qPrintable(dispatcherProblem));
 
     VexoDisplayQt4Init();
     int status = 0;
@@ -397,6 +401,9 @@ int main(int argc, char** argv)
             QTimer::singleShot(0, headless.get(), [&headless] { headless->start(); });
         } else if (!options.screenshot.isEmpty()) {
             QTimer::singleShot(0, &app, [&] {
+                // A channel without its ring has already ended the run with status 2.
+                if (!channels.front()->scene()->ringError().empty())
+                    return;
                 if (!channels.front()->window()->grab().save(options.screenshot, "PNG"))
                     status = 1;
                 app.quit();

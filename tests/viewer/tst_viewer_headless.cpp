@@ -24,6 +24,8 @@ private slots:
     void endedBySignal_data();
     void endedBySignal();
     void unreadableConfigurationWarnedOnce();
+    void unusableDispatcherWarnedOnce_data();
+    void unusableDispatcherWarnedOnce();
 };
 
 // Runs the viewer to its end; returns its exit status (-1 when it crashed or hung).
@@ -178,6 +180,63 @@ void TestViewerHeadless::unreadableConfigurationWarnedOnce()
     QCOMPARE(runViewer(smallRun + QStringList{"--grab-frames", "2", "--config", config}, &errors), 0);
     const QString warning = "vexo-display-viewer: warning: " + config + ": line 3: ";
     QVERIFY2(errors.count(warning) == 1, qPrintable(errors));
+}
+
+void TestViewerHeadless::unusableDispatcherWarnedOnce_data()
+{
+    QTest::addColumn<QString>("dispatcher"); // what lib/ of the installation holds
+    QTest::addColumn<bool>("logAsked");
+    QTest::addColumn<QString>("warning");    // empty: none
+    QTest::newRow("none, no log asked") << "" << false << "";
+    QTest::newRow("none, log asked") << "" << true << "there is no logging dispatcher at ";
+    QTest::newRow("not a library") << "text" << false << "cannot load the logging dispatcher: ";
+    QTest::newRow("a library, not a dispatcher") << "other" << true << "is not a logging dispatcher";
+    QTest::newRow("the real one") << "real" << true << "";
+}
+
+void TestViewerHeadless::unusableDispatcherWarnedOnce()
+{
+    QFETCH(QString, dispatcher);
+    QFETCH(bool, logAsked);
+    QFETCH(QString, warning);
+    // An installation of its own: the display library found through LD_LIBRARY_PATH in
+    // its lib/, and in the same lib/ the dispatcher of the row.
+    QTemporaryDir installation;
+    QVERIFY(installation.isValid());
+    QVERIFY(QDir(installation.path()).mkdir("lib"));
+    const QString built = QFileInfo(QStringLiteral(VEXO_DISPLAY_LIBRARY)).absolutePath();
+    const QString lib = installation.filePath("lib");
+    QVERIFY(QFile::link(QStringLiteral(VEXO_DISPLAY_LIBRARY), lib + "/" + QStringLiteral(VEXO_DISPLAY_SONAME)));
+    const QString target = lib + "/libcommon-logging-dispatcher.so";
+    if (dispatcher == "text") {
+        QFile file(target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a shared library\n");
+    } else if (dispatcher == "other") {
+        QVERIFY(QFile::copy(built + "/libvexo-core.so", target));
+    } else if (dispatcher == "real") {
+        QVERIFY(QFile::copy(built + "/libcommon-logging-dispatcher.so", target));
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_LIBRARY_PATH", lib);
+    environment.remove("VEXO_LOG_LEVELS");
+    environment.remove("VEXO_LOG_FILE");
+    if (logAsked)
+        environment.insert("VEXO_LOG_FILE", installation.filePath("log.txt"));
+
+    QProcess viewer;
+    viewer.setProcessEnvironment(environment);
+    viewer.start(QStringLiteral(VEXO_VIEWER), smallRun + QStringList{"--grab-frames", "2"});
+    QVERIFY(viewer.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(viewer.readAllStandardError());
+    QCOMPARE(viewer.exitCode(), 0);
+    const QString prefix = "vexo-display-viewer: warning: ";
+    if (warning.isEmpty()) {
+        QVERIFY2(!errors.contains(prefix), qPrintable(errors));
+    } else {
+        QVERIFY2(errors.count(prefix) == 1 && errors.contains(warning), qPrintable(errors));
+        QVERIFY2(errors.contains(target), qPrintable(errors));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestViewerHeadless)
