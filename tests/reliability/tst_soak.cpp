@@ -267,6 +267,11 @@ void TestSoak::twoWindowsUnderRandomUse()
     // AddressSanitizer keeps freed memory in quarantine (up to 256 MiB) and pads every
     // block, so resident memory says nothing here; its leak check covers this build.
     qInfo("soak: resident memory not judged under AddressSanitizer");
+#elif defined(__SANITIZE_THREAD__)
+    // Under ThreadSanitizer resident memory follows the history of allocations (its
+    // shadow and metadata pages stay), not the memory alive: it moved by more than the
+    // margin both up and down between runs. The plain and leak-checked runs judge it.
+    qInfo("soak: resident memory not judged under ThreadSanitizer");
 #else
     QVERIFY2(rssAtEnd - rssAfterWarmUp <= rssMarginKiB,
              qPrintable(QStringLiteral("resident memory grew by %1 KiB").arg(rssAtEnd - rssAfterWarmUp)));
