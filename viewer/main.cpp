@@ -258,7 +258,10 @@ private:
                 status = 1;
             }
         }
-        window->close(); // the host hears the request and closes the channel
+        // Every channel's window: the run ends when the last channel has closed.
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (qobject_cast<Qt4DisplaySceneVisualizer*>(top))
+                top->close(); // the host hears the request and closes the channel
     }
 
     enum Phase { Grabbing, Stopping, Settling };
@@ -307,6 +310,14 @@ bool catchTerminationSignals(QObject* owner, const std::function<void(int)>& onS
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
     return true;
+}
+
+// A hidden window has been closed already: closing it again would count it twice.
+void closeOpenWindows(const std::vector<std::unique_ptr<Channel>>& channels)
+{
+    for (const auto& channel : channels)
+        if (channel->window()->isVisible())
+            channel->window()->close();
 }
 
 } // namespace
@@ -389,15 +400,15 @@ int main(int argc, char** argv)
             if (interruptedBy != 0)
                 return;
             interruptedBy = signal;
-            if (headless) {
+            if (headless)
                 headless->interrupt();
-            } else {
-                for (auto& channel : channels)
-                    channel->window()->close();
-            }
+            closeOpenWindows(channels);
         });
         if (options.grabFrames > 0) {
             headless.reset(new HeadlessRun(options, channels.front().get()));
+            // The run is on the first channel; the other channels end with it.
+            QObject::connect(channels.front().get(), &Channel::closed, &app,
+                             [&channels](Channel*) { closeOpenWindows(channels); });
             QTimer::singleShot(0, headless.get(), [&headless] { headless->start(); });
         } else if (!options.screenshot.isEmpty()) {
             QTimer::singleShot(0, &app, [&] {

@@ -29,9 +29,16 @@ private slots:
 };
 
 // Runs the viewer to its end; returns its exit status (-1 when it crashed or hung).
-static int runViewer(const QStringList& arguments, QString* errors, int timeoutMs = 60000)
+// Leading NAME=value arguments go into its environment instead.
+static int runViewer(QStringList arguments, QString* errors, int timeoutMs = 60000)
 {
     QProcess viewer;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    static const QRegularExpression assignment(QStringLiteral("^([A-Z_][A-Z0-9_]*)=(.*)$"));
+    for (QRegularExpressionMatch m; !arguments.isEmpty() && (m = assignment.match(arguments.first())).hasMatch();
+         arguments.removeFirst())
+        environment.insert(m.captured(1), m.captured(2));
+    viewer.setProcessEnvironment(environment);
     viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
     if (!viewer.waitForStarted() || !viewer.waitForFinished(timeoutMs)) {
         viewer.kill();
@@ -50,6 +57,9 @@ void TestViewerHeadless::refusals_data()
 
     QTest::newRow("fits") << QStringList{"--width", "64", "--height", "48", "--fps", "0", "--grab-frames", "3"} << 0
                           << QString();
+    QTest::newRow("several channels end together")
+        << QStringList{"--width", "64", "--height", "32", "--dma", "2", "--boards", "2", "--fps", "0", "--grab-frames", "3"}
+        << 0 << QString();
     // memory bounds
     QTest::newRow("ring too long") << QStringList{"--buffers", "100000"} << 2
                                    << "1 channel x 100000 buffers x 8 MiB = 781.2 GiB, but ";
@@ -57,6 +67,15 @@ void TestViewerHeadless::refusals_data()
                                        << "256 channels x 16 buffers x 8 MiB = 32 GiB, but ";
     QTest::newRow("frame too large") << QStringList{"--width", "100000", "--height", "100000"} << 2
                                      << "1 channel x 16 buffers x 18.6 GiB = 298.0 GiB, but ";
+    // 64 x 32 gray takes 4 KiB a buffer: the sum against the override, to the byte.
+    QTest::newRow("ring fits to the byte")
+        << QStringList{"VEXO_MEMORY_AVAILABLE=16384", "--width", "64", "--height", "32", "--buffers", "4",
+                       "--fps", "0", "--grab-frames", "3"}
+        << 0 << QString();
+    QTest::newRow("channels one byte short")
+        << QStringList{"VEXO_MEMORY_AVAILABLE=32767", "--width", "64", "--height", "32", "--buffers", "4",
+                       "--dma", "2", "--fps", "0", "--grab-frames", "3"}
+        << 2 << "2 channels x 4 buffers x 4 KiB = 32 KiB, but 31.9 KiB are available";
     // options
     QTest::newRow("bits too many") << QStringList{"--bits", "17"} << 2 << "--bits 17: bits per value must be 1 to 16";
     QTest::newRow("bits zero") << QStringList{"--bits", "0"} << 2 << "--bits 0: bits per value must be 1 to 16";
