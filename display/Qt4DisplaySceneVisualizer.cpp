@@ -2,6 +2,7 @@
 
 #include "display/CameraStatusUpdateEvent.h"
 #include "display/Qt4DisplaySceneVisualizerD.h"
+#include "display/CanvasResizeWatcher.h"
 #include "display/RequestTimedInterruptEvent.h"
 #include "display/SceneEventTypes.h"
 #include "frame/HandOverAnnotations.h"
@@ -152,6 +153,10 @@ Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardI
     verticalScrollBar->setContextMenuPolicy(Qt::NoContextMenu);
 
     setupEvents();
+
+    new CanvasResizeWatcher(this, canvasWidget, [this] {
+        return canvasWidget->width() == d->canvasWidth && canvasWidget->height() == d->canvasHeight;
+    });
 
     d->renderInterruptTimer = new QTimer(this);
     d->renderInterruptTimer->setSingleShot(true);

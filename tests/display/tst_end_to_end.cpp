@@ -25,6 +25,8 @@ class TestEndToEnd : public QObject
 
 private slots:
     void grabStopBrowseZoomRead();
+    void firstGrabFillsCanvas_data();
+    void firstGrabFillsCanvas();
 };
 
 void TestEndToEnd::grabStopBrowseZoomRead()
@@ -82,6 +84,45 @@ void TestEndToEnd::grabStopBrowseZoomRead()
     QApplication::sendEvent(window.get(), &wheel);
     QCOMPARE(scene->view().zoomStep, 7);
     QTRY_COMPARE(d.frameZoomValue, 7);
+    scene->detachVisualizer(window.get());
+}
+
+void TestEndToEnd::firstGrabFillsCanvas_data()
+{
+    QTest::addColumn<QSize>("windowSize");
+    QTest::addColumn<bool>("resizedBeforeShow");
+    QTest::newRow("form's own size") << QSize() << false;
+    QTest::newRow("small, before show") << QSize(420, 260) << true;
+    QTest::newRow("large, before show") << QSize(1400, 900) << true;
+    QTest::newRow("resized after show") << QSize(800, 600) << false;
+}
+
+// The layout sizes the canvas after the window's own resize event: the scene must still
+// work with the canvas's real size, from the first frame on.
+void TestEndToEnd::firstGrabFillsCanvas()
+{
+    QFETCH(QSize, windowSize);
+    QFETCH(bool, resizedBeforeShow);
+    SimulatorSource::Settings settings;
+    settings.format = {2048, 1536, 8, true}; // larger than any canvas here, at 1:1
+    auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(settings)), 4);
+    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
+    scene->attachVisualizer(window.get());
+    if (resizedBeforeShow)
+        window->resize(windowSize);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    if (!resizedBeforeShow && windowSize.isValid())
+        window->resize(windowSize);
+    auto* canvas = window->findChild<QWidget*>("canvasWidget");
+    QTRY_COMPARE(QSize(scene->view().canvasWidth, scene->view().canvasHeight), canvas->size());
+    QVERIFY(canvas->width() > 100 && canvas->height() > 30);
+
+    auto& d = VisualizerInspector::d(window.get());
+    QTest::mouseClick(window->findChild<QPushButton*>("grabSingleButton"), Qt::LeftButton);
+    QTRY_VERIFY(d.renderedFrames >= 1);
+    QCOMPARE(VisualizerInspector::canvasPixmap(window.get()).size(), canvas->size());
+    QTRY_VERIFY(!scene->isGrabbing());
     scene->detachVisualizer(window.get());
 }
 
