@@ -17,6 +17,17 @@ namespace {
 // How long one wait for a buffer lasts before cancel and loss are looked at again.
 constexpr guint64 popTimeoutMicroseconds = 20000;
 
+// How long a GigE Vision camera keeps our control without a heartbeat. Aravis beats once a
+// second, so a camera that lost sight of us (a restart, a network fault) has dropped our
+// control within 2 s and Aravis reports the control lost at its next beat.
+constexpr gint64 heartbeatTimeoutMilliseconds = 2000;
+// The bootstrap register behind GevHeartbeatTimeout, for cameras whose description lacks
+// the feature.
+constexpr guint64 heartbeatTimeoutRegister = 0x0938;
+
+// A camera whose frames stop for this long (and at least ten frame times) shows no clock.
+constexpr gint64 quietMinimumMicroseconds = 1000000;
+
 std::string text(const char* s)
 {
     return s ? std::string(s) : std::string();
@@ -81,6 +92,10 @@ struct CameraSource::D
     std::atomic<std::uint64_t> incomplete{0};
     std::atomic<std::uint64_t> refused{0};
     std::atomic<std::uint64_t> underruns{0};
+    // Monotonic microseconds of the last buffer from the stream (or of the start), and how
+    // long the stream may stay quiet while the clock still counts as present.
+    std::atomic<gint64> lastArrival{0};
+    std::atomic<gint64> quietLimit{quietMinimumMicroseconds};
 
     void setError(const std::string& message)
     {
@@ -108,11 +123,18 @@ struct CameraSource::D
         GError* e = nullptr;
         gint x = 0, y = 0, width = 0, height = 0;
         arv_camera_get_region(camera, &x, &y, &width, &height, &e);
-        if (e)
-            setError("cannot read the image size: " + take(e));
+        if (e) {
+            // A camera that does not answer is not asked again: each read waits it out.
+            setError("camera " + cameraId() + " does not answer: cannot read the image size: " + take(e));
+            usable = false;
+            return;
+        }
         const ArvPixelFormat code = arv_camera_get_pixel_format(camera, &e);
-        if (e)
-            setError("cannot read the pixel format: " + take(e));
+        if (e) {
+            setError("camera " + cameraId() + " does not answer: cannot read the pixel format: " + take(e));
+            usable = false;
+            return;
+        }
         // The camera's own name of its format, where it has one.
         const std::string cameraName = text(arv_camera_get_pixel_format_as_string(camera, nullptr));
         converter = PixelFormatConverter(code, width, height);
@@ -123,6 +145,24 @@ struct CameraSource::D
         if (!converter.isSupported())
             error = "camera " + (settings.id.empty() ? openId : settings.id) + ": " + pixelFormatName + ": "
                     + converter.error();
+        else if (!usable)
+            error = "camera " + (settings.id.empty() ? openId : settings.id) + " reports an image of "
+                    + std::to_string(width) + "x" + std::to_string(height);
+    }
+
+    // GigE Vision only: the camera's side of the heartbeat (see heartbeatTimeoutMilliseconds).
+    void shortenHeartbeat()
+    {
+        ArvDevice* device = arv_camera_get_device(camera);
+        if (!ARV_IS_GV_DEVICE(device))
+            return;
+        GError* e = nullptr;
+        arv_device_set_integer_feature_value(device, "GevHeartbeatTimeout", heartbeatTimeoutMilliseconds, &e);
+        if (!e)
+            return;
+        g_clear_error(&e);
+        arv_device_write_register(device, heartbeatTimeoutRegister, guint32(heartbeatTimeoutMilliseconds), &e);
+        g_clear_error(&e); // a camera that refuses keeps its own timeout
     }
 
     bool open()
@@ -144,6 +184,7 @@ struct CameraSource::D
             openId = text(arv_camera_get_device_id(camera, nullptr));
             error.clear();
         }
+        shortenHeartbeat();
         if (!settings.pixelFormat.empty()) {
             arv_camera_set_pixel_format_from_string(camera, settings.pixelFormat.c_str(), &e);
             if (e) {
@@ -222,8 +263,17 @@ struct CameraSource::D
                 return false;
             }
             streamPayload = payload;
-            for (int i = 0; i < std::max(ringCapacity, 2); ++i)
-                arv_stream_push_buffer(stream, arv_buffer_new_allocate(payload));
+            for (int i = 0; i < std::max(ringCapacity, 2); ++i) {
+                // Tried rather than forced: a camera left at a huge size must not end the host.
+                void* data = g_try_malloc(payload);
+                if (!data) {
+                    setError("not enough memory for the camera's stream: " + std::to_string(std::max(ringCapacity, 2))
+                             + " buffers of " + std::to_string(payload) + " bytes");
+                    dropStream();
+                    return false;
+                }
+                arv_stream_push_buffer(stream, arv_buffer_new_full(payload, data, data, g_free));
+            }
             return true;
         }
         if (pending) {
@@ -314,6 +364,11 @@ CameraSource::~CameraSource()
     d->close();
 }
 
+std::string CameraSource::problem() const
+{
+    return lastError();
+}
+
 bool CameraSource::isUsable() const
 {
     return d->usable;
@@ -373,7 +428,10 @@ FrameSource::Status CameraSource::status() const
 {
     Status status;
     status.connected = d->opened && !d->lost;
-    status.clock = status.connected && d->running;
+    // A camera whose frames have stopped shows no clock, long before its heartbeat fails;
+    // a triggered one may wait for its trigger as long as it likes.
+    status.clock = status.connected && d->running
+                   && (d->triggered || g_get_monotonic_time() - d->lastArrival < d->quietLimit);
     status.extrg = status.clock && d->triggered;
     status.framesLost = d->incomplete + d->refused + d->underruns;
     return status;
@@ -386,7 +444,7 @@ void CameraSource::setRingCapacity(int capacity)
     d->dropStream();
 }
 
-void CameraSource::start()
+bool CameraSource::start()
 {
     d->cancelled = false;
     if (!d->camera || d->lost) {
@@ -395,20 +453,31 @@ void CameraSource::start()
     }
     if (!d->usable || !d->prepareStream()) {
         d->running = false;
-        return;
+        if (lastError().empty())
+            d->setError("the camera " + d->cameraId() + " cannot be used");
+        return false;
     }
     GError* e = nullptr;
     const char* mode = arv_device_get_string_feature_value(arv_camera_get_device(d->camera), "TriggerMode", &e);
     if (e)
         g_clear_error(&e);
     d->triggered = mode && std::string(mode) == "On";
+    // Ten frame times of the rate asked for, else of the camera's own rate.
+    double rate = d->settings.framesPerSecond;
+    if (!(rate > 0)) {
+        rate = arv_camera_get_frame_rate(d->camera, &e);
+        g_clear_error(&e);
+    }
+    d->quietLimit = rate > 0 ? std::max(quietMinimumMicroseconds, gint64(10e6 / rate)) : 10 * quietMinimumMicroseconds;
     arv_camera_start_acquisition(d->camera, &e);
     if (e) {
         d->setError("cannot start the camera: " + take(e));
         d->running = false;
-        return;
+        return false;
     }
+    d->lastArrival = g_get_monotonic_time();
     d->running = true;
+    return true;
 }
 
 void CameraSource::stop()
@@ -455,6 +524,7 @@ FrameSource::Delivery CameraSource::waitForFrame()
         d->countUnderruns();
         if (!buffer)
             continue;
+        d->lastArrival = g_get_monotonic_time();
         if (!d->acceptable(buffer)) {
             arv_stream_push_buffer(d->stream, buffer);
             continue;
@@ -495,6 +565,192 @@ FrameSource::Delivery CameraSource::deliverFrame(FrameBuffer* target, const Prog
     if (progress)
         progress(d->converter.frameFormat().height);
     return Delivery::Frame;
+}
+
+namespace {
+
+// Aravis checks a value against the feature's bounds only when asked to; the policy the
+// camera had is back once the value is set.
+class RangeChecked
+{
+public:
+    explicit RangeChecked(ArvCamera* camera)
+        : genicam(arv_device_get_genicam(arv_camera_get_device(camera)))
+        , before(genicam ? arv_gc_get_range_check_policy(genicam) : ARV_RANGE_CHECK_POLICY_DEFAULT)
+    {
+        if (genicam)
+            arv_gc_set_range_check_policy(genicam, ARV_RANGE_CHECK_POLICY_ENABLE);
+    }
+    ~RangeChecked()
+    {
+        if (genicam)
+            arv_gc_set_range_check_policy(genicam, before);
+    }
+    RangeChecked(const RangeChecked&) = delete;
+    RangeChecked& operator=(const RangeChecked&) = delete;
+
+private:
+    ArvGc* genicam;
+    ArvRangeCheckPolicy before;
+};
+
+bool fail(std::string* reason, const std::string& message)
+{
+    if (reason)
+        *reason = message;
+    return false;
+}
+
+CameraSource::Feature floatFeature(ArvCamera* camera, gboolean (*available)(ArvCamera*, GError**),
+                                   double (*get)(ArvCamera*, GError**),
+                                   void (*bounds)(ArvCamera*, double*, double*, GError**))
+{
+    CameraSource::Feature f;
+    GError* e = nullptr;
+    if (!available(camera, &e) || e) {
+        g_clear_error(&e);
+        return f;
+    }
+    f.value = get(camera, &e);
+    if (!e)
+        bounds(camera, &f.minimum, &f.maximum, &e);
+    f.available = !e;
+    g_clear_error(&e);
+    return f;
+}
+
+CameraSource::Feature intFeature(ArvCamera* camera, int value, void (*bounds)(ArvCamera*, gint*, gint*, GError**))
+{
+    CameraSource::Feature f;
+    gint minimum = 0, maximum = 0;
+    GError* e = nullptr;
+    bounds(camera, &minimum, &maximum, &e);
+    f.available = !e;
+    g_clear_error(&e);
+    f.value = value;
+    f.minimum = minimum;
+    f.maximum = maximum;
+    return f;
+}
+
+bool setChecked(ArvCamera* camera, void (*set)(ArvCamera*, double, GError**), double value, std::string* reason)
+{
+    RangeChecked checked(camera);
+    GError* e = nullptr;
+    set(camera, value, &e);
+    return !e || fail(reason, take(e));
+}
+
+} // namespace
+
+CameraSource::Features CameraSource::features() const
+{
+    Features f;
+    ArvCamera* camera = d->camera;
+    if (!camera || d->lost)
+        return f;
+    f.exposureTime = floatFeature(camera, arv_camera_is_exposure_time_available, arv_camera_get_exposure_time,
+                                  arv_camera_get_exposure_time_bounds);
+    f.gain = floatFeature(camera, arv_camera_is_gain_available, arv_camera_get_gain, arv_camera_get_gain_bounds);
+    f.frameRate = floatFeature(camera, arv_camera_is_frame_rate_available, arv_camera_get_frame_rate,
+                               arv_camera_get_frame_rate_bounds);
+    gint x = 0, y = 0, width = 0, height = 0;
+    GError* e = nullptr;
+    arv_camera_get_region(camera, &x, &y, &width, &height, &e);
+    if (e) {
+        g_clear_error(&e);
+    } else {
+        f.width = intFeature(camera, width, arv_camera_get_width_bounds);
+        f.height = intFeature(camera, height, arv_camera_get_height_bounds);
+        if (arv_camera_is_region_offset_available(camera, nullptr)) {
+            f.offsetX = intFeature(camera, x, arv_camera_get_x_offset_bounds);
+            f.offsetY = intFeature(camera, y, arv_camera_get_y_offset_bounds);
+        }
+    }
+    // The camera's word rather than what the source last read.
+    f.pixelFormat = text(arv_camera_get_pixel_format_as_string(camera, nullptr));
+    if (f.pixelFormat.empty())
+        f.pixelFormat = pixelFormatName();
+    // Codes and names come from the same enumeration, entry by entry.
+    guint codeCount = 0, nameCount = 0;
+    gint64* codes = arv_camera_dup_available_pixel_formats(camera, &codeCount, nullptr);
+    const char** names = arv_camera_dup_available_pixel_formats_as_strings(camera, &nameCount, nullptr);
+    if (codes && names && codeCount == nameCount) {
+        for (guint i = 0; i < codeCount; ++i) {
+            if (names[i] && PixelFormatConverter(std::uint32_t(codes[i]), 1, 1).isSupported())
+                f.pixelFormats.push_back(names[i]);
+        }
+    }
+    g_free(codes);
+    g_free(names);
+    return f;
+}
+
+bool CameraSource::setExposureTime(double microseconds, std::string* reason)
+{
+    if (!d->camera || d->lost)
+        return fail(reason, "the camera is not open");
+    return setChecked(d->camera, arv_camera_set_exposure_time, microseconds, reason);
+}
+
+bool CameraSource::setGain(double gain, std::string* reason)
+{
+    if (!d->camera || d->lost)
+        return fail(reason, "the camera is not open");
+    return setChecked(d->camera, arv_camera_set_gain, gain, reason);
+}
+
+bool CameraSource::setFrameRate(double framesPerSecond, std::string* reason)
+{
+    if (!d->camera || d->lost)
+        return fail(reason, "the camera is not open");
+    // Aravis clamps a rate into the bounds itself, so a rate the camera cannot run at is
+    // refused here.
+    double minimum = 0, maximum = 0;
+    GError* e = nullptr;
+    arv_camera_get_frame_rate_bounds(d->camera, &minimum, &maximum, &e);
+    if (e)
+        return fail(reason, take(e));
+    if (framesPerSecond < minimum || framesPerSecond > maximum) {
+        gchar* message = g_strdup_printf("the frame rate %g is outside the camera's bounds %g .. %g",
+                                         framesPerSecond, minimum, maximum);
+        fail(reason, message);
+        g_free(message);
+        return false;
+    }
+    return setChecked(d->camera, arv_camera_set_frame_rate, framesPerSecond, reason);
+}
+
+bool CameraSource::setImageFormat(const std::string& pixelFormat, int x, int y, int width, int height,
+                                  std::string* reason)
+{
+    if (!d->camera || d->lost)
+        return fail(reason, "the camera is not open");
+    gint oldX = 0, oldY = 0, oldWidth = 0, oldHeight = 0;
+    arv_camera_get_region(d->camera, &oldX, &oldY, &oldWidth, &oldHeight, nullptr);
+    const std::string oldPixelFormat = pixelFormatName();
+    std::string problem;
+    {
+        RangeChecked checked(d->camera);
+        GError* e = nullptr;
+        if (pixelFormat != oldPixelFormat)
+            arv_camera_set_pixel_format_from_string(d->camera, pixelFormat.c_str(), &e);
+        if (!e)
+            arv_camera_set_region(d->camera, x, y, width, height, &e);
+        if (e)
+            problem = take(e);
+    }
+    if (problem.empty()) {
+        d->readFormat();
+        if (d->usable)
+            return true;
+        problem = lastError();
+    }
+    // A refusal may come half way, after the pixel format or the width was taken.
+    arv_camera_set_pixel_format_from_string(d->camera, oldPixelFormat.c_str(), nullptr);
+    arv_camera_set_region(d->camera, oldX, oldY, oldWidth, oldHeight, nullptr);
+    d->readFormat();
+    return fail(reason, problem);
 }
 
 } // namespace core

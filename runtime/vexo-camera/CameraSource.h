@@ -20,7 +20,9 @@ namespace core {
 //
 // A camera that disappears (its control channel is lost) ends the acquisition: the next
 // wait returns Failed and the status reads disconnected. The next start() opens the
-// camera again by the same id.
+// camera again by the same id, and refuses, with the reason in lastError(), when it cannot.
+// A GigE Vision camera is told to give up a silent host within 2 s. A camera whose frames
+// stop shows no clock once ten frame times (at least a second) have passed.
 //
 // Threads: start(), stop(), waitForFrame() and deliverFrame() run on the scene's
 // acquisition thread; setFormat() and setRingCapacity() on the steering thread while
@@ -69,11 +71,46 @@ public:
     bool setFormat(const FrameFormat& format) override;
     Status status() const override;
     void setRingCapacity(int capacity) override;
-    void start() override;
+    bool start() override;
+    // lastError(), read by the scene when start() refuses.
+    std::string problem() const override;
     void stop() override;
     void cancel() override;
     Delivery waitForFrame() override;
     Delivery deliverFrame(FrameBuffer* target, const Progress& progress) override;
+
+    // The camera's settings a host offers between acquisitions. Like setFormat(), these
+    // run on the steering thread while nothing is acquired.
+    struct Feature
+    {
+        bool available = false; // the camera has the feature
+        double value = 0;
+        double minimum = 0;
+        double maximum = 0;
+    };
+    struct Features
+    {
+        Feature exposureTime; // microseconds
+        Feature gain;
+        Feature frameRate;    // frames per second
+        Feature width;
+        Feature height;
+        Feature offsetX;      // unavailable when the camera has no region offset
+        Feature offsetY;
+        std::string pixelFormat;
+        std::vector<std::string> pixelFormats; // the camera's entries this source can show
+    };
+    // Nothing available while the camera is not open.
+    Features features() const;
+    // False with the camera's reason when it refuses the value; it keeps its own then.
+    // Values outside the camera's bounds are refused rather than clamped.
+    bool setExposureTime(double microseconds, std::string* reason);
+    bool setGain(double gain, std::string* reason);
+    bool setFrameRate(double framesPerSecond, std::string* reason);
+    // Pixel format and region together, so that a refusal undoes both. format() changes:
+    // the scene's ring has to be made anew for it (DisplayScene::setFormat(format())).
+    bool setImageFormat(const std::string& pixelFormat, int x, int y, int width, int height,
+                        std::string* reason);
 
 private:
     struct D;

@@ -188,6 +188,16 @@ std::string DisplayScene::ringError() const
     return engine->ringError();
 }
 
+std::string DisplayScene::grabError() const
+{
+    return engine->grabError();
+}
+
+void DisplayScene::setGrabRefusedObserver(std::function<void(const std::string&)> observer)
+{
+    engine->setGrabRefusedObserver(std::move(observer));
+}
+
 DisplayScene::Format DisplayScene::format() const
 {
     return engine->format();

@@ -103,6 +103,16 @@ public:
     // but 100 MiB are available"; empty when it was. Any thread.
     std::string ringError() const;
 
+    // Why the source refused the last start of grabbing (a camera that is gone or broken),
+    // e.g. "cannot open the camera 10.0.0.5: ..."; empty once a start succeeded. A refused
+    // start changes nothing: the stored frames stay, the visualizer hears of no grabbing,
+    // and isGrabbing() turns false again. Any thread.
+    std::string grabError() const;
+    // Called with that reason on the acquisition thread, once per refused start, when the
+    // scene is idle again. Clearing it (an empty function) waits for a call in progress;
+    // the observer must not set it itself.
+    void setGrabRefusedObserver(std::function<void(const std::string&)> observer);
+
     // Re-reads whether the source is connected and tells the visualizer. GUI thread.
     void refreshSourcesConnected();
 

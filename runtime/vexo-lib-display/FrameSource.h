@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace vexo {
 namespace core {
@@ -49,8 +50,12 @@ public:
     // source with buffers of its own can size them to match. Not while acquiring.
     virtual void setRingCapacity(int capacity) { (void)capacity; }
 
-    // Acquisition begins: timing restarts and cancel() no longer applies.
-    virtual void start() = 0;
+    // Acquisition begins: timing restarts and cancel() no longer applies. False when the
+    // source cannot deliver at all (a camera that is gone); problem() then says why, and
+    // the scene leaves its stored frames alone and calls no stop().
+    virtual bool start() = 0;
+    // Why the last start() failed, in words for the user; empty when it did not.
+    virtual std::string problem() const { return {}; }
     // Acquisition ends; a waiting deliverFrame() returns Cancelled.
     virtual void stop() = 0;
     // Any thread: a waiting or later deliverFrame() returns Cancelled until start().

@@ -40,10 +40,11 @@ void ManualFrameSource::setStatus(const Status& status)
     currentStatus = status;
 }
 
-void ManualFrameSource::start()
+bool ManualFrameSource::start()
 {
     std::lock_guard<std::mutex> lock(mutex);
     cancelled = false;
+    return true;
 }
 
 void ManualFrameSource::stop()

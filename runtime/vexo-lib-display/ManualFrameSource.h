@@ -26,7 +26,7 @@ public:
     FrameFormat format() const override;
     bool setFormat(const FrameFormat& format) override;
     Status status() const override;
-    void start() override;
+    bool start() override;
     void stop() override;
     void cancel() override;
     Delivery waitForFrame() override;

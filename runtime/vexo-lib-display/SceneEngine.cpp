@@ -278,6 +278,18 @@ std::string SceneEngine::ringError() const
     return ringProblem;
 }
 
+std::string SceneEngine::grabError() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return grabProblem;
+}
+
+void SceneEngine::setGrabRefusedObserver(std::function<void(const std::string&)> observer)
+{
+    std::lock_guard<std::mutex> lock(refusedMutex);
+    refusedObserver = std::move(observer);
+}
+
 void SceneEngine::changeView(const std::function<void(DisplayScene::View&)>& change)
 {
     {
@@ -403,33 +415,55 @@ void SceneEngine::acquisitionLoop()
             mode = grabMode;
             runActive = true;
         }
-        runAcquisition(mode);
+        const bool ran = runAcquisition(mode);
+        std::string refusal;
         {
             std::lock_guard<std::mutex> lock(mutex);
             grabRequested = false;
             grabbing = false;
+            if (!ran)
+                refusal = grabProblem;
         }
         // Told before the run counts as ended, so that a format change waiting for the
-        // end is announced after the stop.
-        withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStopped(); });
+        // end is announced after the stop. A refused start was never announced: the
+        // window keeps its selector, picture and save buttons.
+        if (ran)
+            withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStopped(); });
         {
             std::lock_guard<std::mutex> lock(mutex);
             runActive = false;
         }
         runEnded.notify_all();
         wakeStatus();
-        requestRender();
+        if (ran) {
+            requestRender();
+        } else {
+            // Once the scene is idle again, so that the host sees it so.
+            std::lock_guard<std::mutex> lock(refusedMutex);
+            if (refusedObserver)
+                refusedObserver(refusal);
+        }
     }
     std::lock_guard<std::mutex> lock(mutex);
     runActive = false;
     runEnded.notify_all();
 }
 
-void SceneEngine::runAcquisition(int mode)
+bool SceneEngine::runAcquisition(int mode)
 {
+    // The source first: a camera that is gone must not cost the frames already stored.
+    if (!frameSource->start()) {
+        std::string why = frameSource->problem();
+        std::lock_guard<std::mutex> lock(mutex);
+        grabProblem = why.empty() ? std::string("the source cannot start") : why;
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        grabProblem.clear();
+    }
     const boost::shared_ptr<FrameBufferGroup> ring = group();
     ring->reset();
-    frameSource->start();
     withVisualizer([](DisplaySceneVisualizer& v) { v.notifyGrabbingStarted(); });
     wakeStatus();
 
@@ -489,6 +523,7 @@ void SceneEngine::runAcquisition(int mode)
     frameSource->stop();
     std::lock_guard<std::mutex> lock(mutex);
     showInProgress = false;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

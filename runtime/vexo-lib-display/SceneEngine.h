@@ -55,6 +55,8 @@ public:
     FrameFormat format() const;
     bool setFormat(const FrameFormat& format);
     std::string ringError() const;
+    std::string grabError() const;
+    void setGrabRefusedObserver(std::function<void(const std::string&)> observer);
     void changeView(const std::function<void(DisplayScene::View&)>& change);
     DisplayScene::View view() const;
     int validBufferCount() const;
@@ -74,7 +76,8 @@ public:
 
 private:
     void acquisitionLoop();
-    void runAcquisition(int mode);
+    // False when the source refused to start: nothing was touched.
+    bool runAcquisition(int mode);
     void renderLoop();
     void statusLoop();
     void requestRender();
@@ -101,6 +104,7 @@ private:
     std::condition_variable statusWake;
     std::condition_variable runEnded;
     std::string ringProblem; // why the last ring asked for was not made; empty when it was
+    std::string grabProblem; // why the source refused the last start; empty once one worked
     boost::shared_ptr<FrameBufferGroup> buffers; // empty group (capacity 0) when none was made
     DisplayScene::View viewState;
     bool stopping = false;
@@ -140,6 +144,10 @@ private:
     // Guards callObserver; the observer runs outside the lock.
     mutable std::mutex observerMutex;
     std::function<void(const SceneCall&)> callObserver;
+    // Guards refusedObserver and is held while it runs (acquisition thread), so that a host
+    // that clears it knows that no call is in progress.
+    std::mutex refusedMutex;
+    std::function<void(const std::string&)> refusedObserver;
 
     // Held shared by the render thread from its generation check to the end of the frame
     // notification, exclusively by a format change while it counts a new generation.

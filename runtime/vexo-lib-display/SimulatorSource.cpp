@@ -64,6 +64,21 @@ SimulatorSource::Settings SimulatorSource::settings() const
     return current;
 }
 
+bool SimulatorSource::setFramesPerSecond(double framesPerSecond)
+{
+    if (!(framesPerSecond >= 0))
+        return false;
+    std::lock_guard<std::mutex> lock(mutex);
+    current.framesPerSecond = framesPerSecond;
+    return true;
+}
+
+void SimulatorSource::setPattern(Pattern pattern)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    current.pattern = pattern;
+}
+
 FrameSource::Status SimulatorSource::status() const
 {
     std::lock_guard<std::mutex> lock(mutex);
@@ -75,7 +90,7 @@ FrameSource::Status SimulatorSource::status() const
     return status;
 }
 
-void SimulatorSource::start()
+bool SimulatorSource::start()
 {
     std::lock_guard<std::mutex> lock(mutex);
     running = true;
@@ -84,6 +99,7 @@ void SimulatorSource::start()
     nextFrame = 0;
     announced = -1;
     announcedArrived = false;
+    return true;
 }
 
 void SimulatorSource::stop()

@@ -43,13 +43,17 @@ public:
     FrameFormat format() const override;
     bool setFormat(const FrameFormat& format) override;
     Status status() const override;
-    void start() override;
+    bool start() override;
     void stop() override;
     void cancel() override;
     Delivery waitForFrame() override;
     Delivery deliverFrame(FrameBuffer* target, const Progress& progress) override;
 
     Settings settings() const;
+    // Like setFormat(), never while acquiring: the frame timing of a run stays as it began.
+    // False for a negative rate, which is then unchanged.
+    bool setFramesPerSecond(double framesPerSecond);
+    void setPattern(Pattern pattern);
     // The value the pattern gives pixel (x, y) of frame n, channel c (0 for gray; 0, 1, 2
     // for R, G, B).
     static std::uint64_t patternValue(const Settings& settings, int x, int y, std::int64_t n, int c);

@@ -8,6 +8,8 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
 
+#include <arv.h>
+
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -54,6 +56,7 @@ private slots:
     void viewerShowsTheCamerasPattern();
     void viewerSurvivesTheCameraGoing();
     void sourceReopensAfterTheCameraReturns();
+    void viewerRefusesACameraLeftAtAHugeSize();
 
 private:
     void startCamera();
@@ -169,6 +172,10 @@ void TestCameraGige::viewerSurvivesTheCameraGoing()
     QVERIFY2(viewer.exitCode() == 4, errors.constData());
     QVERIFY2(errors.contains("the source is gone"), errors.constData());
     QVERIFY2(errors.contains("camera clock off"), errors.constData());
+    // The silence is told of as soon as the frames stop, before the heartbeat gives the
+    // camera up.
+    const int silence = errors.indexOf("vexo-display-viewer: no frames from camera 127.0.0.1 for ");
+    QVERIFY2(silence >= 0 && silence < errors.indexOf("the source is gone"), errors.constData());
     const auto report = readReport(dir.filePath(QStringLiteral("report.txt")));
     QCOMPARE(report.value("sourceConnected"), QStringLiteral("0"));
     QCOMPARE(report.value("clockOn"), QStringLiteral("0"));
@@ -188,6 +195,18 @@ void TestCameraGige::sourceReopensAfterTheCameraReturns()
     QVERIFY2(source->isUsable(), source->lastError().c_str());
     CameraSource* camera = source.get();
     auto scene = DisplayScene::create(std::move(source), 4);
+    {
+        // The camera gives up a host that stops beating within 2 s, so a camera that lost
+        // sight of us is reported lost at Aravis's next heartbeat (read as a second host may).
+        GError* e = nullptr;
+        ArvCamera* observer = arv_camera_new(address.toUtf8().constData(), &e);
+        QVERIFY2(observer, e ? e->message : "");
+        guint32 timeout = 0;
+        arv_device_read_register(arv_camera_get_device(observer), 0x0938, &timeout, &e);
+        g_object_unref(observer);
+        QVERIFY2(!e, e ? e->message : "");
+        QVERIFY2(timeout > 0 && timeout <= 2000, qPrintable(QString::number(timeout)));
+    }
 
     for (int life = 0; life < 2; ++life) {
         const std::uint64_t before = scene->statistics().framesAcquired;
@@ -206,12 +225,45 @@ void TestCameraGige::sourceReopensAfterTheCameraReturns()
         QVERIFY(!camera->status().connected);
         QVERIFY(!camera->status().clock);
         QVERIFY(camera->lastError().find("lost") != std::string::npos);
-        // Grabbing while the camera is away ends at once.
+        // Grabbing while the camera is away is refused, says why, and keeps the frames.
+        const std::int64_t stored = group->frameCounter();
         scene->startGrabbing(-1);
         QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
         QVERIFY(!camera->status().connected);
+        QVERIFY2(scene->grabError().find(address.toStdString()) != std::string::npos, scene->grabError().c_str());
+        QCOMPARE(group->frameCounter(), stored);
         startCamera();
     }
+}
+
+void TestCameraGige::viewerRefusesACameraLeftAtAHugeSize()
+{
+    startCamera();
+    {
+        // An earlier host left the camera so; this viewer asks for no size of its own.
+        GError* e = nullptr;
+        ArvCamera* earlier = arv_camera_new(address.toUtf8().constData(), &e);
+        QVERIFY2(earlier, e ? e->message : "");
+        arv_camera_set_region(earlier, 0, 0, 99999, 99999, &e);
+        g_object_unref(earlier);
+        QVERIFY2(!e, e ? e->message : "");
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QProcess viewer;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    viewer.setProcessEnvironment(env);
+    viewer.start(QStringLiteral(VEXO_VIEWER), {QStringLiteral("--source"), QStringLiteral("camera:") + address,
+            QStringLiteral("--grab-frames"), QStringLiteral("3"),
+            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))});
+    QVERIFY(viewer.waitForFinished(60000));
+    const QByteArray errors = viewer.readAllStandardError();
+    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(viewer.exitCode() == 2, errors.constData());
+    // Weighed as the sizes asked for on the command line are, before any window is made.
+    QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "),
+             errors.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCameraGige)

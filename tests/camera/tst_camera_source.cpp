@@ -119,10 +119,10 @@ void TestCameraSource::listAndOpen()
     QVERIFY(!absent.isUsable());
     QVERIFY(absent.lastError().find("NoSuchCamera") != std::string::npos);
     QVERIFY(!absent.status().connected);
-    // Starting what is not there ends at once, as a failure.
-    absent.start();
+    // Starting what is not there is refused, and says why.
+    QVERIFY(!absent.start());
+    QVERIFY2(absent.problem().find("NoSuchCamera") != std::string::npos, absent.problem().c_str());
     QCOMPARE(absent.waitForFrame(), FrameSource::Delivery::Failed);
-    absent.stop();
 
     // A format the camera does not offer is refused and the old one stays.
     QVERIFY(!camera->setFormat(FrameFormat{100, 30, 12, true}));

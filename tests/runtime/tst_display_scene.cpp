@@ -46,6 +46,16 @@ int firstIndex(const std::vector<RecordingVisualizer::Call>& calls, const std::s
     return -1;
 }
 
+// A source that refuses to start while told to, as a camera that is gone does.
+class RefusingSource : public ManualFrameSource
+{
+public:
+    using ManualFrameSource::ManualFrameSource;
+    std::atomic<bool> refuse{false};
+    bool start() override { return !refuse && ManualFrameSource::start(); }
+    std::string problem() const override { return refuse ? "the camera 10.0.0.5 was lost" : ""; }
+};
+
 int lastIndex(const std::vector<RecordingVisualizer::Call>& calls, const std::string& name)
 {
     for (std::size_t i = calls.size(); i-- > 0;)
@@ -75,6 +85,8 @@ private slots:
     void stopRightAfterStart();
     void ringThatCannotBeHeldIsRefused_data();
     void ringThatCannotBeHeldIsRefused();
+    void refusedStartKeepsTheStoredFrames_data();
+    void refusedStartKeepsTheStoredFrames();
 };
 
 void TestDisplayScene::grabbingModes_data()
@@ -531,6 +543,83 @@ void TestDisplayScene::ringThatCannotBeHeldIsRefused()
         QCOMPARE(scene->format(), format);
         QCOMPARE(scene->frameBufferGroup(), before);
     }
+}
+
+void TestDisplayScene::refusedStartKeepsTheStoredFrames_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("infinite") << -1;
+    QTest::newRow("sequence") << 0;
+    QTest::newRow("single") << 1;
+}
+
+void TestDisplayScene::refusedStartKeepsTheStoredFrames()
+{
+    QFETCH(int, mode);
+    auto* source = new RefusingSource(FrameFormat{16, 8, 8, true});
+    auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(source), 4);
+    RecordingVisualizer visualizer;
+    scene->attachVisualizer(&visualizer);
+    struct Refusal
+    {
+        std::string reason;
+        bool onCaller;
+        bool grabbing;
+    };
+    std::mutex mutex; // guards refusals, written on the acquisition thread
+    std::vector<Refusal> refusals;
+    const auto caller = std::this_thread::get_id();
+    scene->setGrabRefusedObserver([&](const std::string& reason) {
+        std::lock_guard<std::mutex> lock(mutex);
+        refusals.push_back({reason, std::this_thread::get_id() == caller, scene->isGrabbing()});
+    });
+    const auto refusalCount = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return int(refusals.size());
+    };
+
+    scene->startGrabbing(0);
+    for (int i = 0; i < 6; ++i) // two more than the ring: the sequence ends at four
+        source->pushFrame([](FrameBuffer& b) { b.setComplete(); });
+    QTRY_COMPARE(visualizer.count("stopped"), 1);
+    const auto group = scene->frameBufferGroup();
+    QCOMPARE(group->frameCounter(), std::int64_t(4));
+
+    source->refuse = true;
+    scene->startGrabbing(mode);
+    QTRY_COMPARE(refusalCount(), 1);
+    QVERIFY(!scene->isGrabbing());
+    QCOMPARE(scene->grabError(), std::string("the camera 10.0.0.5 was lost"));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QCOMPARE(refusals[0].reason, scene->grabError());
+        QVERIFY(!refusals[0].onCaller);
+        QVERIFY(!refusals[0].grabbing); // told once the scene is idle again
+    }
+    // Everything stored stays: the ring, its count, and the window that never heard of a grab.
+    QCOMPARE(scene->frameBufferGroup(), group);
+    QCOMPARE(group->frameCounter(), std::int64_t(4));
+    QCOMPARE(scene->getValidBufferCount(), 4);
+    QCOMPARE(group->buffer(3)->frameIndex(), std::int64_t(3));
+    QCOMPARE(visualizer.count("started"), 1);
+    QCOMPARE(visualizer.count("stopped"), 1);
+
+    // A start that works clears the reason and begins anew.
+    source->refuse = false;
+    scene->startGrabbing(1);
+    source->pushFrame([](FrameBuffer& b) { b.setComplete(); });
+    QTRY_COMPARE(visualizer.count("stopped"), 2);
+    QCOMPARE(scene->grabError(), std::string());
+    QCOMPARE(group->frameCounter(), std::int64_t(1));
+    QCOMPARE(refusalCount(), 1);
+
+    // A format change right after a refused start waits for it to end, and no longer.
+    source->refuse = true;
+    scene->startGrabbing(mode);
+    QVERIFY(scene->setFormat(FrameFormat{16, 4, 8, true}));
+    QVERIFY(!scene->isGrabbing());
+    QTRY_COMPARE(refusalCount() + int(scene->grabError().empty()), 2); // unless the stop came first
+    scene->setGrabRefusedObserver({});
 }
 
 QTEST_GUILESS_MAIN(TestDisplayScene)
