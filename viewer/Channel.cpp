@@ -1,5 +1,10 @@
 #include "Channel.h"
 
+#include "ChannelTitle.h"
+#include "SourceSettingsDialog.h"
+#include "SourceWatch.h"
+#include "ToolWindowPlacer.h"
+#include "ViewActions.h"
 #include "ViewerOptions.h"
 
 #include "display/Qt4DisplaySceneVisualizer.h"
@@ -7,6 +12,7 @@
 #include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameSource.h"
+#include "vexo-lib-display/SimulatorSource.h"
 
 #include <QAction>
 #include <QMenu>
@@ -28,7 +34,11 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     , displayWindow(Qt4DisplaySceneVisualizer::create(nullptr, board, dma))
 {
     Qt4DisplaySceneVisualizer* w = displayWindow.get();
-    w->setWindowTitle(QStringLiteral("Display - Device %1, DMA %2").arg(board).arg(dma));
+    // Children of the window: keyboard navigation, tool windows beside it, a title
+    // that names the source and format.
+    new ViewActions(w);
+    new ToolWindowPlacer(w, board, dma);
+    new ChannelTitle(w, displayScene, QStringLiteral("Display - Device %1, DMA %2").arg(board).arg(dma));
 
     // The host decides about closing and starts acquisition itself, as a host that
     // synchronises several channels would.
@@ -41,6 +51,15 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     connect(w, SIGNAL(grabSingleButtonClicked()), this, SLOT(grabSingle()));
     connect(w, SIGNAL(stopButtonClicked()), this, SLOT(stop()));
     connect(w, SIGNAL(cameraClockChanged(int, int, bool)), this, SLOT(cameraClockChanged(int, int, bool)));
+    connect(w, &Qt4DisplaySceneVisualizer::localSettingsButtonClicked, this,
+            [this, board, dma] { showSettings(board, dma); });
+    // Frames the ring had no room for, and frames the source lost, as the window's
+    // overflow counts.
+    w->setOverflowEventsSupport(true);
+    // The host enables the grab buttons from the source's presence, so that a grab press
+    // without a source is refused unless source detection is disabled.
+    w->enableExternalButtonControl(true);
+    connect(w, SIGNAL(grabButtonStatusUpdated()), this, SLOT(updateControlButtons()));
 
     // The entry the window's no-source message points to.
     QMenu* synchronization = w->menuBar()->addMenu(QStringLiteral("Synchronization"));
@@ -52,7 +71,39 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     displayScene->attachVisualizer(w);
     sourceConnected = displayScene->source().status().connected;
     connect(&connectionPoll, &QTimer::timeout, this, &Channel::checkSourceConnected);
+    connect(&connectionPoll, &QTimer::timeout, this, &Channel::reportOverflows);
     connectionPoll.start(250);
+    updateControlButtons();
+
+    // A source that refuses or stops is told of at once. The simulator's rate is its own
+    // (it may be changed); a camera's is the one asked for, if any.
+    const QString name = !options.camera ? QStringLiteral("the simulator")
+                         : options.cameraId.isEmpty() ? QStringLiteral("the camera")
+                                                      : QStringLiteral("camera %1").arg(options.cameraId);
+    const double cameraFps = options.camera ? options.cameraFps : 0.0;
+    sourceWatch.reset(new SourceWatch(displayScene, w, name, [this, cameraFps] {
+        if (auto* simulator = dynamic_cast<vexo::core::SimulatorSource*>(&displayScene->source())) {
+            const double fps = simulator->settings().framesPerSecond;
+            return fps > 0 ? 1000.0 / fps : 0.0;
+        }
+        return cameraFps > 0 ? 1000.0 / cameraFps : -1.0;
+    }));
+}
+
+void Channel::updateControlButtons()
+{
+    displayWindow->applyDmaConnectionToControlButtons(sourceConnected, displayScene->isGrabbing(), false);
+}
+
+void Channel::reportOverflows()
+{
+    const std::uint64_t dropped = displayScene->statistics().framesDropped;
+    const std::uint64_t lost = displayScene->source().status().framesLost;
+    // One event per frame; the value is the running total.
+    for (; reportedDropped < dropped; ++reportedDropped)
+        displayWindow->updateOverflowEvents(false, true, static_cast<unsigned int>(reportedDropped + 1));
+    for (; reportedLost < lost; ++reportedLost)
+        displayWindow->updateOverflowEvents(true, false, static_cast<unsigned int>(reportedLost + 1));
 }
 
 void Channel::checkSourceConnected()
@@ -64,7 +115,7 @@ void Channel::checkSourceConnected()
     std::fprintf(stderr, "source %s\n", connected ? "connected" : "disconnected");
     displayScene->refreshSourcesConnected();
     // The grab buttons show whether there is anything to grab from.
-    displayWindow->applyDmaConnectionToControlButtons(connected, displayScene->isGrabbing(), false);
+    updateControlButtons();
 }
 
 Channel::~Channel()
@@ -85,6 +136,8 @@ const boost::shared_ptr<DisplayScene>& Channel::scene() const
 
 void Channel::closeRequested(int, int)
 {
+    if (settingsDialog)
+        settingsDialog->hide();
     displayWindow->hide();
     emit closed(this);
 }
@@ -117,4 +170,18 @@ void Channel::cameraClockChanged(int board, int dma, bool on)
 void Channel::setSourceDetectionDisabled(bool disabled)
 {
     VelmarApplication::setConfigEntry(disableSourceDetection, std::int64_t(disabled ? 1 : 0));
+}
+
+void Channel::showSettings(int board, int dma)
+{
+    if (!settingsDialog) {
+        settingsDialog.reset(new SourceSettingsDialog(displayScene, displayWindow.get(), displayWindow.get()));
+        settingsDialog->setWindowTitle(QStringLiteral("Settings - Device %1, DMA %2").arg(board).arg(dma));
+    }
+    // An open dialog keeps what is being edited in it.
+    if (!settingsDialog->isVisible())
+        settingsDialog->refresh();
+    settingsDialog->show();
+    settingsDialog->raise();
+    settingsDialog->activateWindow();
 }

@@ -5,6 +5,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <cstdint>
 #include <memory>
 
 namespace vexo {
@@ -15,6 +16,8 @@ class Qt4DisplaySceneVisualizer;
 } // namespace core
 } // namespace vexo
 
+class SourceSettingsDialog;
+class SourceWatch;
 struct ViewerOptions;
 
 // One acquisition channel as a host runs it: a scene over a source (simulator or camera)
@@ -32,6 +35,10 @@ public:
     vexo::core::Qt4DisplaySceneVisualizer* window() const;
     const boost::shared_ptr<vexo::core::DisplayScene>& scene() const;
 
+    // Passes frames dropped by the scene and lost by the source on to the window's
+    // overflow counts (GUI thread; also run by a timer).
+    void reportOverflows();
+
 signals:
     void closed(Channel* channel);
 
@@ -44,6 +51,8 @@ private slots:
     void cameraClockChanged(int board, int dma, bool on);
     void setSourceDetectionDisabled(bool disabled);
     void checkSourceConnected();
+    void updateControlButtons();
+    void showSettings(int board, int dma);
 
 private:
     boost::shared_ptr<vexo::core::DisplayScene> displayScene;
@@ -52,4 +61,10 @@ private:
     // source is looked at a few times a second.
     QTimer connectionPoll;
     bool sourceConnected = false;
+    std::uint64_t reportedDropped = 0; // overflow events already passed to the window
+    std::uint64_t reportedLost = 0;
+    // Made when first asked for; goes before the window it follows.
+    std::unique_ptr<SourceSettingsDialog> settingsDialog;
+    // Last, so that it goes first: it reports into the window.
+    std::unique_ptr<SourceWatch> sourceWatch;
 };

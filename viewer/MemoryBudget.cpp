@@ -65,6 +65,14 @@ bool MemoryBudget::admits(const ViewerOptions& options, QString* error)
     return error->isEmpty();
 }
 
+bool MemoryBudget::admits(const ViewerOptions& options, const vexo::core::FrameFormat& format, QString* error)
+{
+    MemoryBudget budget(options);
+    budget.d.bytesPerBuffer = vexo::core::FrameBuffer::bytesFor(format.width, format.height, format.gray);
+    *error = budget.refusal(SystemMemory::available());
+    return error->isEmpty();
+}
+
 void MemoryBudget::refuseChannelsWithoutRing(const std::vector<std::unique_ptr<Channel>>& channels)
 {
     bool refused = false;

@@ -9,6 +9,12 @@
 class Channel;
 struct ViewerOptions;
 
+namespace vexo {
+namespace core {
+struct FrameFormat;
+} // namespace core
+} // namespace vexo
+
 // The memory the frame buffers of all channels need together, weighed against what the
 // machine has before any channel is made: one refusal for the whole set rather than
 // channels made one by one until memory runs out.
@@ -25,6 +31,9 @@ public:
 
     // The check against the memory available now; false with the message in *error.
     static bool admits(const ViewerOptions& options, QString* error);
+    // The same once the source is open and its format known: a camera keeps the size it was
+    // left at when none is asked for.
+    static bool admits(const ViewerOptions& options, const vexo::core::FrameFormat& format, QString* error);
     // A ring that failed to allocate although the check let it through ends the run as a
     // refusal too: tells why and leaves the event loop with status 2. GUI thread.
     static void refuseChannelsWithoutRing(const std::vector<std::unique_ptr<Channel>>& channels);

@@ -36,6 +36,7 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         "Shows acquisition channels in display windows, fed by the built-in camera simulator "
         "or by a GigE Vision / USB3 Vision camera."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption boardsOption("boards", "Number of boards (default 1).", "n", "1");
     const QCommandLineOption dmaOption("dma", "DMA channels per board (default 1).", "n", "1");
     const QCommandLineOption widthOption("width", "Image width (default 2048).", "pixels", "2048");

@@ -6,6 +6,7 @@
 #include "DispatcherCheck.h"
 #include "MemoryBudget.h"
 #include "ViewerOptions.h"
+#include "WindowCascade.h"
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 #include "frame/VexoDisplayQt4.h"
@@ -202,6 +203,8 @@ private:
                 return;
             if (!newest && !sourceLost)
                 return;
+            // The window counts overflows at its next tick, within the settling rounds.
+            channel->reportOverflows();
             phase = Settling;
             return;
         }
@@ -251,8 +254,11 @@ private:
                     << "framesAcquired=" << statistics.framesAcquired << "\n"
                     << "framesDropped=" << statistics.framesDropped << "\n"
                     << "framesLostBySource=" << channel->scene()->source().status().framesLost << "\n"
+                    << "overflow=" << labelText(window, QStringLiteral("Overflow:")) << "\n"
                     << "canvas=" << origin.x() << "," << origin.y() << "," << canvas->width() << ","
                     << canvas->height() << "\n"
+                    << "sceneCanvas=" << channel->scene()->view().canvasWidth << ","
+                    << channel->scene()->view().canvasHeight << "\n"
                     << "framesShown=" << channel->scene()->statistics().framesRecycled << "\n";
             } else {
                 status = 1;
@@ -324,11 +330,16 @@ void closeOpenWindows(const std::vector<std::unique_ptr<Channel>>& channels)
 
 int main(int argc, char** argv)
 {
-    // Listing cameras needs no display.
+    // Listing cameras, help and the version need no display: they are answered before the
+    // GUI application, whose platform plugin would abort without one.
     for (int i = 1; i < argc; ++i) {
-        if (QByteArray(argv[i]) == "--list-cameras") {
+        const QByteArray argument(argv[i]);
+        if (argument == "--list-cameras" || argument == "--help" || argument == "-h" || argument == "--help-all"
+            || argument == "--version" || argument == "-v") {
             QCoreApplication app(argc, argv);
-            ViewerOptions options;
+            QCoreApplication::setApplicationName(QStringLiteral("vexo-display-viewer"));
+            QCoreApplication::setApplicationVersion(QStringLiteral(VEXO_VIEWER_VERSION));
+            ViewerOptions options; // help and the version end the process in here
             QString error;
             if (!options.parse(QCoreApplication::arguments(), &error)) {
                 std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
@@ -370,6 +381,7 @@ int main(int argc, char** argv)
             return 2;
         }
         QTimer::singleShot(0, &app, [&channels] { MemoryBudget::refuseChannelsWithoutRing(channels); });
+        WindowCascade cascade;
         for (int board = 0; board < options.boards; ++board) {
             for (int dma = 0; dma < options.dmaChannels; ++dma) {
                 std::unique_ptr<FrameSource> source = makeSource(options, &error);
@@ -378,9 +390,15 @@ int main(int argc, char** argv)
                     status = 3;
                     break;
                 }
+                // A camera's size is known only now (one camera, one channel).
+                if (options.camera && !MemoryBudget::admits(options, source->format(), &error)) {
+                    std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
+                    status = 2;
+                    break;
+                }
                 channels.emplace_back(new Channel(options, std::move(source), board, dma));
                 Qt4DisplaySceneVisualizer* window = channels.back()->window();
-                window->move(40 * int(channels.size() - 1), 40 * int(channels.size() - 1));
+                cascade.add(window);
                 window->show();
                 ++open;
                 QObject::connect(channels.back().get(), &Channel::closed, &app, [&open, &app](Channel*) {

@@ -93,6 +93,8 @@ void TestViewerXvfb::grabToolsSaveClose()
     const QStringList canvas = report.value("canvas").split(',');
     QCOMPARE(canvas.size(), 4);
     const QPoint origin(canvas[0].toInt(), canvas[1].toInt());
+    // The scene renders for the canvas as the layout sized it on this X server.
+    QCOMPARE(report.value("sceneCanvas"), canvas[2] + "," + canvas[3]);
 
     // The image area shows the pattern of the frame on screen (1:1, no offset): the
     // 12-bit value brought to 8 bits, as gray.

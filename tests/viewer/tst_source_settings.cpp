@@ -1,0 +1,265 @@
+// The source settings window of a channel: simulator formats reach the scene's ring or are
+// refused with the old ring kept, the fields follow grabbing, and a camera's features
+// round-trip through the camera library's in-process fake camera, refusals with the
+// camera's reason. Only the fake interface is enabled, so nothing goes onto a network.
+
+// Aravis's headers before Qt's, whose keywords are macros.
+#ifdef VEXO_HAVE_CAMERA
+#include "vexo-camera/CameraSource.h"
+#include <arv.h>
+#endif
+
+#include "../runtime/RecordingVisualizer.h"
+
+#include "SourceSettingsDialog.h"
+
+#include "display/Qt4DisplaySceneVisualizer.h"
+#include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SimulatorSource.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+using namespace vexo::core;
+
+Q_DECLARE_METATYPE(FrameFormat)
+
+namespace {
+
+const FrameFormat initialFormat{64, 48, 8, true};
+constexpr int ringSize = 4;
+
+boost::shared_ptr<DisplayScene> simulatorScene()
+{
+    SimulatorSource::Settings settings;
+    settings.format = initialFormat;
+    settings.framesPerSecond = 200;
+    return DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(settings)), ringSize);
+}
+
+// The format of the frame a single grab stores: what the ring was made for.
+FrameFormat grabbedFormat(const boost::shared_ptr<DisplayScene>& scene)
+{
+    scene->startGrabbing(1);
+    if (!QTest::qWaitFor([&] { return !scene->isGrabbing(); }, 20000))
+        return {};
+    const auto group = scene->frameBufferGroup();
+    const auto buffer = group->buffer(group->frameCounter() - 1);
+    if (!buffer)
+        return {};
+    return FrameFormat{buffer->width(), buffer->height(), buffer->bitsPerPixel(), buffer->channels() == 1};
+}
+
+template <typename T>
+T* field(const SourceSettingsDialog& dialog, const char* name)
+{
+    T* w = dialog.findChild<T*>(QString::fromLatin1(name));
+    if (!w)
+        qFatal("no field %s", name);
+    return w;
+}
+
+} // namespace
+
+class TestSourceSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void simulatorFormat_data();
+    void simulatorFormat();
+    void fieldsFollowGrabbing();
+    void cameraFeatures_data();
+    void cameraFeatures();
+};
+
+void TestSourceSettings::initTestCase()
+{
+#ifdef VEXO_HAVE_CAMERA
+    // Discovery would broadcast on every network interface; the fake needs none.
+    arv_disable_interface("GigEVision");
+    arv_disable_interface("USB3Vision");
+    CameraSource::enableFakeCamera();
+#endif
+}
+
+void TestSourceSettings::simulatorFormat_data()
+{
+    QTest::addColumn<FrameFormat>("format");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("colour 12 bits") << FrameFormat{40, 30, 12, false} << true;
+    QTest::newRow("one pixel, one bit") << FrameFormat{1, 1, 1, true} << true;
+    QTest::newRow("odd size, 16 bits") << FrameFormat{97, 3, 16, true} << true;
+    QTest::newRow("beyond any memory") << FrameFormat{1000000, 1000000, 16, false} << false;
+}
+
+void TestSourceSettings::simulatorFormat()
+{
+    QFETCH(FrameFormat, format);
+    QFETCH(bool, accepted);
+    auto scene = simulatorScene();
+    RecordingVisualizer visualizer;
+    scene->attachVisualizer(&visualizer);
+    SourceSettingsDialog dialog(scene, nullptr);
+    QCOMPARE(field<QSpinBox>(dialog, "width")->value(), initialFormat.width);
+
+    field<QSpinBox>(dialog, "width")->setValue(format.width);
+    field<QSpinBox>(dialog, "height")->setValue(format.height);
+    field<QSpinBox>(dialog, "bits")->setValue(format.bitsPerPixel);
+    field<QCheckBox>(dialog, "colour")->setChecked(!format.gray);
+    field<QDoubleSpinBox>(dialog, "framesPerSecond")->setValue(12.5);
+    auto* pattern = field<QComboBox>(dialog, "pattern");
+    pattern->setCurrentIndex(pattern->findData(int(SimulatorSource::Pattern::TestChart)));
+    field<QPushButton>(dialog, "applyButton")->click();
+
+    const auto& simulator = static_cast<const SimulatorSource&>(scene->source());
+    QCOMPARE(simulator.settings().framesPerSecond, 12.5);
+    QCOMPARE(simulator.settings().pattern, SimulatorSource::Pattern::TestChart);
+    const FrameFormat expected = accepted ? format : initialFormat;
+    QCOMPARE(scene->format(), expected);
+    QCOMPARE(scene->frameBufferGroup()->capacity(), ringSize);
+    // The visualizer hears of a new ring only when there is one.
+    QCOMPARE(visualizer.count("added"), accepted ? 1 : 0);
+    QCOMPARE(dialog.problem().isEmpty(), accepted);
+    if (!accepted)
+        QVERIFY2(dialog.problem().contains(QString::fromStdString(scene->ringError())), qPrintable(dialog.problem()));
+    // The fields show what the source has, the refused value is gone.
+    QCOMPARE(field<QSpinBox>(dialog, "width")->value(), expected.width);
+    QCOMPARE(field<QCheckBox>(dialog, "colour")->isChecked(), !expected.gray);
+    QCOMPARE(grabbedFormat(scene), expected);
+}
+
+void TestSourceSettings::fieldsFollowGrabbing()
+{
+    auto scene = simulatorScene();
+    std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
+    window->enableGrabSignals(true);
+    scene->attachVisualizer(window.get());
+    SourceSettingsDialog dialog(scene, window.get());
+    auto* apply = field<QPushButton>(dialog, "applyButton");
+    auto* width = field<QSpinBox>(dialog, "width");
+    QVERIFY(apply->isEnabled());
+    QVERIFY(width->isEnabled());
+
+    scene->startGrabbing(-1);
+    QTRY_VERIFY(!apply->isEnabled());
+    QVERIFY(!width->isEnabled());
+    // Applied all the same (a click that raced the start): refused, nothing changes.
+    width->setValue(32);
+    dialog.apply();
+    QVERIFY(!dialog.problem().isEmpty());
+    QCOMPARE(scene->format(), initialFormat);
+    QVERIFY(scene->isGrabbing());
+
+    scene->stopGrabbing();
+    QTRY_VERIFY(apply->isEnabled());
+    QVERIFY(width->isEnabled());
+
+    // A grab that ends by itself enables them again as well.
+    QSignalSpy updates(window.get(), &Qt4DisplaySceneVisualizer::grabButtonStatusUpdated);
+    scene->startGrabbing(1);
+    QTRY_COMPARE_WITH_TIMEOUT(updates.count(), 2, 20000);
+    QVERIFY(!scene->isGrabbing());
+    QVERIFY(apply->isEnabled());
+    scene->detachVisualizer(window.get());
+}
+
+void TestSourceSettings::cameraFeatures_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("reason"); // part of the message of a refusal
+    QTest::addColumn<QString>("alsoPixelFormat"); // applied together with the value
+    QTest::newRow("exposure") << "exposureTime" << QVariant(2000.0) << true << "" << "";
+    QTest::newRow("exposure at its minimum") << "exposureTime" << QVariant(10.0) << true << "" << "";
+    QTest::newRow("exposure too long") << "exposureTime" << QVariant(1e11) << false << "maximum" << "";
+    QTest::newRow("gain") << "gain" << QVariant(5.0) << true << "" << "";
+    QTest::newRow("gain too high") << "gain" << QVariant(11.0) << false << "maximum" << "";
+    QTest::newRow("frame rate") << "frameRate" << QVariant(12.5) << true << "" << "";
+    QTest::newRow("frame rate too high") << "frameRate" << QVariant(5000.0) << false << "bounds" << "";
+    QTest::newRow("width") << "width" << QVariant(80) << true << "" << "";
+    QTest::newRow("width too large") << "width" << QVariant(100000) << false << "Width" << "";
+    QTest::newRow("too large, with a new pixel format") << "width" << QVariant(100000) << false << "Width"
+                                                        << "Mono16";
+    QTest::newRow("offset") << "offsetX" << QVariant(16) << true << "" << "";
+    QTest::newRow("pixel format") << "pixelFormat" << QVariant("Mono16") << true << "" << "";
+    QTest::newRow("bayer pixel format") << "pixelFormat" << QVariant("BayerRG8") << true << "" << "";
+}
+
+void TestSourceSettings::cameraFeatures()
+{
+#ifndef VEXO_HAVE_CAMERA
+    QSKIP("built without the camera source");
+#else
+    QFETCH(QString, name);
+    QFETCH(QVariant, value);
+    QFETCH(bool, accepted);
+    QFETCH(QString, reason);
+    QFETCH(QString, alsoPixelFormat);
+    CameraSource::Settings settings;
+    settings.id = "Fake_1";
+    settings.pixelFormat = "Mono8";
+    settings.width = initialFormat.width;
+    settings.height = initialFormat.height;
+    auto* camera = new CameraSource(settings);
+    QVERIFY2(camera->isUsable(), camera->lastError().c_str());
+    auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(camera), ringSize);
+    SourceSettingsDialog dialog(scene, nullptr);
+
+    QWidget* box = field<QWidget>(dialog, qPrintable(name));
+    QVERIFY(!box->isHidden()); // the fake camera has every feature
+    const auto shown = [&]() -> QVariant {
+        if (auto* d = qobject_cast<QDoubleSpinBox*>(box))
+            return d->value();
+        if (auto* i = qobject_cast<QSpinBox*>(box))
+            return i->value();
+        return qobject_cast<QComboBox*>(box)->currentText();
+    };
+    const QVariant before = shown();
+    if (auto* d = qobject_cast<QDoubleSpinBox*>(box))
+        d->setValue(value.toDouble());
+    else if (auto* i = qobject_cast<QSpinBox*>(box))
+        i->setValue(value.toInt());
+    else
+        qobject_cast<QComboBox*>(box)->setCurrentText(value.toString());
+    QCOMPARE(shown(), value);
+    if (!alsoPixelFormat.isEmpty())
+        field<QComboBox>(dialog, "pixelFormat")->setCurrentText(alsoPixelFormat);
+    dialog.apply();
+
+    QCOMPARE(dialog.problem().isEmpty(), accepted);
+    QVERIFY2(dialog.problem().contains(reason), qPrintable(dialog.problem()));
+    // The field reads the camera again: the new value, or the old one it kept.
+    QCOMPARE(shown(), accepted ? value : before);
+    const CameraSource::Features f = camera->features();
+    const std::map<QString, double> actual = {{"exposureTime", f.exposureTime.value},
+                                              {"gain", f.gain.value},
+                                              {"frameRate", f.frameRate.value},
+                                              {"width", f.width.value},
+                                              {"offsetX", f.offsetX.value}};
+    if (actual.count(name))
+        QCOMPARE(actual.at(name), (accepted ? value : before).toDouble());
+    else
+        QCOMPARE(QString::fromStdString(f.pixelFormat), (accepted ? value : before).toString());
+    // A refusal half way leaves nothing of the request behind.
+    if (!accepted)
+        QCOMPARE(f.pixelFormat, std::string("Mono8"));
+    // The scene's ring is of the camera's format, refused or not.
+    QCOMPARE(grabbedFormat(scene), camera->format());
+    QCOMPARE(camera->format().width, int(f.width.value));
+#endif
+}
+
+QTEST_MAIN(TestSourceSettings)
+#include "tst_source_settings.moc"
