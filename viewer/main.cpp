@@ -180,7 +180,8 @@ private:
             if (!scene->source().status().connected) {
                 // The source went away while grabbing: the run ends by itself; what the
                 // window shows then is the result.
-                std::fprintf(stderr, "the source is gone\n");
+                const std::string why = scene->source().problem();
+                std::fprintf(stderr, "the source is gone%s%s\n", why.empty() ? "" : ": ", why.c_str());
                 phase = Stopping;
                 sourceLost = true;
                 status = exitSourceGone;

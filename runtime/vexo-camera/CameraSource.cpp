@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <thread>
 
 namespace vexo {
 namespace core {
@@ -27,6 +28,12 @@ constexpr guint64 heartbeatTimeoutRegister = 0x0938;
 
 // A camera whose frames stop for this long (and at least ten frame times) shows no clock.
 constexpr gint64 quietMinimumMicroseconds = 1000000;
+// A quiet GigE Vision camera is asked whether it is still there at most this often, with
+// this many reads of this wait each: one that does not answer is gone within about 2 s of
+// its last frame, where Aravis's own control reads retry for about 5 s.
+constexpr gint64 probeIntervalMicroseconds = 500000;
+constexpr int probeAttempts = 3;
+constexpr gint64 probeWaitMicroseconds = 200000;
 
 std::string text(const char* s)
 {
@@ -96,6 +103,62 @@ struct CameraSource::D
     // long the stream may stay quiet while the clock still counts as present.
     std::atomic<gint64> lastArrival{0};
     std::atomic<gint64> quietLimit{quietMinimumMicroseconds};
+    gint64 lastProbe = 0; // acquisition thread
+
+    // GigE Vision only: false when the camera leaves a register read unanswered, asked
+    // from a socket of our own with short waits. Any acknowledgement counts, also one that
+    // denies access: the camera is there. Acquisition thread.
+    bool answersControl()
+    {
+        ArvDevice* device = camera ? arv_camera_get_device(camera) : nullptr;
+        if (!device || !ARV_IS_GV_DEVICE(device))
+            return true;
+        GSocketAddress* address = arv_gv_device_get_device_address(ARV_GV_DEVICE(device));
+        if (!address)
+            return true;
+        GError* e = nullptr;
+        GSocket* socket = g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_DATAGRAM,
+                                       G_SOCKET_PROTOCOL_UDP, &e);
+        if (!socket) {
+            g_clear_error(&e);
+            return true; // cannot ask: leave it to Aravis
+        }
+        bool answered = false;
+        for (int attempt = 0; attempt < probeAttempts && !answered; ++attempt) {
+            const guint16 id = guint16(0x7e00 + attempt);
+            // A read of register 0 (the protocol version), acknowledgement requested.
+            const guint8 request[12] = {0x42, 0x01, 0x00, 0x80, 0x00, 0x04, guint8(id >> 8), guint8(id & 0xff),
+                                        0x00, 0x00, 0x00, 0x00};
+            if (g_socket_send_to(socket, address, reinterpret_cast<const gchar*>(request), sizeof request, nullptr,
+                                 &e)
+                < 0) {
+                g_clear_error(&e);
+                continue;
+            }
+            const gint64 deadline = g_get_monotonic_time() + probeWaitMicroseconds;
+            for (;;) {
+                const gint64 left = deadline - g_get_monotonic_time();
+                if (left <= 0 || !g_socket_condition_timed_wait(socket, G_IO_IN, left, nullptr, &e)) {
+                    g_clear_error(&e);
+                    break;
+                }
+                guint8 reply[64];
+                const gssize n = g_socket_receive(socket, reinterpret_cast<gchar*>(reply), sizeof reply, nullptr, &e);
+                if (n < 0) {
+                    g_clear_error(&e);
+                    break;
+                }
+                // The read's acknowledgement (0x0081) for this request; a late one of an
+                // earlier attempt is as good.
+                if (n >= 8 && reply[2] == 0x00 && reply[3] == 0x81 && reply[6] == 0x7e) {
+                    answered = true;
+                    break;
+                }
+            }
+        }
+        g_object_unref(socket);
+        return answered;
+    }
 
     void setError(const std::string& message)
     {
@@ -229,6 +292,21 @@ struct CameraSource::D
         streamPayload = 0;
     }
 
+    // Steering or acquisition thread (whichever closes the camera); one camera at a time
+    // is let go, the one before is waited for first.
+    std::thread retiring;
+    void retire(ArvCamera* gone)
+    {
+        if (retiring.joinable())
+            retiring.join();
+        retiring = std::thread([gone] { g_object_unref(gone); });
+    }
+    ~D()
+    {
+        if (retiring.joinable())
+            retiring.join();
+    }
+
     void close()
     {
         dropStream();
@@ -236,8 +314,13 @@ struct CameraSource::D
             if (lostHandler)
                 g_signal_handler_disconnect(arv_camera_get_device(camera), lostHandler);
             lostHandler = 0;
-            // The device joins its heartbeat thread as it goes, so no callback follows.
-            g_object_unref(camera);
+            // The device joins its heartbeat thread as it goes, so no callback follows. That
+            // thread may still be retrying a camera that is gone, for seconds: such a camera
+            // is let go on a thread of its own, so that the acquisition ends now.
+            if (lost)
+                retire(camera);
+            else
+                g_object_unref(camera);
             camera = nullptr;
         }
         opened = false;
@@ -522,8 +605,17 @@ FrameSource::Delivery CameraSource::waitForFrame()
             return Delivery::Cancelled;
         ArvBuffer* buffer = arv_stream_timeout_pop_buffer(d->stream, popTimeoutMicroseconds);
         d->countUnderruns();
-        if (!buffer)
+        if (!buffer) {
+            const gint64 now = g_get_monotonic_time();
+            if (now - d->lastArrival >= quietMinimumMicroseconds && now - d->lastProbe >= probeIntervalMicroseconds) {
+                d->lastProbe = now;
+                if (!d->answersControl()) {
+                    d->setError("the camera " + d->cameraId() + " was lost: it does not answer");
+                    d->lost = true;
+                }
+            }
             continue;
+        }
         d->lastArrival = g_get_monotonic_time();
         if (!d->acceptable(buffer)) {
             arv_stream_push_buffer(d->stream, buffer);

@@ -54,7 +54,8 @@ public:
     // source cannot deliver at all (a camera that is gone); problem() then says why, and
     // the scene leaves its stored frames alone and calls no stop().
     virtual bool start() = 0;
-    // Why the last start() failed, in words for the user; empty when it did not.
+    // Why the source cannot deliver, in words for the user: the last start() failed, or a
+    // wait returned Failed. Empty when nothing went wrong.
     virtual std::string problem() const { return {}; }
     // Acquisition ends; a waiting deliverFrame() returns Cancelled.
     virtual void stop() = 0;
