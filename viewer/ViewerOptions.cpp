@@ -34,7 +34,10 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Shows acquisition channels in display windows, fed by the built-in camera simulator "
-        "or by a GigE Vision / USB3 Vision camera."));
+        "or by a GigE Vision / USB3 Vision camera.\n"
+        "Exit status: 0 done, 1 a file could not be written, 2 bad options or not enough memory,\n"
+        "3 the camera cannot be used, 4 the source went away before the frames were shown,\n"
+        "128 + the signal when ended by SIGTERM or SIGINT."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption boardsOption("boards", "Number of boards (default 1).", "n", "1");
@@ -61,6 +64,12 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
                        fpsOption, patternOption, chunkOption, buffersOption, configOption, grabOption,
                        screenshotOption, toolsOption, saveOption, reportOption, sourceOption, listOption,
                        pixelFormatOption, fakeOption});
+    // An unknown option is a bad option like any other (process() alone would exit 1,
+    // the status of a file that could not be written); help and the version end here.
+    if (!parser.parse(arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
     parser.process(arguments);
 
     vexo::core::FrameFormat& format = simulator.format;

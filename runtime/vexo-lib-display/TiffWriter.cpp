@@ -5,6 +5,7 @@
 #include <tiffio.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -107,6 +108,14 @@ int TiffWriter::write(const std::string& path)
     error.clear();
     if (buffer.width() <= 0 || buffer.height() <= 0) {
         error = "TIFF cannot hold an image without pixels";
+        return -1;
+    }
+
+    // The image replaces a file by a rename; a device, pipe or socket of that name would
+    // be replaced by it too (and TIFF needs a file it can seek in), so it is left alone.
+    struct stat existing;
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISDIR(existing.st_mode)) {
+        error = path + " is not a regular file";
         return -1;
     }
 

@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestViewerHeadless : public QObject
@@ -105,6 +106,7 @@ void TestViewerHeadless::refusals_data()
                                << "--grab-frames 0: the number of frames must be at least 1";
     QTest::newRow("negative rate") << QStringList{"--fps", "-1"} << 2
                                    << "--fps -1: the frame rate must be a number of at least 0";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << 2 << "Unknown option 'frobnicate'.";
     QTest::newRow("rate not a number") << QStringList{"--fps", "nan"} << 2
                                        << "--fps nan: the frame rate must be a number of at least 0";
 }
@@ -155,6 +157,7 @@ void TestViewerHeadless::saveErrorsSayWhy_data()
     QTest::newRow("path is a folder") << "folder" << "Is a directory";
     QTest::newRow("name too long") << QString(300, 'n') + ".tif" << "File name too long";
     QTest::newRow("disk full") << "full/frame.tif" << "No space left on device";
+    QTest::newRow("onto a pipe") << "pipe" << "pipe is not a regular file";
 }
 
 void TestViewerHeadless::saveErrorsSayWhy()
@@ -164,6 +167,7 @@ void TestViewerHeadless::saveErrorsSayWhy()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir("folder"));
+    QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600) == 0);
     const QString full = dir.filePath("full");
     if (target.startsWith("full/")) {
         if (::geteuid() != 0)
@@ -190,6 +194,8 @@ void TestViewerHeadless::saveErrorsSayWhy()
         left << it.next();
     left.removeAll(full + "/filler");
     QCOMPARE(left, QStringList());
+    // Whatever was there stays what it was.
+    QVERIFY(QFileInfo(dir.filePath("pipe")).isFile() == false && QFileInfo::exists(dir.filePath("pipe")));
 }
 
 void TestViewerHeadless::endedBySignal_data()
