@@ -287,16 +287,18 @@ void SourceSettingsDialog::applyCamera(QStringList* problems)
         if (!camera->setImageFormat(pixelFormat, x, y, width, height, &reason)) {
             problems->append(tr("Image format: %1").arg(QString::fromStdString(reason)));
         } else if (camera->format() != before && !scene->setFormat(camera->format())) {
-            ringRefused(camera->format(), before, problems, [&] {
+            ringRefused(camera->format(), before, problems, [this, &now, oldX, oldY, oldWidth, oldHeight] {
                 camera->setImageFormat(now.pixelFormat, oldX, oldY, oldWidth, oldHeight, nullptr);
             });
         }
     }
 
-    const auto set = [&](QDoubleSpinBox* box, const CameraSource::Feature& f, const QString& name,
-                         bool (CameraSource::*setter)(double, std::string*)) {
-        if (f.available && differs(box, f.value) && !(camera->*setter)(box->value(), &reason))
-            problems->append(tr("%1: %2").arg(name, QString::fromStdString(reason)));
+    CameraSource* const source = camera;
+    const auto set = [source, problems, &reason](QDoubleSpinBox* box, const CameraSource::Feature& f,
+                                                 const QString& name,
+                                                 bool (CameraSource::*setter)(double, std::string*)) {
+        if (f.available && differs(box, f.value) && !(source->*setter)(box->value(), &reason))
+            problems->append(QStringLiteral("%1: %2").arg(name, QString::fromStdString(reason)));
     };
     set(exposureBox, now.exposureTime, tr("Exposure time"), &CameraSource::setExposureTime);
     set(gainBox, now.gain, tr("Gain"), &CameraSource::setGain);
