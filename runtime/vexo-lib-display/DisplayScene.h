@@ -104,7 +104,7 @@ public:
     std::string ringError() const;
 
     // Why the source refused the last start of grabbing (a camera that is gone or broken),
-    // e.g. "cannot open the camera 10.0.0.5: ..."; empty once a start succeeded. A refused
+    // e.g. "cannot open the camera 127.0.0.1: ..."; empty once a start succeeded. A refused
     // start changes nothing: the stored frames stay, the visualizer hears of no grabbing,
     // and isGrabbing() turns false again. Any thread.
     std::string grabError() const;

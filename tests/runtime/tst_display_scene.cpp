@@ -53,7 +53,7 @@ public:
     using ManualFrameSource::ManualFrameSource;
     std::atomic<bool> refuse{false};
     bool start() override { return !refuse && ManualFrameSource::start(); }
-    std::string problem() const override { return refuse ? "the camera 10.0.0.5 was lost" : ""; }
+    std::string problem() const override { return refuse ? "the camera 127.0.0.1 was lost" : ""; }
 };
 
 int lastIndex(const std::vector<RecordingVisualizer::Call>& calls, const std::string& name)
@@ -589,7 +589,7 @@ void TestDisplayScene::refusedStartKeepsTheStoredFrames()
     scene->startGrabbing(mode);
     QTRY_COMPARE(refusalCount(), 1);
     QVERIFY(!scene->isGrabbing());
-    QCOMPARE(scene->grabError(), std::string("the camera 10.0.0.5 was lost"));
+    QCOMPARE(scene->grabError(), std::string("the camera 127.0.0.1 was lost"));
     {
         std::lock_guard<std::mutex> lock(mutex);
         QCOMPARE(refusals[0].reason, scene->grabError());
