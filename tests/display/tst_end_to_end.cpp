@@ -1,7 +1,7 @@
 // The window on the built-in simulator: grab, stop, browse, zoom and read a pixel, all
 // through the window's own controls.
 
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameBuffer.h"

@@ -4,8 +4,7 @@
 // First: the group has a member named like Qt's "slots" keyword macro.
 #include "vexo-lib-display/FrameBufferGroup.h"
 
-#include "DialogAnswerer.h"
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "display/TiffFileNames.h"
 

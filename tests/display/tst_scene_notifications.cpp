@@ -1,6 +1,6 @@
 // Scene callbacks: the hand-over from scene threads to the GUI thread.
 
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "display/SceneEventTypes.h"
 #include "frame/HandOverAnnotations.h"

@@ -1,8 +1,7 @@
 // The window: its form and tool windows, frames on screen, status indicators, acquisition
 // controls, zoom and scrolling, and the pixel readout, driven through its own inputs.
 
-#include "DialogAnswerer.h"
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "display/Qt4ZoomSpinBox.h"
 #include "display/SceneEventTypes.h"

@@ -1,75 +1,19 @@
 #pragma once
 
-// Helpers shared by the reliability tests: answering modal dialogs, reading TIFF files
-// back and reading the process's resident memory.
+// Helpers shared by the reliability tests: reading TIFF files back and reading the
+// process's resident memory.
 
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <tiffio.h>
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTimer>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 namespace reliability {
-
-// Answers every modal dialog that opens while it lives: file dialogs with the next name
-// (none left: cancel), message boxes with the next button (none left: reject). Polls
-// from a timer, which also fires inside the dialogs' own event loops.
-class DialogAnswerer : public QObject
-{
-public:
-    QStringList fileNames;
-    QList<QMessageBox::StandardButton> buttons;
-    QStringList seen; // "file" or the message box title, in turn
-
-    DialogAnswerer()
-    {
-        connect(&timer, &QTimer::timeout, this, [this] { poll(); });
-        timer.start(0);
-    }
-
-private:
-    void poll()
-    {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal->property("answered").toBool())
-            return;
-        modal->setProperty("answered", true);
-        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
-            seen << QStringLiteral("file");
-            auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            const QString name = fileNames.isEmpty() ? QString() : fileNames.takeFirst();
-            if (name.isEmpty() || !nameField) {
-                dialog->reject();
-                return;
-            }
-            nameField->setText(name);
-            static_cast<QDialog*>(dialog)->accept();
-        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            seen << box->windowTitle();
-            const QMessageBox::StandardButton pick =
-                buttons.isEmpty() ? QMessageBox::NoButton : buttons.takeFirst();
-            if (QAbstractButton* button = box->button(pick))
-                button->click();
-            else
-                box->reject();
-        } else {
-            seen << QStringLiteral("unexpected %1").arg(modal->metaObject()->className());
-            modal->close();
-        }
-    }
-
-    QTimer timer;
-};
 
 inline std::vector<std::uint16_t> samplesOf(const vexo::core::FrameBuffer& buffer)
 {

@@ -10,7 +10,7 @@
 
 #include "QuietOffscreen.h"
 #include "ReliabilitySupport.h"
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplayScene.h"
@@ -34,7 +34,6 @@
 #include <unistd.h>
 
 using namespace vexo::core;
-using reliability::DialogAnswerer;
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "QuietOffscreen.h"
 #include "ReliabilitySupport.h"
-#include "VisualizerInspector.h"
+#include "DisplayTestSupport.h"
 
 #include "display/SceneEventTypes.h"
 #include "frame/SpinLockVariableGuard.h"
@@ -37,7 +37,6 @@
 #include <vector>
 
 using namespace vexo::core;
-using reliability::DialogAnswerer;
 
 namespace {
 

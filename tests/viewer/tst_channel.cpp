@@ -1,7 +1,7 @@
 // One channel of the viewer in process: the grab press against the source's presence and
 // the source detection entry, a start the source refuses, and the overflow counts.
 
-#include "../display/DialogAnswerer.h"
+#include "../display/DisplayTestSupport.h"
 
 #include "Channel.h"
 #include "ViewerOptions.h"

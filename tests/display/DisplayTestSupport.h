@@ -1,5 +1,8 @@
 #pragma once
 
+// Support for the window tests: a dialog answerer that keeps any modal dialog from
+// blocking a test, and white-box access to the private records of the window and its tools.
+
 // Answers every modal dialog that opens while it lives, from a timer that also fires
 // inside the dialogs' own event loops, and writes down what each one showed. A dialog
 // with no answer left is cancelled, so none can block a test.
@@ -21,6 +24,7 @@ public:
     // message boxes: <icon> "<title>" "<text>" [<buttons, sorted>] default <button>.
     QStringList transcript;
     QStringList openedAt;                       // where each file dialog started: directory/name
+    QStringList seen;                           // in short: "file" or the message box's title
     QStringList fileNames;                      // answers to file dialogs in turn; "" cancels
     QList<QMessageBox::StandardButton> buttons; // answers to message boxes in turn
     std::function<QString()> whileBoxShows;     // appended to each message box's line
@@ -44,6 +48,7 @@ private:
             answer(box);
         else {
             transcript << QStringLiteral("unexpected %1").arg(modal->metaObject()->className());
+            seen << transcript.last();
             modal->close();
         }
     }
@@ -51,6 +56,7 @@ private:
     void answer(QFileDialog* dialog)
     {
         auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        seen << QStringLiteral("file");
         transcript << QStringLiteral("file dialog \"%1\" %2 %3%4")
                           .arg(dialog->windowTitle(), dialog->nameFilters().join(';'),
                                dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
@@ -81,6 +87,7 @@ private:
                                 box->defaultButton() ? box->defaultButton()->text().remove('&') : "none");
         if (whileBoxShows)
             line += ' ' + whileBoxShows();
+        seen << box->windowTitle();
         transcript << line;
         const QMessageBox::StandardButton pick = buttons.isEmpty() ? QMessageBox::NoButton : buttons.takeFirst();
         if (QAbstractButton* button = box->button(pick))
@@ -91,3 +98,43 @@ private:
 
     QTimer timer;
 };
+
+// White-box access to the private records of the window and its tool dialogs, for tests.
+
+#include "display/Qt4DisplaySceneVisualizer.h"
+#include "display/Qt4DisplaySceneVisualizerD.h"
+#include "display/Qt4RenderWidget.h"
+#include "display/Qt4RenderWidgetD.h"
+#include "linehistogram/Qt4LineHistogramDialog.h"
+#include "linehistogram/Qt4LineHistogramDialogD.h"
+#include "lineprofile/Qt4LineProfileDialog.h"
+#include "lineprofile/Qt4LineProfileDialogD.h"
+
+#include <QThread>
+
+namespace vexo {
+namespace core {
+
+struct VisualizerInspector
+{
+    static Qt4DisplaySceneVisualizer::D& d(Qt4DisplaySceneVisualizer* window)
+    {
+        return *window->d;
+    }
+    // The picture the canvas widget shows.
+    static QPixmap canvasPixmap(Qt4DisplaySceneVisualizer* window)
+    {
+        return window->canvasWidget->d->pixmap;
+    }
+    static QThread* profileWorker(Qt4DisplaySceneVisualizer* window)
+    {
+        return window->d->lineProfileDialog->d->thread.get();
+    }
+    static QThread* histogramWorker(Qt4DisplaySceneVisualizer* window)
+    {
+        return window->d->lineHistogramDialog->d->thread.get();
+    }
+};
+
+} // namespace core
+} // namespace vexo
