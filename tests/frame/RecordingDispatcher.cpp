@@ -1,4 +1,6 @@
-#include "RecordingDispatcher.h"
+#include "FrameTestSupport.h"
+
+#include "common-logging-dispatcher/LoggingDispatcher.h"
 
 #include <map>
 #include <mutex>
@@ -15,19 +17,14 @@ struct State
     LoggingDisconnectFunction disconnect = nullptr;
     LoggingSetLevelFunction setLevel = nullptr;
 
-    void forgetClient()
-    {
-        client = nullptr;
-        disconnect = nullptr;
-        setLevel = nullptr;
-    }
+    void forgetClient() { client = nullptr, disconnect = nullptr, setLevel = nullptr; }
 };
 
 // Runs f on the state under its mutex. The client's callbacks are called without it, as
 // they may call back.
 State& state()
 {
-    static State s;
+    static State s; // one for all instantiations of locked()
     return s;
 }
 
@@ -62,26 +59,16 @@ void attach(void* client, LoggingDisconnectFunction disconnect, LoggingSetLevelF
 {
     locked([&](State& s) {
         s.journal.push_back("attach");
-        s.client = client;
-        s.disconnect = disconnect;
-        s.setLevel = setLevel;
+        s.client = client, s.disconnect = disconnect, s.setLevel = setLevel;
     });
     *outRegister = &registerLogger;
     *outLog = &logMessage;
 }
 
-void detach(void* client, const LoggingDispatcherDescriptor* self);
-
-} // namespace
-
-extern "C" const LoggingDispatcherDescriptor logging_dispatcher_descriptor = {&attach, &detach};
-
-namespace {
-
 void detach(void* client, const LoggingDispatcherDescriptor* self)
 {
     locked([&](State& s) {
-        const bool known = client == s.client && self == &logging_dispatcher_descriptor;
+        const bool known = client == s.client && self && self->detach == &detach; // our descriptor
         s.journal.push_back(known ? "detach" : "detach from a stranger");
         s.forgetClient();
     });
@@ -89,31 +76,17 @@ void detach(void* client, const LoggingDispatcherDescriptor* self)
 
 } // namespace
 
+extern "C" const LoggingDispatcherDescriptor logging_dispatcher_descriptor = {&attach, &detach};
+
 namespace recording_dispatcher {
 
-std::vector<std::string> journal()
-{
-    return locked([](State& s) { return s.journal; });
-}
+std::vector<std::string> journal() { return locked([](State& s) { return s.journal; }); }
 
-void note(const std::string& text)
-{
-    locked([&](State& s) { s.journal.push_back(text); });
-}
+void note(const std::string& text) { locked([&](State& s) { s.journal.push_back(text); }); }
 
-void reset()
-{
-    locked([](State& s) {
-        s.journal.clear();
-        s.assigned.clear();
-        s.nextId = 1;
-    });
-}
+void reset() { locked([](State& s) { s.journal.clear(), s.assigned.clear(), s.nextId = 1; }); }
 
-void forgetClient()
-{
-    locked([](State& s) { s.forgetClient(); });
-}
+void forgetClient() { locked([](State& s) { s.forgetClient(); }); }
 
 void assign(const std::string& name, std::uint64_t id, std::uint32_t level)
 {
@@ -123,22 +96,15 @@ void assign(const std::string& name, std::uint64_t id, std::uint32_t level)
 bool callSetLevel(std::uint64_t id, std::uint32_t level)
 {
     const LoggingSetLevelFunction setLevel = locked([](State& s) { return s.setLevel; });
-    if (setLevel)
-        setLevel(id, level);
-    return setLevel != nullptr;
+    return setLevel && (setLevel(id, level), true);
 }
 
 bool callDisconnect()
 {
     const LoggingDisconnectFunction disconnect = locked([](State& s) { return s.disconnect; });
-    if (disconnect)
-        disconnect();
-    return disconnect != nullptr;
+    return disconnect && (disconnect(), true);
 }
 
-void* client()
-{
-    return locked([](State& s) { return s.client; });
-}
+void* client() { return locked([](State& s) { return s.client; }); }
 
 } // namespace recording_dispatcher

@@ -1,4 +1,4 @@
-#include "ProbeThread.h"
+#include "FrameTestSupport.h"
 
 #include "frame/Platform.h"
 #include "frame/ReadWriteLockGuard.h"
@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <memory>
-#include <optional>
+#include <mutex>
 
 using namespace vexo::templates::platform;
 
@@ -37,68 +37,70 @@ private slots:
         QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 
-    void spinGuard_data()
-    {
-        QTest::addColumn<bool>("withOwner");
-        QTest::addColumn<int>("depth");
-        QTest::newRow("plain") << false << 1;
-        QTest::newRow("re-entrant") << true << 1;
-        QTest::newRow("re-entrant, nested three times") << true << 3;
-    }
-
-    // The holder nests `depth` guards; a contender on another thread gets in only after
-    // the outermost one is gone, however the owner word is set.
-    void spinGuard()
-    {
-        QFETCH(bool, withOwner);
-        QFETCH(int, depth);
-        std::atomic<std::int32_t> word{0};
-        std::atomic<std::uint32_t> owner{0};
-        std::atomic<std::uint32_t>* ownerVariable = withOwner ? &owner : nullptr;
-        std::atomic<bool> releasing{false}, sawReleasing{false}, ownerWasContender{false};
-
-        std::optional<ProbeThread> contender; // first, so it is joined after the guards go
-        std::vector<std::unique_ptr<SpinLockVariableGuard>> held;
-        for (int i = 0; i < depth; ++i) {
-            held.push_back(std::make_unique<SpinLockVariableGuard>(&word, ownerVariable));
-            QCOMPARE(held.back()->locked, i == 0); // inner guards take nothing
-        }
-        contender.emplace([&] {
-            SpinLockVariableGuard guard(&word, ownerVariable);
-            sawReleasing = releasing.load();
-            ownerWasContender = owner.load() == currentThreadId();
-        });
-        QTRY_VERIFY(contender->started);
-        for (; depth > 0; --depth) {
-            QCOMPARE(word.load(), 1);
-            QCOMPARE(owner.load(), withOwner ? currentThreadId() : 0u);
-            QVERIFY(!contender->finished);
-            releasing = depth == 1;
-            held.pop_back();
-        }
-        QTRY_VERIFY(contender->finished);
-        QVERIFY(sawReleasing);
-        QCOMPARE(ownerWasContender.load(), withOwner);
-        QCOMPARE(word.load(), 0);
-        QCOMPARE(owner.load(), 0u);
-    }
-
     void excludes_data()
     {
         QTest::addColumn<QString>("lock");
-        QTest::newRow("spin guard") << "spin";
-        QTest::newRow("re-entrant spin guard, nested") << "re-entrant";
-        QTest::newRow("read-write lock, half the threads reading") << "read-write";
+        QTest::addColumn<int>("depth");
+        QTest::newRow("spin guard") << "spin" << 1;
+        QTest::newRow("re-entrant spin guard") << "re-entrant" << 1;
+        QTest::newRow("re-entrant spin guard, nested three times") << "re-entrant" << 3;
+        QTest::newRow("recursive mutex, locked three times") << "recursive" << 3;
+        QTest::newRow("read-write lock, writing; half the racers read") << "read-write" << 1;
     }
 
+    // First the main thread nests `depth` guards: a contender on another thread gets in
+    // only once the outermost is gone, and then finds the lock as a first holder does.
+    // Then 8 threads race for it, nesting as deep.
     void excludes()
     {
         QFETCH(QString, lock);
-        constexpr int threads = 8, rounds = 3000;
-        const bool readWrite = lock == "read-write", reentrant = lock == "re-entrant";
+        QFETCH(int, depth);
+        const bool recursive = lock == "recursive", withOwner = lock == "re-entrant", readWrite = lock == "read-write";
         std::atomic<std::int32_t> word{0};
         std::atomic<std::uint32_t> owner{0};
+        RecursiveMutex mutex;
         ReadWriteLock rwLock;
+        // The spin word (nesting takes nothing), the mutex's lock count or the writer flag.
+        const auto count = [&] { return recursive ? mutex.lockCount() : readWrite ? int(rwLock.writerActive()) : word.load(); };
+        const auto take = [&](bool write) -> std::shared_ptr<void> {
+            if (readWrite)
+                return std::make_shared<ReadWriteLockGuard>(&rwLock, write ? ReadWriteLockGuard::WriteAccess : ReadWriteLockGuard::ReadAccess);
+            if (recursive)
+                return std::make_shared<RecursiveMutexGuard>(&mutex);
+            return std::make_shared<SpinLockVariableGuard>(&word, withOwner ? &owner : nullptr);
+        };
+        std::atomic<bool> releasing{false}, sawReleasing{false};
+        std::atomic<std::int32_t> countSeen{-1};
+        std::atomic<std::uint32_t> ownerSeen{1};
+        {
+            std::optional<ProbeThread> contender; // first, so it is joined after the guards go
+            std::vector<std::shared_ptr<void>> held;
+            for (int i = 1; i <= depth; ++i) {
+                held.push_back(take(true));
+                QCOMPARE(count(), recursive ? i : 1);
+            }
+            contender.emplace([&] {
+                const std::shared_ptr<void> guard = take(true);
+                sawReleasing = releasing.load();
+                countSeen = count();
+                ownerSeen = owner.load();
+            });
+            QTRY_VERIFY(contender->started);
+            for (; !held.empty(); held.pop_back()) {
+                QCOMPARE(count(), recursive ? std::int32_t(held.size()) : 1);
+                QCOMPARE(owner.load(), withOwner ? currentThreadId() : 0u);
+                QVERIFY(!contender->finished);
+                releasing = held.size() == 1;
+            }
+            QTRY_VERIFY(contender->finished);
+        }
+        QVERIFY(sawReleasing);
+        QCOMPARE(countSeen.load(), 1); // the previous holder's count is gone
+        QCOMPARE(ownerSeen.load() != 0, withOwner);
+        QVERIFY(ownerSeen.load() != currentThreadId());
+        QVERIFY(count() == 0 && owner.load() == 0);
+
+        constexpr int threads = 8, rounds = 1000;
         std::atomic<int> writersInside{0}, readersInside{0}, violations{0};
         long counter = 0; // plain on purpose: a race here is what the lock must prevent
         std::atomic<long> readSum{0};
@@ -106,18 +108,13 @@ private slots:
             const bool writer = !readWrite || index % 2 == 0;
             std::atomic<int>& mine = writer ? writersInside : readersInside;
             for (int i = 0; i < rounds; ++i) {
-                std::optional<SpinLockVariableGuard> outer, inner;
-                std::optional<ReadWriteLockGuard> guard;
-                if (readWrite)
-                    guard.emplace(&rwLock, writer ? ReadWriteLockGuard::WriteAccess : ReadWriteLockGuard::ReadAccess);
-                else
-                    outer.emplace(&word, reentrant ? &owner : nullptr);
-                if (reentrant)
-                    inner.emplace(&word, &owner);
+                std::vector<std::shared_ptr<void>> guards;
+                for (int d = 0; d < depth; ++d)
+                    guards.push_back(take(writer));
                 ++mine;
                 // Let the others run while this one holds the lock, so that an overlap
                 // shows. Not under the spin guard, whose waiters would only burn the time.
-                if (readWrite)
+                if (readWrite || recursive)
                     std::this_thread::yield();
                 if (writersInside.load() > 1 || (writersInside.load() && readersInside.load()))
                     ++violations;
@@ -129,93 +126,65 @@ private slots:
         QCOMPARE(counter, long(readWrite ? threads / 2 : threads) * rounds);
     }
 
-    void recursiveMutexNesting()
+    // The main thread takes the lock as `holders` says, then waiters start in the order
+    // of `waiters`, each blocked before the next starts; `entered` is the order they got
+    // in, a writer with the readers it saw. "W" writes, "R" reads.
+    void readWriteOrder_data()
     {
-        RecursiveMutex mutex;
-        std::atomic<std::int32_t> countSeenByOther{-1};
-        std::optional<ProbeThread> other;
-        std::vector<std::unique_ptr<RecursiveMutexGuard>> guards;
-        for (int i = 1; i <= 3; ++i) {
-            guards.push_back(std::make_unique<RecursiveMutexGuard>(&mutex));
-            QCOMPARE(mutex.lockCount(), i);
-        }
-        other.emplace([&] {
-            RecursiveMutexGuard guard(&mutex);
-            countSeenByOther = mutex.lockCount();
-        });
-        QTRY_VERIFY(other->started);
-        while (guards.size() > 1) {
-            guards.pop_back();
-            QCOMPARE(mutex.lockCount(), std::int32_t(guards.size()));
-            QVERIFY(!other->finished); // one unlock per lock
-        }
-        guards.pop_back();
-        QTRY_VERIFY(other->finished);
-        QCOMPARE(countSeenByOther.load(), 1); // the previous holder's count is gone
-        QCOMPARE(mutex.lockCount(), 0);
+        QTest::addColumn<QString>("holders");
+        QTest::addColumn<QString>("waiters");
+        QTest::addColumn<QString>("entered");
+        QTest::newRow("a reader holds: a waiting writer goes before a later reader") << "R" << "W R" << "W0 R";
+        QTest::newRow("two read holds, counted not by thread") << "R R" << "W R" << "W0 R";
+        QTest::newRow("a writer's unlock wakes every waiting reader") << "W" << "R R R R" << "R R R R";
     }
 
-    void newReaderWaitsBehindWaitingWriter_data()
+    void readWriteOrder()
     {
-        QTest::addColumn<int>("holders");
-        QTest::newRow("one reader holds") << 1;
-        QTest::newRow("two readers hold") << 2;
-    }
-
-    void newReaderWaitsBehindWaitingWriter()
-    {
-        QFETCH(int, holders);
+        QFETCH(QString, holders);
+        QFETCH(QString, waiters);
+        QFETCH(QString, entered);
         ReadWriteLock lock;
-        std::atomic<bool> writerDone{false}, readerSawWriterDone{false};
-        std::atomic<std::uint32_t> readersSeenByWriter{99};
-
-        // Holds are counted, not threads: one thread may take several while no writer waits.
-        for (int i = 0; i < holders; ++i)
-            lock.lockRead();
-        ProbeThread writer([&] {
-            ReadWriteLockGuard guard(&lock, ReadWriteLockGuard::WriteAccess);
-            readersSeenByWriter = lock.readers();
-            writerDone = true;
-        });
-        QTRY_COMPARE(lock.waitingWriters(), 1u);
-        ProbeThread lateReader([&] {
-            ReadWriteLockGuard guard(&lock, ReadWriteLockGuard::ReadAccess);
-            readerSawWriterDone = writerDone.load();
-        });
-        QTRY_VERIFY(lateReader.started);
-        for (int i = holders; i > 0; --i) {
-            QCOMPARE(lock.readers(), std::uint32_t(i)); // the late reader is not in
-            QVERIFY(!lock.writerActive());
-            lock.unlock();
-        }
-        QTRY_VERIFY(lateReader.finished && writer.finished);
-        QVERIFY(readerSawWriterDone);
-        QCOMPARE(readersSeenByWriter.load(), 0u);
-        QCOMPARE(lock.waitingWriters(), 0u);
-    }
-
-    void writerUnlockWakesEveryReader()
-    {
-        constexpr int readerCount = 4;
-        ReadWriteLock lock;
-        std::atomic<int> inside{0};
+        std::mutex orderMutex;
+        QStringList order;
+        std::atomic<int> readersInside{0};
         std::atomic<bool> leave{false};
-        lock.lockWrite();
+        const auto enter = [&](const QString& what) {
+            std::lock_guard<std::mutex> section(orderMutex);
+            order << what;
+        };
+        const bool holdsWrite = holders == "W";
+        for (const QString& holder : holders.split(' '))
+            holder == "W" ? lock.lockWrite() : lock.lockRead();
         {
-            std::vector<std::unique_ptr<ProbeThread>> readers;
-            for (int i = 0; i < readerCount; ++i)
-                readers.push_back(std::make_unique<ProbeThread>([&] {
-                    ReadWriteLockGuard guard(&lock, ReadWriteLockGuard::ReadAccess);
-                    for (++inside; !leave.load();)
+            std::vector<std::unique_ptr<ProbeThread>> threads;
+            std::uint32_t writers = 0;
+            for (const QString& waiter : waiters.split(' ')) {
+                const bool writer = waiter == "W";
+                threads.push_back(std::make_unique<ProbeThread>([&, writer] {
+                    ReadWriteLockGuard guard(&lock, writer ? ReadWriteLockGuard::WriteAccess : ReadWriteLockGuard::ReadAccess);
+                    if (writer)
+                        return enter(QStringLiteral("W%1").arg(lock.readers()));
+                    enter("R");
+                    for (++readersInside; !leave.load();) // stays, so that the readers are in together
                         std::this_thread::yield();
                 }));
-            for (const auto& reader : readers)
-                QTRY_VERIFY(reader->started);
-            QCOMPARE(inside.load(), 0);
-            lock.unlock();
-            QTRY_COMPARE(inside.load(), readerCount); // all of them at once
+                writers += writer;
+                QTRY_VERIFY(threads.back()->started);
+                QTRY_COMPARE(lock.waitingWriters(), writers);
+            }
+            for (int held = holders.count(' ') + 1; held > 0; --held) {
+                QCOMPARE(lock.readers(), holdsWrite ? 0u : std::uint32_t(held)); // no waiter is in
+                QCOMPARE(lock.writerActive(), holdsWrite);
+                QCOMPARE(readersInside.load(), 0);
+                lock.unlock();
+            }
+            QTRY_COMPARE(readersInside.load(), int(waiters.count('R')));
             leave = true;
         }
+        QCOMPARE(order.join(' '), entered);
+        QCOMPARE(lock.waitingWriters(), 0u);
+        lock.unlock(); // unmatched: must not wrap the reader count
         QCOMPARE(lock.readers(), 0u);
         ProbeThread writer([&] { ReadWriteLockGuard guard(&lock, ReadWriteLockGuard::WriteAccess); });
         QTRY_VERIFY(writer.finished); // the last reader out lets a writer in

@@ -1,14 +1,12 @@
-#include "ProbeThread.h"
+#include "FrameTestSupport.h"
 
 #include "frame/GuardedSingleton.h"
 #include "frame/LibraryInitController.h"
 
 #include <QtTest>
 
-#include <functional>
+#include <algorithm>
 #include <stdexcept>
-#include <utility>
-#include <vector>
 
 using Controller = LibraryInitController;
 
@@ -17,7 +15,8 @@ namespace {
 QStringList journal; // what happened, in order; main thread only
 
 // One singleton type per N. afterCreate() asks for the instance again, as a singleton
-// wiring itself up would, and notes whether it got itself back.
+// wiring itself up would, and notes whether it got itself back; beforeDestroy() notes
+// whether the instance is still published.
 template <int N>
 class Tracked : public GuardedSingleton<Tracked<N>>
 {
@@ -29,29 +28,23 @@ public:
     static bool published() { return Base::instanceSlot_.load() != nullptr; }
 
 private:
-    void afterCreate() override
-    {
-        journal << QString(Base::instance() == this ? "after%1" : "after%1 other").arg(N);
-    }
-    void beforeDestroy() override
-    {
-        // The instance must still be published and whole when the hook runs.
-        journal << QString(published() ? "before%1" : "before%1 late").arg(N);
-    }
+    void afterCreate() override { journal << QString(Base::instance() == this ? "after%1" : "after%1 other").arg(N); }
+    void beforeDestroy() override { journal << QString(published() ? "before%1" : "before%1 late").arg(N); }
 };
 
-void init1() { journal << "init1"; }
-void deinit1() { journal << "deinit1"; }
-void init2() { journal << "init2"; }
-void deinit2() { journal << "deinit2"; }
-void innerInit() { journal << "innerInit"; }
-void innerDeinit() { journal << "innerDeinit"; }
-void outerDeinit() { journal << "outerDeinit"; }
-void outerInit()
+template <int N>
+void deinit() { journal << QStringLiteral("deinit%1").arg(N); }
+
+// init<9> chains init<8> and creates Tracked<4>: initLock and the creation lock taken
+// again on the thread that holds initLock.
+template <int N>
+void init()
 {
-    journal << "outerInit";
-    Controller::chainedInit(&innerInit, &innerDeinit); // initLock again on this thread
-    Tracked<4>::instance(); // creation lock, then initLock again
+    journal << QStringLiteral("init%1").arg(N);
+    if constexpr (N == 9) {
+        Controller::chainedInit(&init<8>, &deinit<8>);
+        Tracked<4>::instance();
+    }
 }
 
 // Raced for by several threads. afterCreate() finishes only once every racer is about
@@ -69,8 +62,7 @@ public:
 private:
     void afterCreate() override
     {
-        while (callers.load() < racers)
-            std::this_thread::yield();
+        while (callers.load() < racers) std::this_thread::yield();
         ready = true;
     }
 };
@@ -81,11 +73,7 @@ class Fragile : public GuardedSingleton<Fragile>
 public:
     static inline bool refuse = true;
     static inline int destructions = 0;
-    Fragile()
-    {
-        if (std::exchange(refuse, false))
-            throw std::runtime_error("refused");
-    }
+    Fragile() { if (std::exchange(refuse, false)) throw std::runtime_error("refused"); }
     ~Fragile() override { ++destructions; }
     static bool lockFree() { return lockWord_.load() == 0 && ownerWord_.load() == 0; }
     static bool published() { return instanceSlot_.load() != nullptr; }
@@ -102,35 +90,26 @@ class TestSingleton : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup()
-    {
-        QCOMPARE(Controller::useCount(), 0u); // every case pairs its calls
-    }
+    void cleanup() { QCOMPARE(Controller::useCount(), 0u); } // every case pairs its calls
 
     // Steps: "+" acquire and "-" release (their results are journaled), "iN" chained
-    // init N ("io" the outer one), "sN" Tracked<N>::instance().
+    // init<N>, "sN" Tracked<N>::instance().
     void lifecycle_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("expected");
         QTest::newRow("singletons go after deinits, in registration order")
-            << "+ i1 s1 s2 s1 -"
-            << "+1 init1 create1 after1 create2 after2 deinit1 before1 destroy1 before2 destroy2 -1";
+            << "+ i1 s1 s2 s1 -" << "+1 init1 create1 after1 create2 after2 deinit1 before1 destroy1 before2 destroy2 -1";
         QTest::newRow("a later instance() builds and registers a fresh object")
-            << "+ s1 - + s1 -"
-            << "+1 create1 after1 before1 destroy1 -1 +1 create1 after1 before1 destroy1 -1";
+            << "+ s1 - + s1 -" << "+1 create1 after1 before1 destroy1 -1 +1 create1 after1 before1 destroy1 -1";
         QTest::newRow("before any acquire nothing registers and survives")
-            << "s3 i1 + s2 - s3"
-            << "create3 after3 init1 +1 create2 after2 before2 destroy2 -1";
+            << "s3 i1 + s2 - s3" << "create3 after3 init1 +1 create2 after2 before2 destroy2 -1";
         QTest::newRow("two users: deinits only at the last release, alternating")
-            << "+ i1 i2 + i1 i2 - -"
-            << "+1 init1 init2 +2 init1 init2 -2 deinit1 deinit2 deinit1 deinit2 -1";
+            << "+ i1 i2 + i1 i2 - -" << "+1 init1 init2 +2 init1 init2 -2 deinit1 deinit2 deinit1 deinit2 -1";
         QTest::newRow("chained init from inside an init function")
-            << "+ io -"
-            << "+1 outerInit innerInit create4 after4 outerDeinit innerDeinit before4 destroy4 -1";
+            << "+ i9 -" << "+1 init9 init8 create4 after4 deinit9 deinit8 before4 destroy4 -1";
         QTest::newRow("an unmatched release wraps: no teardown, no controller until 1")
-            << "- + s5 + s1 -"
-            << "-0 +0 create5 after5 +1 create1 after1 before1 destroy1 -1";
+            << "- + s5 + s1 -" << "-0 +0 create5 after5 +1 create1 after1 before1 destroy1 -1";
     }
 
     void lifecycle()
@@ -140,9 +119,9 @@ private slots:
         const QHash<QString, std::function<void()>> actions = {
             {"+", [] { journal << QString("+%1").arg(Controller::acquire()); }},
             {"-", [] { journal << QString("-%1").arg(Controller::release()); }},
-            {"i1", [] { Controller::chainedInit(&init1, &deinit1); }},
-            {"i2", [] { Controller::chainedInit(&init2, &deinit2); }},
-            {"io", [] { Controller::chainedInit(&outerInit, &outerDeinit); }},
+            {"i1", [] { Controller::chainedInit(&init<1>, &deinit<1>); }},
+            {"i2", [] { Controller::chainedInit(&init<2>, &deinit<2>); }},
+            {"i9", [] { Controller::chainedInit(&init<9>, &deinit<9>); }},
             {"s1", [] { Tracked<1>::instance(); }},
             {"s2", [] { Tracked<2>::instance(); }},
             {"s3", [] { Tracked<3>::instance(); }},
@@ -157,33 +136,15 @@ private slots:
         QVERIFY(!Tracked<1>::published() && !Tracked<2>::published());
     }
 
-    void concurrentFirstInstance()
-    {
-        Controller::acquire();
-        std::vector<Contended*> seen(Contended::racers, nullptr);
-        std::vector<char> sawReady(Contended::racers, 0);
-        runTogether(Contended::racers, [&](int i) {
-            ++Contended::callers;
-            seen[i] = Contended::instance();
-            sawReady[i] = seen[i]->ready;
-        });
-        QCOMPARE(Contended::constructions.load(), 1);
-        for (int i = 0; i < Contended::racers; ++i)
-            QVERIFY(seen[i] == seen[0] && sawReady[i]);
-        Controller::release();
-        QCOMPARE(Contended::destructions.load(), 1);
-    }
-
     void throwingConstructor()
     {
         Controller::acquire();
         QVERIFY_EXCEPTION_THROWN(Fragile::instance(), std::runtime_error);
         QVERIFY(Fragile::lockFree());
         QVERIFY(!Fragile::published());
-
         Fragile* created = nullptr;
         {
-            ProbeThread other([&] { created = Fragile::instance(); }); // spins on a held lock
+            ProbeThread other([&] { created = Fragile::instance(); }); // would spin on a held lock
             QTRY_VERIFY(other.finished);
         }
         QVERIFY(created && Fragile::instance() == created);
@@ -191,22 +152,31 @@ private slots:
         QCOMPARE(Fragile::destructions, 1); // the failed attempt registered nothing
     }
 
+    // The racers for the first instance then acquire, chain an init and release, over and
+    // over, while the main thread keeps the controller alive.
     void concurrentUsers()
     {
-        constexpr int threadCount = 4, rounds = 200;
-        Controller::acquire(); // keeps the controller alive throughout
-        runTogether(threadCount, [](int) {
-            for (int i = 0; i < rounds; ++i) {
+        constexpr int rounds = 200;
+        Controller::acquire();
+        std::vector<Contended*> seen(Contended::racers, nullptr);
+        runTogether(Contended::racers, [&](int i) {
+            ++Contended::callers;
+            Contended* instance = Contended::instance();
+            seen[i] = instance->ready ? instance : nullptr;
+            for (int round = 0; round < rounds; ++round) {
                 Controller::acquire();
                 Controller::chainedInit(&countInit, &countDeinit);
                 Controller::release();
             }
         });
+        QCOMPARE(Contended::constructions.load(), 1);
+        QVERIFY(seen[0] && std::count(seen.begin(), seen.end(), seen[0]) == Contended::racers); // one, and ready
         QCOMPARE(Controller::useCount(), 1u);
-        QCOMPARE(initCalls.load(), threadCount * rounds);
+        QCOMPARE(initCalls.load(), Contended::racers * rounds);
         QCOMPARE(deinitCalls.load(), 0);
         Controller::release();
-        QCOMPARE(deinitCalls.load(), threadCount * rounds);
+        QCOMPARE(Contended::destructions.load(), 1);
+        QCOMPARE(deinitCalls.load(), Contended::racers * rounds);
     }
 };
 

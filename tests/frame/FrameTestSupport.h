@@ -1,0 +1,90 @@
+#pragma once
+
+// Helpers of the frame tests. Qt-free, because the recording dispatcher library includes it.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// Runs a job on its own thread: `started` is set just before it, `finished` just after.
+// Tests poll these instead of sleeping; `finished` still false while the job should be
+// blocked is the proof that it is.
+class ProbeThread
+{
+public:
+    explicit ProbeThread(std::function<void()> job)
+        : thread_([this, job = std::move(job)] { started = true; job(); finished = true; }) {}
+    ~ProbeThread() { thread_.join(); }
+    std::atomic<bool> started{false}, finished{false};
+
+private:
+    std::thread thread_; // last, so the flags exist before the job runs
+};
+
+// Runs job(index) on `count` threads released together, so the jobs really overlap.
+template <typename Job>
+void runTogether(int count, Job job)
+{
+    std::atomic<int> arrived{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i)
+        threads.emplace_back([&, i] {
+            for (++arrived; arrived.load() < count;)
+                std::this_thread::yield();
+            job(i);
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+}
+
+// Sets (a null value: unsets) environment variables until the end of the scope. Main
+// thread only, while no other thread reads the environment.
+class ScopedEnvironment
+{
+public:
+    ~ScopedEnvironment()
+    {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+            apply(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
+    }
+    void set(const char* name, const char* value)
+    {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        apply(name, value);
+    }
+
+private:
+    static void apply(const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); }
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The recording dispatcher, built as libcommon-logging-dispatcher.so into a test
+// installation. The test programs link it, so these reach the very copy that the logging
+// singleton loads.
+namespace recording_dispatcher {
+
+// In order: "attach", "detach" ("detach from a stranger" when the client or descriptor
+// is not the attached one), "register <name>", "log <id> <level> <message> <value>
+// <pointer value>", and the test's notes.
+std::vector<std::string> journal();
+void note(const std::string& text);
+// Forgets the journal and the assignments; new names get ids 1, 2, ... again.
+void reset();
+// Registrations of name answer (id, level); others get the next free id and level 0.
+void assign(const std::string& name, std::uint64_t id, std::uint32_t level);
+// Forgets the client and its callbacks, as a detach does.
+void forgetClient();
+// Call the client back; false when none has attached since the last detach (a
+// disconnect does not count, so tests can make late calls).
+bool callSetLevel(std::uint64_t id, std::uint32_t level);
+bool callDisconnect();
+void* client(); // null while none is attached
+
+} // namespace recording_dispatcher
