@@ -10,7 +10,8 @@
 
 #include <arv.h>
 
-#include <QFile>
+#include "../viewer/ViewerReport.h"
+
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -27,21 +28,7 @@ const QString address = QStringLiteral("127.0.0.1");
 bool controlPortBound()
 {
     QFile udp(QStringLiteral("/proc/net/udp"));
-    if (!udp.open(QIODevice::ReadOnly))
-        return false;
-    return udp.readAll().contains("0100007F:0F74");
-}
-
-QMap<QString, QString> readReport(const QString& path)
-{
-    QMap<QString, QString> values;
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (line.contains('='))
-                values.insert(QString::fromUtf8(line.left(line.indexOf('='))),
-                              QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
-    return values;
+    return udp.open(QIODevice::ReadOnly) && udp.readAll().contains("0100007F:0F74");
 }
 
 } // namespace
@@ -52,7 +39,7 @@ class TestCameraGige : public QObject
 
 private slots:
     void initTestCase();
-    void cleanup();
+    void cleanup() { killCamera(); }
     void viewerShowsTheCamerasPattern();
     void viewerSurvivesTheCameraGoing();
     void sourceReopensAfterTheCameraReturns();
@@ -61,8 +48,9 @@ private slots:
 private:
     void startCamera();
     void killCamera();
-    // The headless viewer on the camera, writing its screenshot and report into dir.
-    void startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames) const;
+    // The headless viewer on the camera, its configuration in dir; with frames > 0 it
+    // grabs 320 x 240 at 50 fps and writes its screenshot and report into dir.
+    static void startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames);
 
     QString fakeCamera;
     QProcess camera;
@@ -93,29 +81,25 @@ void TestCameraGige::killCamera()
     QTRY_VERIFY_WITH_TIMEOUT(!controlPortBound(), 10000);
 }
 
-void TestCameraGige::cleanup()
-{
-    killCamera();
-}
-
-void TestCameraGige::startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames) const
+void TestCameraGige::startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert("QT_QPA_PLATFORM", "offscreen");
     viewer.setProcessEnvironment(env);
-    viewer.start(QStringLiteral(VEXO_VIEWER), {QStringLiteral("--source"), QStringLiteral("camera:") + address,
-            QStringLiteral("--width"), QStringLiteral("320"), QStringLiteral("--height"), QStringLiteral("240"),
-            QStringLiteral("--fps"), QStringLiteral("50"), QStringLiteral("--grab-frames"), QString::number(frames),
-            QStringLiteral("--screenshot"), dir.filePath(QStringLiteral("shot.png")),
-            QStringLiteral("--report"), dir.filePath(QStringLiteral("report.txt")),
-            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))});
+    QStringList arguments{"--source", "camera:" + address, "--config", dir.filePath("viewer.ini")};
+    if (frames > 0)
+        arguments << "--width" << "320" << "--height" << "240" << "--fps" << "50" << "--grab-frames"
+                  << QString::number(frames) << "--screenshot" << dir.filePath("shot.png") << "--report"
+                  << dir.filePath("report.txt");
+    else
+        arguments << "--grab-frames" << "3";
+    viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
 }
 
 void TestCameraGige::viewerShowsTheCamerasPattern()
 {
     startCamera();
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     QProcess viewer;
     viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     startViewer(viewer, dir, 20);
@@ -123,7 +107,7 @@ void TestCameraGige::viewerShowsTheCamerasPattern()
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
     QCOMPARE(viewer.exitCode(), 0);
 
-    const auto report = readReport(dir.filePath(QStringLiteral("report.txt")));
+    const auto report = readReport(dir.filePath("report.txt"));
     QCOMPARE(report.value("sourceConnected"), QStringLiteral("1"));
     QVERIFY(report.value("framesAcquired").toInt() >= 20);
     QVERIFY2(report.value("acquisition").contains("Acquisition FPS"), qPrintable(report.value("acquisition")));
@@ -132,7 +116,7 @@ void TestCameraGige::viewerShowsTheCamerasPattern()
     const QStringList canvas = report.value("canvas").split(',');
     QCOMPARE(canvas.size(), 4);
     const QPoint origin(canvas[0].toInt(), canvas[1].toInt());
-    const QImage shot(dir.filePath(QStringLiteral("shot.png")));
+    const QImage shot(dir.filePath("shot.png"));
     QVERIFY(!shot.isNull());
     // Shown at 1:1 from the top left: the camera's ramp (x + y + frame id) mod 255.
     int checked = 0;
@@ -151,7 +135,6 @@ void TestCameraGige::viewerSurvivesTheCameraGoing()
 {
     startCamera();
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     QProcess viewer;
     startViewer(viewer, dir, 1000000);
     QByteArray output;
@@ -180,11 +163,11 @@ void TestCameraGige::viewerSurvivesTheCameraGoing()
     // camera up.
     const int silence = errors.indexOf("vexo-display-viewer: no frames from camera 127.0.0.1 for ");
     QVERIFY2(silence >= 0 && silence < errors.indexOf("the source is gone"), errors.constData());
-    const auto report = readReport(dir.filePath(QStringLiteral("report.txt")));
+    const auto report = readReport(dir.filePath("report.txt"));
     QCOMPARE(report.value("sourceConnected"), QStringLiteral("0"));
     QCOMPARE(report.value("clockOn"), QStringLiteral("0"));
     QVERIFY(report.value("framesAcquired").toInt() > 0);
-    QVERIFY(!QImage(dir.filePath(QStringLiteral("shot.png"))).isNull());
+    QVERIFY(!QImage(dir.filePath("shot.png")).isNull());
 }
 
 void TestCameraGige::sourceReopensAfterTheCameraReturns()
@@ -229,6 +212,8 @@ void TestCameraGige::sourceReopensAfterTheCameraReturns()
         QVERIFY(!camera->status().connected);
         QVERIFY(!camera->status().clock);
         QVERIFY(camera->lastError().find("lost") != std::string::npos);
+        if (life == 1)
+            break; // lost twice: the camera let go first is waited for as the second goes
         // Grabbing while the camera is away is refused, says why, and keeps the frames.
         const std::int64_t stored = group->frameCounter();
         scene->startGrabbing(-1);
@@ -253,14 +238,8 @@ void TestCameraGige::viewerRefusesACameraLeftAtAHugeSize()
         QVERIFY2(!e, e ? e->message : "");
     }
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     QProcess viewer;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    viewer.setProcessEnvironment(env);
-    viewer.start(QStringLiteral(VEXO_VIEWER), {QStringLiteral("--source"), QStringLiteral("camera:") + address,
-            QStringLiteral("--grab-frames"), QStringLiteral("3"),
-            QStringLiteral("--config"), dir.filePath(QStringLiteral("viewer.ini"))});
+    startViewer(viewer, dir, 0);
     QVERIFY(viewer.waitForFinished(60000));
     const QByteArray errors = viewer.readAllStandardError();
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);

@@ -1,5 +1,6 @@
-// The scene renderer against a per-pixel model written out plainly here: map the canvas
-// pixel to its image point, read the sample, scale it, or show background or grid.
+// The scene renderer, probed at hand-worked canvas pixels: scaling per bit depth, the zoom
+// mapping and its rounding at the image's edges, the grid, and frames still arriving.
+// Samples are (7x + 13y + 5c) mod range, c the colour channel.
 
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
@@ -22,76 +23,53 @@ struct Case
     int height = 70;
     int bits = 8;
     bool gray = true;
-    int range = 0; // samples cycle through 0..range-1; 0 means the bit depth's range
+    int range = 0; // 0: the bit depth's range; larger ones put samples above it
     int zoom = 6;
     int offsetX = 0;
     int offsetY = 0;
     int canvasWidth = 100;
     int canvasHeight = 80;
     bool grid = false;
-    bool complete = true;
-    int lastX = -1;
-    int lastY = -1;
+    int lastX = -2; // -2: complete
+    int lastY = -2;
+    int corner = -1; // when set, the sample at (0, 0)
 };
 
-std::uint64_t sample(int x, int y, int channel, int range)
+Case with(int bits, bool gray, int zoom, int offsetX = 0, int offsetY = 0)
 {
-    return static_cast<std::uint64_t>(x * 7 + y * 13 + channel * 5) % range;
+    Case c;
+    c.bits = bits;
+    c.gray = gray;
+    c.zoom = zoom;
+    c.offsetX = offsetX;
+    c.offsetY = offsetY;
+    return c;
 }
 
-std::uint32_t toByte(std::uint64_t v, int bits)
+Case small(int zoom, bool grid, int lastX = -2, int lastY = -2, int offsetX = 0, int offsetY = 0)
 {
-    const std::uint64_t scaled = bits < 8 ? v * (1u << (8 - bits)) : v / (1u << (bits - 8));
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(scaled, 255));
+    Case c = with(12, true, zoom, offsetX, offsetY);
+    c.width = 40;
+    c.height = 30;
+    c.canvasWidth = zoom > 6 && !grid ? 120 : 300;
+    c.canvasHeight = zoom > 6 && !grid ? 99 : 200;
+    c.grid = grid;
+    c.lastX = lastX;
+    c.lastY = lastY;
+    return c;
 }
 
-int powerOfTwo(int n)
+Case ranged(Case c, int range)
 {
-    int p = 1;
-    while (n-- > 0)
-        p *= 2;
-    return p;
+    c.range = range;
+    return c;
 }
 
-std::uint32_t expectedPixel(const FrameBuffer& buffer, const Case& c, int cx, int cy)
+Case canvas(Case c, int width, int height)
 {
-    const long long ox = std::max(c.offsetX, 0);
-    const long long oy = std::max(c.offsetY, 0);
-    const int step = c.zoom < 6 ? powerOfTwo(6 - c.zoom) : 1;
-    const int size = c.zoom > 6 ? powerOfTwo(c.zoom - 6) : 1;
-    const long long x = ox + static_cast<long long>(cx) * step / size;
-    const long long y = oy + static_cast<long long>(cy) * step / size;
-    if (x >= c.width || y >= c.height)
-        return SceneRenderer::backgroundColor;
-    if (c.grid && size >= 8 && (cx % size == 0 || cy % size == 0))
-        return SceneRenderer::gridColor;
-    int lastX = 0;
-    int lastY = 0;
-    buffer.lastValidPixel(&lastX, &lastY);
-    if (y > lastY || (y == lastY && x > lastX))
-        return SceneRenderer::backgroundColor;
-    std::uint64_t r = 0, g = 0, b = 0;
-    if (c.gray) {
-        buffer.getPixelValueGray(unsigned(x), unsigned(y), &r);
-        g = b = r;
-    } else {
-        buffer.getPixelValueColor(unsigned(x), unsigned(y), &r, &g, &b);
-    }
-    return 0xff000000u | toByte(r, c.bits) << 16 | toByte(g, c.bits) << 8 | toByte(b, c.bits);
-}
-
-void addRow(const char* what, const Case& c)
-{
-    QTest::addRow("%s %s%d step %d at %d,%d canvas %dx%d%s", what, c.gray ? "gray" : "rgb",
-                  c.bits, c.zoom, c.offsetX, c.offsetY, c.canvasWidth, c.canvasHeight,
-                  c.grid ? " grid" : "")
-        << c;
-}
-
-void addAllSteps(const char* what, Case c)
-{
-    for (c.zoom = 0; c.zoom <= 12; ++c.zoom)
-        addRow(what, c);
+    c.canvasWidth = width;
+    c.canvasHeight = height;
+    return c;
 }
 
 } // namespace
@@ -103,159 +81,111 @@ class TestSceneRenderer : public QObject
     Q_OBJECT
 
 private slots:
-    void render_data();
-    void render();
+    void render_data()
+    {
+        QTest::addColumn<Case>("c");
+        // "x,y=RRGGBB" canvas pixel and its colour; two digits are a gray; bg and grid as named.
+        QTest::addColumn<QString>("probes");
+
+        QTest::newRow("gray 8, 1:1, last canvas column, one line past the image")
+            << with(8, true, 6) << "0,0=00 1,0=07 2,0=0e 3,2=2f 99,0=b5 0,69=81 0,70=bg 99,79=bg";
+        QTest::newRow("gray 1") << with(1, true, 6) << "0,0=00 1,0=80 2,0=00";
+        QTest::newRow("gray 7") << with(7, true, 6) << "1,0=0e 2,0=1c 9,1=98";
+        QTest::newRow("gray 12") << with(12, true, 6) << "40,20=21 99,69=63 0,79=bg";
+        QTest::newRow("gray 16") << with(16, true, 6) << "99,69=06 40,20=02";
+        Case full = with(16, true, 6);
+        full.corner = 65535;
+        QTest::newRow("gray 16, full scale") << full << "0,0=ff 1,0=00";
+        QTest::newRow("colour 8") << with(8, false, 6) << "0,0=00050a 1,0=070c11 99,69=363b40 0,70=bg";
+        QTest::newRow("over range: 8 bits clamp at 255")
+            << ranged(with(8, true, 6), 65536) << "36,0=fc 29,4=ff 31,3=ff 99,69=ff";
+        QTest::newRow("over range: 7 bits") << ranged(with(7, true, 6), 65536) << "7,6=fe 9,5=ff";
+        QTest::newRow("over range: 1 bit") << ranged(with(1, true, 6), 65536) << "0,0=00 1,0=ff";
+        QTest::newRow("over range: colour 7 bits") << ranged(with(7, false, 6), 65536) << "0,0=000a14 7,6=feffff";
+
+        QTest::newRow("step 0, 1:64") << with(12, true, 0) << "1,1=50 2,0=38 3,0=bg 0,2=bg";
+        QTest::newRow("step 5, 1:2, colour") << with(12, false, 5) << "1,1=020203 74,34=787878 75,0=bg 0,35=bg";
+        QTest::newRow("step 5, 1:2, gray") << with(8, true, 5) << "1,1=28 74,34=80 75,0=bg";
+        QTest::newRow("step 5, image ends on a whole column")
+            << with(8, true, 5, 22, 0) << "63,0=0c 64,0=bg";
+        QTest::newRow("step 7, 2:1") << with(8, true, 7) << "0,0=00 1,0=00 2,0=07 3,2=14";
+        QTest::newRow("step 7, image ends inside the canvas")
+            << canvas(with(8, false, 7, 110, 31), 100, 79) << "79,77=94999e 80,77=bg 0,77=83888d 0,78=bg";
+        QTest::newRow("step 7, one canvas column") << canvas(with(8, true, 7, 1, 0), 1, 4) << "0,0=07 0,3=14";
+        QTest::newRow("step 12, 64:1") << with(8, true, 12, 148, 68) << "0,0=80 63,63=80 64,64=94 99,79=94";
+        QTest::newRow("step 12, last pixel") << with(8, true, 12, 149, 69) << "0,0=94 64,0=bg 0,64=bg";
+        QTest::newRow("1:1 on the last column and line, odd width")
+            << canvas(with(12, true, 6, 149, 69), 41, 30) << "0,0=79 1,0=bg 40,0=bg 0,1=bg";
+        QTest::newRow("1:1 one past the last column and line")
+            << canvas(with(12, true, 6, 150, 70), 40, 30) << "0,0=bg 39,29=bg";
+        QTest::newRow("negative offset") << canvas(with(12, true, 6, -5, -7), 40, 30) << "0,0=00 1,1=01 39,29=28";
+
+        QTest::newRow("grid at 8:1") << small(9, true, -2, -2, 3, 2)
+                                     << "0,0=grid 8,5=grid 9,8=grid 9,9=04 295,9=13 288,9=grid 296,9=bg 296,0=bg";
+        QTest::newRow("grid at 8:1, image ends") << small(9, true, -2, -2, 38, 28)
+                                                 << "1,1=27 15,15=28 16,1=bg 1,16=bg 16,0=bg 8,1=grid 1,8=grid";
+        QTest::newRow("no grid at 4:1") << small(8, true, -2, -2, 3, 2) << "0,0=02 4,4=04 8,8=05";
+        QTest::newRow("grid at 64:1") << small(12, true, -2, -2, 3, 2) << "0,0=grid 64,1=grid 1,64=grid 65,65=04 1,1=02";
+
+        QTest::newRow("partial, 1:1") << small(6, false, 10, 5) << "10,5=08 11,5=bg 39,4=14 39,5=bg 0,6=bg";
+        QTest::newRow("partial, 1:2") << small(5, false, 10, 4) << "5,2=07 6,2=bg 19,1=12 0,3=bg";
+        QTest::newRow("partial, 2:1") << small(7, false, 10, 5, 8, 3) << "5,4=08 6,4=bg 6,5=bg 63,3=14 0,6=bg";
+        QTest::newRow("partial, 8:1 grid") << small(9, true, 10, 5)
+                                           << "87,41=08 89,41=bg 88,41=grid 89,48=grid 89,49=bg 90,40=grid";
+        QTest::newRow("partial, no column of the last line") << small(6, false, -1, 5) << "0,5=bg 39,4=14";
+        QTest::newRow("partial, last column past the width") << small(6, false, 100, 5) << "39,5=15 40,5=bg 0,6=bg";
+        QTest::newRow("partial, last line past the height") << small(6, false, 5, 40) << "39,29=28 0,30=bg";
+        QTest::newRow("partial, nothing written") << small(6, false, -1, -1) << "0,0=bg";
+
+        Case empty = small(9, true);
+        empty.width = 0;
+        QTest::newRow("empty image") << empty << "0,0=bg 49,39=bg";
+        QTest::newRow("empty canvas") << canvas(small(9, true), 0, 0) << "";
+        QTest::newRow("canvas without columns") << canvas(small(6, false), 0, 10) << "";
+    }
+
+    void render()
+    {
+        QFETCH(Case, c);
+        QFETCH(QString, probes);
+
+        FrameBuffer buffer(c.width, c.height, c.bits, c.gray);
+        const int range = c.range > 0 ? c.range : 1 << c.bits;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width * buffer.channels(); ++x)
+                buffer.line(y)[x] = std::uint16_t((7 * (x / buffer.channels()) + 13 * y + 5 * (x % buffer.channels())) % range);
+        if (c.corner >= 0)
+            buffer.line(0)[0] = std::uint16_t(c.corner);
+        if (c.lastY == -2)
+            buffer.setComplete();
+        else
+            buffer.setLastValidPixel(c.lastX, c.lastY);
+
+        DisplaySceneFrame frame(c.canvasWidth, c.canvasHeight);
+        SceneRenderer::View view;
+        view.zoomStep = c.zoom;
+        view.offsetX = c.offsetX;
+        view.offsetY = c.offsetY;
+        view.grid = c.grid;
+        SceneRenderer::render(buffer, view, frame);
+
+        QCOMPARE(frame.minX(), std::max(c.offsetX, 0));
+        QCOMPARE(frame.minY(), std::max(c.offsetY, 0));
+        QCOMPARE(frame.zoomValue(), c.zoom);
+        QCOMPARE(frame.stepSize() * (1 << c.zoom), 64 * frame.pixelSize());
+        QVERIFY(frame.stepSize() == 1 || frame.pixelSize() == 1);
+
+        for (const QString& probe : probes.split(' ', Qt::SkipEmptyParts)) {
+            const QStringList parts = probe.split(QRegularExpression("[,=]"));
+            const QString& want = parts[2];
+            const std::uint32_t expected = want == "bg"     ? SceneRenderer::backgroundColor
+                                           : want == "grid" ? SceneRenderer::gridColor
+                                           : 0xff000000u | (want.size() == 2 ? 0x010101u : 1u) * want.toUInt(nullptr, 16);
+            QCOMPARE(QString::number(frame.canvasLine(parts[1].toInt())[parts[0].toInt()], 16),
+                     QString::number(expected, 16));
+        }
+    }
 };
-
-void TestSceneRenderer::render_data()
-{
-    QTest::addColumn<Case>("c");
-
-    Case c;
-    for (int bits : {1, 7, 8, 12, 16}) {
-        c.bits = bits;
-        addAllSteps("depth", c);
-    }
-    c.gray = false;
-    for (int bits : {8, 12}) {
-        c.bits = bits;
-        addAllSteps("depth", c);
-    }
-
-    // Canvas smaller than the image at 1:1; offsets in the middle, on the last column and
-    // line, just past them, far past one edge, and negative.
-    c = Case();
-    c.bits = 12;
-    c.canvasWidth = 40;
-    c.canvasHeight = 30;
-    const int offsets[][2] = {{71, 33}, {149, 69}, {150, 70}, {140, 500}, {-5, -7}};
-    for (const auto& o : offsets) {
-        c.offsetX = o[0];
-        c.offsetY = o[1];
-        addAllSteps("offset", c);
-    }
-    c.gray = false;
-    c.bits = 8;
-    c.offsetX = 149;
-    c.offsetY = 69;
-    addAllSteps("offset", c);
-
-    // Samples above the stated depth clamp instead of wrapping.
-    c = Case();
-    c.range = 65536;
-    for (bool gray : {true, false}) {
-        c.gray = gray;
-        for (int bits : {1, 7, 8, 12}) {
-            c.bits = bits;
-            for (int zoom : {2, 6, 10}) {
-                c.zoom = zoom;
-                addRow("over range", c);
-            }
-        }
-    }
-
-    // Grid only from 8:1 on, and only over the image; the second set ends the image inside
-    // the canvas.
-    c = Case();
-    c.width = 40;
-    c.height = 30;
-    c.canvasWidth = 300;
-    c.canvasHeight = 200;
-    c.grid = true;
-    c.offsetX = 3;
-    c.offsetY = 2;
-    addAllSteps("grid", c);
-    c.gray = false;
-    c.bits = 12;
-    c.offsetX = 38;
-    c.offsetY = 28;
-    for (c.zoom = 8; c.zoom <= 12; ++c.zoom)
-        addRow("grid edge", c);
-
-    // A frame still arriving: background exactly after the last written pixel.
-    c = Case();
-    c.width = 40;
-    c.height = 30;
-    c.bits = 12;
-    c.canvasWidth = 120;
-    c.canvasHeight = 100;
-    c.complete = false;
-    const int lasts[][2] = {{10, 5}, {11, 5}, {-1, 5}, {39, 5}, {100, 5}, {5, 40}, {-1, -1}};
-    for (const auto& last : lasts) {
-        c.lastX = last[0];
-        c.lastY = last[1];
-        for (int zoom : {4, 5, 6, 7, 9}) {
-            c.zoom = zoom;
-            c.grid = zoom == 9;
-            c.offsetX = zoom == 7 ? 8 : 0;
-            c.offsetY = zoom == 7 ? 3 : 0;
-            addRow(qPrintable(QString("partial %1,%2").arg(last[0]).arg(last[1])), c);
-        }
-    }
-
-    // Empty buffers and canvases.
-    const int sizes[][4] = {{0, 0, 50, 40}, {0, 5, 50, 40}, {5, 0, 50, 40},
-                            {20, 10, 0, 0}, {20, 10, 0, 10}, {20, 10, 10, 0}};
-    c = Case();
-    c.grid = true;
-    for (const auto& s : sizes) {
-        c.width = s[0];
-        c.height = s[1];
-        c.canvasWidth = s[2];
-        c.canvasHeight = s[3];
-        for (int zoom : {3, 6, 9}) {
-            c.zoom = zoom;
-            addRow("empty", c);
-        }
-    }
-}
-
-void TestSceneRenderer::render()
-{
-    QFETCH(Case, c);
-
-    FrameBuffer buffer(c.width, c.height, c.bits, c.gray);
-    const int range = c.range > 0 ? c.range : 1 << c.bits;
-    for (int y = 0; y < c.height; ++y)
-        for (int x = 0; x < c.width; ++x) {
-            if (c.gray)
-                buffer.setPixelValueGray(x, y, sample(x, y, 0, range));
-            else
-                buffer.setPixelValueColor(x, y, sample(x, y, 0, range), sample(x, y, 1, range),
-                                          sample(x, y, 2, range));
-        }
-    if (c.complete)
-        buffer.setComplete();
-    else
-        buffer.setLastValidPixel(c.lastX, c.lastY);
-
-    DisplaySceneFrame frame(c.canvasWidth, c.canvasHeight);
-    SceneRenderer::View view;
-    view.zoomStep = c.zoom;
-    view.offsetX = c.offsetX;
-    view.offsetY = c.offsetY;
-    view.grid = c.grid;
-    SceneRenderer::render(buffer, view, frame);
-
-    QCOMPARE(frame.minX(), std::max(c.offsetX, 0));
-    QCOMPARE(frame.minY(), std::max(c.offsetY, 0));
-    QCOMPARE(frame.zoomValue(), c.zoom);
-    QCOMPARE(frame.stepSize() * powerOfTwo(c.zoom), 64 * frame.pixelSize());
-    QVERIFY(frame.stepSize() == 1 || frame.pixelSize() == 1);
-
-    for (int cy = 0; cy < c.canvasHeight; ++cy) {
-        const std::uint32_t* line = frame.canvasLine(cy);
-        for (int cx = 0; cx < c.canvasWidth; ++cx) {
-            const std::uint32_t expected = expectedPixel(buffer, c, cx, cy);
-            if (line[cx] != expected)
-                QFAIL(qPrintable(QString("canvas %1,%2: 0x%3, expected 0x%4")
-                                     .arg(cx)
-                                     .arg(cy)
-                                     .arg(line[cx], 8, 16, QChar('0'))
-                                     .arg(expected, 8, 16, QChar('0'))));
-        }
-    }
-}
 
 QTEST_GUILESS_MAIN(TestSceneRenderer)
 #include "tst_scene_renderer.moc"

@@ -1,0 +1,189 @@
+#pragma once
+
+// Shared by the runtime tests: a visualizer that records every callback with its thread,
+// scenes over the simulator, a source that can refuse to start, and a TIFF reader.
+
+#include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/DisplaySceneVisualizer.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/ManualFrameSource.h"
+#include "vexo-lib-display/SimulatorSource.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class RecordingVisualizer : public vexo::core::DisplaySceneVisualizer
+{
+public:
+    struct Call
+    {
+        Call(std::string n = {}, std::int64_t index = -1, bool f = false, int p = 0)
+            : name(std::move(n)), frameIndex(index), flag(f), percent(p) {}
+        std::string name;
+        std::int64_t frameIndex; // buffer updates
+        bool flag;               // status: overflow; sources: connected
+        int percent;
+        std::thread::id thread = std::this_thread::get_id();
+    };
+
+    // Keep the newest frame, as a window keeps what it shows.
+    bool keepNewestFrame = false;
+    // Called on the scene's thread with each buffer update.
+    std::function<void(const boost::shared_ptr<vexo::core::FrameBuffer>&)> onBuffer;
+
+    ~RecordingVisualizer() override
+    {
+        if (auto s = scene())
+            s->detachVisualizer(this);
+    }
+
+    std::vector<Call> calls() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return recorded;
+    }
+    int count(const std::string& name) const
+    {
+        const auto all = calls();
+        return int(std::count_if(all.begin(), all.end(), [&](const Call& c) { return c.name == name; }));
+    }
+    // Position of the first (or last) call with that name, or -1.
+    int indexOf(const std::string& name, bool last = false) const
+    {
+        const auto all = calls();
+        int found = -1;
+        for (std::size_t i = 0; i < all.size() && (last || found < 0); ++i)
+            found = all[i].name == name ? int(i) : found;
+        return found;
+    }
+    boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return kept;
+    }
+    bool anyCallOn(std::thread::id thread, const std::string& name) const
+    {
+        const auto all = calls();
+        return std::any_of(all.begin(), all.end(), [&](const Call& c) { return c.name == name && c.thread == thread; });
+    }
+
+    void notifySceneAttached() override { record(Call("attached")); }
+    void notifySceneFrameChanged(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame, double) override
+    {
+        record(Call("frame"), keepNewestFrame ? &frame : nullptr);
+        freeSceneFrame(frame);
+    }
+    void notifyGrabbingStarted() override { record(Call("started")); }
+    void notifyGrabbingStopped() override { record(Call("stopped")); }
+    void notifyBufferUpdated(boost::shared_ptr<vexo::core::FrameBuffer> buffer) override
+    {
+        record(Call("buffer", buffer->frameIndex()));
+        if (onBuffer)
+            onBuffer(buffer);
+    }
+    void notifyCameraStatusUpdate(bool, bool, bool, bool, bool, bool overflow, int, int percent) override
+    {
+        record(Call("status", -1, overflow, percent));
+    }
+    void notifySourcesConnected(bool connected) override { record(Call("sources", -1, connected)); }
+    void notifyFrameBuffersInvalidated() override { record(Call("invalidated")); }
+    void notifyFrameBuffersAdded() override { record(Call("added")); }
+    void requestTimedInterrupt(boost::shared_ptr<vexo::core::StopWatch>, std::uint64_t) override
+    {
+        record(Call("interrupt"));
+        // No event loop here: wake the scene at once; it renders when it is woken.
+        if (auto s = scene())
+            s->timerInterrupt();
+    }
+
+private:
+    void record(const Call& c, const boost::shared_ptr<vexo::core::DisplaySceneFrame>* frame = nullptr)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        recorded.push_back(c);
+        if (frame)
+            kept = *frame;
+    }
+
+    mutable std::mutex mutex; // guards recorded and kept
+    std::vector<Call> recorded;
+    boost::shared_ptr<vexo::core::DisplaySceneFrame> kept;
+};
+
+inline boost::shared_ptr<vexo::core::DisplayScene> simulatorScene(const vexo::core::FrameFormat& format,
+                                                                  int buffers, double fps = 0)
+{
+    vexo::core::SimulatorSource::Settings settings;
+    settings.format = format;
+    settings.framesPerSecond = fps;
+    return vexo::core::DisplayScene::create(
+        std::unique_ptr<vexo::core::FrameSource>(new vexo::core::SimulatorSource(settings)), buffers);
+}
+
+// A source that refuses to start while told to, as a camera that is gone does.
+class RefusingSource : public vexo::core::ManualFrameSource
+{
+public:
+    using ManualFrameSource::ManualFrameSource;
+    std::atomic<bool> refuse{false};
+    bool start() override { return !refuse && ManualFrameSource::start(); }
+    std::string problem() const override { return refuse ? "the camera 127.0.0.1 was lost" : ""; }
+};
+
+// Every sample of the buffer, line by line.
+inline std::vector<std::uint16_t> samplesOf(const vexo::core::FrameBuffer& buffer)
+{
+    std::vector<std::uint16_t> all;
+    for (int y = 0; y < buffer.height(); ++y)
+        all.insert(all.end(), buffer.line(y), buffer.line(y) + buffer.width() * buffer.channels());
+    return all;
+}
+
+#if __has_include(<tiffio.h>)
+#include <tiffio.h>
+
+struct TiffImage
+{
+    bool opened = false;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0, planar = 0;
+    std::string description;
+    std::vector<std::uint16_t> samples;
+};
+
+inline TiffImage readTiff(const std::string& path)
+{
+    TiffImage image;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return image;
+    char* description = nullptr;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &image.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &image.height);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &image.samplesPerPixel);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &image.bitsPerSample);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &image.photometric);
+    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &image.planar);
+    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description))
+        image.description = description;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+    const auto* wide = reinterpret_cast<const std::uint16_t*>(row.data());
+    image.opened = true;
+    for (std::uint32_t y = 0; y < image.height && image.opened; ++y) {
+        image.opened = TIFFReadScanline(tif, row.data(), y, 0) == 1;
+        for (std::size_t i = 0; i < std::size_t(image.width) * image.samplesPerPixel; ++i)
+            image.samples.push_back(image.bitsPerSample == 16 ? wide[i] : row[i]);
+    }
+    TIFFClose(tif);
+    return image;
+}
+#endif
