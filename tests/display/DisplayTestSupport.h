@@ -1,7 +1,8 @@
 #pragma once
 
 // Support for the window tests: a dialog answerer that keeps any modal dialog from
-// blocking a test, and white-box access to the private records of the window and its tools.
+// blocking a test, white-box access to the private records of the window and its tools,
+// and a window attached to a scene whose frames the test pushes.
 
 // Answers every modal dialog that opens while it lives, from a timer that also fires
 // inside the dialogs' own event loops, and writes down what each one showed. A dialog
@@ -110,7 +111,31 @@ private:
 #include "lineprofile/Qt4LineProfileDialog.h"
 #include "lineprofile/Qt4LineProfileDialogD.h"
 
+#include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/ManualFrameSource.h"
+
+#include <QLabel>
+#include <QTest>
 #include <QThread>
+
+#include <algorithm>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+// Several columns of a test's data table at once, and their values in the current row.
+template <typename... T, typename... Name>
+void columns(Name... names)
+{
+    (QTest::addColumn<T>(names), ...);
+}
+template <typename... T, typename... Name>
+std::tuple<T...> fetch(Name... names)
+{
+    return std::tuple<T...>{*static_cast<T*>(QTest::qData(names, qMetaTypeId<T>()))...};
+}
 
 namespace vexo {
 namespace core {
@@ -138,3 +163,62 @@ struct VisualizerInspector
 
 } // namespace core
 } // namespace vexo
+
+// A window attached to a scene fed by hand; the scene's calls from the GUI thread are logged.
+struct WindowRig
+{
+    using Core = vexo::core::Qt4DisplaySceneVisualizer;
+    explicit WindowRig(vexo::core::FrameFormat format = {1000, 800, 12, true}, int frames = 8, bool shown = false)
+        : scene(vexo::core::DisplayScene::create(format, frames)), window(Core::create(nullptr, 0, 0))
+    {
+        scene->setStatusPeriod(0); // status only on changes: no periodic report in the counts
+        scene->setCallObserver([this](const vexo::core::SceneCall& c) {
+            if (QThread::currentThread() == qApp->thread())
+                calls.push_back(c);
+        });
+        scene->attachVisualizer(window.get());
+        if (shown) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        }
+    }
+    ~WindowRig() { scene->detachVisualizer(window.get()); }
+
+    auto& d() { return vexo::core::VisualizerInspector::d(window.get()); }
+    template <typename T = QWidget>
+    T* child(const char* name) { return window->findChild<T*>(name); }
+    QString text(const char* name) { return child<QLabel>(name)->text(); }
+    void pump() { QCoreApplication::sendPostedEvents(window.get()); }
+    vexo::core::ManualFrameSource& source() { return static_cast<vexo::core::ManualFrameSource&>(scene->source()); }
+    int count(vexo::core::SceneCall::Operation op) const
+    {
+        return int(std::count_if(calls.begin(), calls.end(), [op](const vexo::core::SceneCall& c) { return c.operation == op; }));
+    }
+    const vexo::core::SceneCall* last(vexo::core::SceneCall::Operation op) const
+    {
+        const auto it = std::find_if(calls.rbegin(), calls.rend(), [op](const vexo::core::SceneCall& c) { return c.operation == op; });
+        return it == calls.rend() ? nullptr : &*it;
+    }
+    // Shows a frame of `buffer` as if the scene had rendered it with this geometry.
+    void show(const boost::shared_ptr<vexo::core::FrameBuffer>& buffer, vexo::core::DisplaySceneFrame::Geometry g,
+              QSize canvas = QSize(64, 32))
+    {
+        boost::shared_ptr<vexo::core::DisplaySceneFrame> frame(new vexo::core::DisplaySceneFrame(canvas.width(), canvas.height()));
+        frame->setFrameBuffer(buffer);
+        frame->setGeometry(g);
+        frame->setRenderTimeInMicroseconds(123);
+        window->notifySceneFrameChanged(frame, 25.0);
+        pump();
+    }
+    // Makes the window believe it is grabbing with one buffer update recorded.
+    void grabbingWith(const boost::shared_ptr<vexo::core::FrameBuffer>& buffer)
+    {
+        window->notifyGrabbingStarted();
+        pump();
+        window->notifyBufferUpdated(buffer);
+    }
+
+    boost::shared_ptr<vexo::core::DisplayScene> scene;
+    std::unique_ptr<Core> window;
+    std::vector<vexo::core::SceneCall> calls;
+};
