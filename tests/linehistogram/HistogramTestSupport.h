@@ -1,8 +1,7 @@
 #pragma once
 
-// Shared by the line histogram tests: frames to feed the tool, the picture the drawing
-// rules give for a line (worked out here pixel by pixel, independently of the worker), and
-// a frame buffer that holds a run until released.
+// Shared by the line histogram tests: white-box access, frames to feed the tool, the
+// worker's own run on the test's thread, and a frame buffer that holds a run until released.
 
 #include "linehistogram/Qt4LineHistogramCanvas.h"
 #include "linehistogram/Qt4LineHistogramCanvasD.h"
@@ -18,10 +17,7 @@
 
 #include <boost/make_shared.hpp>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
-#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -39,20 +35,12 @@ struct LineHistogramInspector
 } // namespace core
 } // namespace vexo
 
-// Pictures compared as words 0x00RRGGBB; a failure names the first differing pixel.
-#define COMPARE_WORDS(got, want)                                                              \
-    do {                                                                                      \
-        const QVector<std::uint32_t> got_ = (got), want_ = (want);                            \
-        QVERIFY2(got_ == want_, histogramtest::firstDifference(got_, want_).constData());     \
-    } while (false)
-
 namespace histogramtest {
 
 using vexo::core::DisplaySceneFrame;
 using vexo::core::FrameBuffer;
 using vexo::core::Qt4LineHistogramThread;
 using Frame = boost::shared_ptr<DisplaySceneFrame>;
-using Rgb = std::array<std::uint64_t, 3>;
 
 inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
 {
@@ -61,87 +49,44 @@ inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
     return frame;
 }
 
-// Gray buffers take the first value of fill(x, y).
+// Sample c (0 for gray, R G B for colour) of pixel (x, y) is fill(x, y, c).
 inline boost::shared_ptr<FrameBuffer> makeBuffer(int width, int height, int bits, bool gray,
-                                                 const std::function<Rgb(int x, int y)>& fill)
+                                                 const std::function<std::uint64_t(int, int, int)>& fill)
 {
     auto buffer = boost::make_shared<FrameBuffer>(width, height, bits, gray);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const Rgb c = fill(x, y);
-            if (gray)
-                buffer->setPixelValueGray(x, y, c[0]);
-            else
-                buffer->setPixelValueColor(x, y, c[0], c[1], c[2]);
-        }
+        for (int x = 0; x < width; ++x)
+            gray ? buffer->setPixelValueGray(x, y, fill(x, y, 0))
+                 : buffer->setPixelValueColor(x, y, fill(x, y, 0), fill(x, y, 1), fill(x, y, 2));
     buffer->setComplete();
     return buffer;
 }
 
-// The picture the rules give for line y: words 0x00RRGGBB, row-major, row 0 at the top.
-inline QVector<std::uint32_t> rulePicture(const FrameBuffer& buffer, int y)
-{
-    const int channels = buffer.isGray() ? 1 : 3;
-    const int bits = buffer.bitsPerPixel();
-    std::array<std::array<std::uint64_t, 256>, 3> counts{};
-    for (int x = 0; x < buffer.width(); ++x) {
-        std::uint64_t v[3] = {0, 0, 0};
-        if (channels == 1)
-            buffer.getPixelValueGray(x, y, &v[0]);
-        else
-            buffer.getPixelValueColor(x, y, &v[0], &v[1], &v[2]);
-        for (int c = 0; c < channels; ++c) {
-            // Multiplying instead of shifting left keeps huge values from wrapping round.
-            const double bin = bits < 8 ? double(v[c]) * (1 << (8 - bits)) : double(v[c] >> (bits - 8));
-            ++counts[c][bin > 255 ? 255 : int(bin)];
-        }
-    }
-    double largest = 0;
-    for (int c = 0; c < channels; ++c)
-        largest = std::max(largest, double(*std::max_element(counts[c].begin(), counts[c].end())));
-
-    QVector<std::uint32_t> picture(256 * 256, 0);
-    for (int b = 0; b < 256; ++b) {
-        int h[3];
-        for (int c = 0; c < channels; ++c)
-            h[c] = largest == 0 ? 0 : std::min(255, int(std::floor(256.0 * std::log10(1.0 + 9.0 * counts[c][b] / largest))));
-        for (int r = 0; r < 256; ++r) {
-            std::uint32_t top = 0;
-            std::uint32_t body = 0;
-            for (int c = 0; c < channels; ++c) {
-                const std::uint32_t channel = channels == 1 ? 0xFFFFFFu : 0xFF0000u >> (8 * c);
-                top |= h[c] == 255 - r ? channel : 0u;
-                body |= h[c] > 255 - r ? channel & 0x444444u : 0u;
-            }
-            picture[r * 256 + b] = top != 0 ? top : body; // a top hides the bodies
-        }
-    }
-    return picture;
-}
-
-// An image as words 0x00RRGGBB (alpha dropped); a null image gives none.
+// An image as words 0x00RRGGBB (alpha dropped), row by row.
 inline QVector<std::uint32_t> wordsOf(const QImage& image)
 {
     QVector<std::uint32_t> words;
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
-    for (int r = 0; r < rgb.height(); ++r) {
-        const auto* line = reinterpret_cast<const std::uint32_t*>(rgb.constScanLine(r));
+    for (int r = 0; r < rgb.height(); ++r)
         for (int b = 0; b < rgb.width(); ++b)
-            words.append(line[b] & 0xFFFFFFu);
-    }
+            words.append(rgb.pixel(b, r) & 0xFFFFFFu);
     return words;
 }
 
-// The first differing pixel of two 256-wide pictures, empty when they are equal.
-inline QByteArray firstDifference(const QVector<std::uint32_t>& got, const QVector<std::uint32_t>& want)
+// The worker's run, callable on the test's own thread.
+struct DirectRun : Qt4LineHistogramThread
 {
-    if (got.size() != want.size())
-        return "size " + QByteArray::number(got.size()) + " vs " + QByteArray::number(want.size());
-    for (int i = 0; i < got.size(); ++i)
-        if (got[i] != want[i])
-            return "(" + QByteArray::number(i % 256) + ", " + QByteArray::number(i / 256) + ") 0x"
-                   + QByteArray::number(got[i], 16) + " expected 0x" + QByteArray::number(want[i], 16);
-    return QByteArray();
+    using Qt4LineHistogramThread::run;
+};
+
+// What the worker draws for line y of the frame; what the dialog must then show.
+inline QVector<std::uint32_t> runOn(const Frame& frame, int y)
+{
+    DirectRun worker;
+    worker.setFrame(frame);
+    worker.setYPosition(y);
+    worker.run();
+    return worker.image ? wordsOf(*worker.image) : QVector<std::uint32_t>();
 }
 
 // A gray buffer whose width(), the first thing a run asks after taking its request, waits
@@ -149,14 +94,10 @@ inline QByteArray firstDifference(const QVector<std::uint32_t>& got, const QVect
 class GatedBuffer : public FrameBuffer
 {
 public:
-    GatedBuffer(int width, int height, int bits)
-        : FrameBuffer(width, height, bits, true)
-    {
-    }
+    GatedBuffer(int width, int height, int bits) : FrameBuffer(width, height, bits, true) {}
     int width() const override
     {
-        entered = true;
-        while (!open)
+        for (entered = true; !open;)
             std::this_thread::yield();
         return FrameBuffer::width();
     }

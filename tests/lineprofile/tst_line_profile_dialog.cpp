@@ -21,9 +21,9 @@ namespace {
 // Gray (x, y) is 7x + 3y, colour (x, 2x, y), both modulo the depth.
 Frame rampFrame(int width, int height, int bpp, bool gray = true)
 {
-    return frameOf(rampBuffer(width, height, bpp, gray, [=](int x, int y) {
-        return std::uint64_t(gray ? x * 7 + y * 3 : x) % (std::uint64_t(1) << bpp);
-    }));
+    return frameOf(width, height, bpp, gray, [=](int x, int y, int c) {
+        return std::uint64_t(gray ? x * 7 + y * 3 : c == 0 ? x : c == 1 ? 2 * x % 256 : y) % (std::uint64_t(1) << bpp);
+    });
 }
 
 // Makes the overview canvas exactly `width` pixels wide by widening the dialog.
@@ -37,22 +37,20 @@ bool setOverviewWidth(Qt4LineProfileDialog& dialog, int width)
     return dialog.profileOverviewWidget->width() == width;
 }
 
-// Empty when the dialog shows no buffer (at first and after an empty frame), else what not.
-QString noBufferDifference(Qt4LineProfileDialog& dialog)
+// Pages, range labels, what is enabled (readout, range, controls, line) and the line and
+// marker maxima.
+QString viewState(Qt4LineProfileDialog& dialog)
 {
-    if (dialog.overviewStackedWidget->currentIndex() != 0 || dialog.detailStackedWidget->currentIndex() != 0)
-        return QStringLiteral("a profile page is shown");
-    if (dialog.minXLabel->text() != QLatin1String("-") || dialog.maxXLabel->text() != QLatin1String("-"))
-        return QStringLiteral("range labels %1, %2").arg(dialog.minXLabel->text(), dialog.maxXLabel->text());
-    for (QWidget* off : std::initializer_list<QWidget*>{dialog.positionLabel, dialog.minXLabel,
-                                                       dialog.lineProfileControlsGroupBox,
-                                                       dialog.yPositionSpinBox})
-        if (off->isEnabled())
-            return off->objectName() + QStringLiteral(" is enabled");
-    if (dialog.verticalMarkerSpinBox->maximum() != -1 || dialog.horizontalMarkerSpinBox->maximum() != -1)
-        return QStringLiteral("a marker can still be set");
-    return QString();
+    return QStringLiteral("pages %1 %2, labels %3 %4, enabled %5%6%7%8, maxima %9 %10 %11")
+        .arg(dialog.overviewStackedWidget->currentIndex()).arg(dialog.detailStackedWidget->currentIndex())
+        .arg(dialog.minXLabel->text().trimmed(), dialog.maxXLabel->text())
+        .arg(dialog.positionLabel->isEnabled()).arg(dialog.minXLabel->isEnabled())
+        .arg(dialog.lineProfileControlsGroupBox->isEnabled()).arg(dialog.yPositionSpinBox->isEnabled())
+        .arg(dialog.yPositionSpinBox->maximum()).arg(dialog.verticalMarkerSpinBox->maximum())
+        .arg(dialog.horizontalMarkerSpinBox->maximum());
 }
+// At first and after an empty frame.
+const QString noBuffer = QStringLiteral("pages 0 0, labels - -, enabled 0000, maxima 0 -1 -1");
 
 constexpr int streamHeight = 16;
 
@@ -62,10 +60,9 @@ Frame streamFrame(int n)
 {
     const int block = n / 20;
     const int bpp = block % 3 == 0 ? 8 : 12;
-    return frameOf(rampBuffer(block % 2 ? 1000 : 640, streamHeight, bpp, block % 4 != 3,
-                              [=](int x, int y) {
-                                  return std::uint64_t(x * 13 + y * 101 + n * 7) % (1u << bpp);
-                              }));
+    return frameOf(block % 2 ? 1000 : 640, streamHeight, bpp, block % 4 != 3, [=](int x, int y, int c) {
+        return std::uint64_t((x + c) * 13 + y * 101 + n * 7) % (1u << bpp);
+    });
 }
 
 } // namespace
@@ -94,44 +91,32 @@ void TestLineProfileDialog::frameSetsRangesMarkerAndPicture_data()
     QTest::addColumn<int>("level");  // the same on the picture's 8-bit scale
 
     // "None" (-1) is scaled like any value and stays negative.
-    QTest::newRow("8 bits") << 300 << 20 << 8 << 200 << 200;
     QTest::newRow("12 bits, none") << 513 << 7 << 12 << -1 << -1;
     QTest::newRow("16 bits, top") << 64 << 2 << 16 << 65535 << 255;
     QTest::newRow("10 bits") << 40 << 3 << 10 << 200 << 50;
-    QTest::newRow("10 bits, top") << 40 << 3 << 10 << 1023 << 255;
     QTest::newRow("4 bits, top") << 40 << 2 << 4 << 15 << 240;
     QTest::newRow("4 bits, none") << 40 << 2 << 4 << -1 << -16;
-    QTest::newRow("3 bits") << 40 << 2 << 3 << 5 << 160;
     QTest::newRow("1 bit, none") << 40 << 2 << 1 << -1 << -128;
 }
 
 void TestLineProfileDialog::frameSetsRangesMarkerAndPicture()
 {
-    QFETCH(int, width);
-    QFETCH(int, height);
-    QFETCH(int, bpp);
-    QFETCH(int, marker);
-    QFETCH(int, level);
+    QFETCH(int, width); QFETCH(int, height); QFETCH(int, bpp); QFETCH(int, marker); QFETCH(int, level);
 
     Shown shown;
     const Frame frame = rampFrame(width, height, bpp);
     QVERIFY(shown.showWith(frame));
     Qt4LineProfileDialog& dialog = *shown.dialog;
-    QCOMPARE(dialog.yPositionSpinBox->maximum(), height - 1);
-    QCOMPARE(dialog.verticalMarkerSpinBox->maximum(), width - 1);
-    QCOMPARE(dialog.horizontalMarkerSpinBox->maximum(), (1 << bpp) - 1);
-    QVERIFY(dialog.yPositionSpinBox->isEnabled());
-    QVERIFY(dialog.lineProfileControlsGroupBox->isEnabled());
-    QVERIFY(dialog.positionLabel->isEnabled());
-    QCOMPARE(dialog.detailStackedWidget->currentIndex(), 1);
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, 0));
+    QCOMPARE(viewState(dialog).replace(QRegularExpression("labels \\d+ \\d+"), "labels"),
+             QStringLiteral("pages 1 1, labels, enabled 1011, maxima %1 %2 %3").arg(height - 1).arg(width - 1).arg((1 << bpp) - 1));
+    QCOMPARE(shown.picture(), runOn(frame, 0));
 
     // The picture on screen is a copy: the next run overwrites the worker's store.
     {
         std::lock_guard<std::mutex> lock(shown.worker->mutex);
         std::fill(shown.worker->buffer, shown.worker->buffer + width * 256 * 4, 0xAB);
     }
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, 0));
+    QCOMPARE(shown.picture(), runOn(frame, 0));
 
     // Move away first so that "None" is a change too.
     dialog.horizontalMarkerSpinBox->setValue(marker == -1 ? 1 : -1);
@@ -142,7 +127,7 @@ void TestLineProfileDialog::frameSetsRangesMarkerAndPicture()
     const int before = shown.results;
     dialog.yPositionSpinBox->setValue(height - 1);
     QVERIFY(shown.waitForResult(before));
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(frame, height - 1));
+    QCOMPARE(shown.picture(), runOn(frame, height - 1));
 }
 
 void TestLineProfileDialog::detailViewRangesAndReadout_data()
@@ -160,36 +145,20 @@ void TestLineProfileDialog::detailViewRangesAndReadout_data()
 
     // Line 1 is read: gray (x, 1) is 7x + 3 (mod 256), colour (x, 2x, 1) (mod 256). The
     // pointer's sample follows the offset the detail canvas got from the scroll bar.
-    QTest::newRow("4x at the start") << true << 2000 << 800 << 4 << 0 << 7200 << "0" << "200"
-        << 0 << "Position (X): 0 -> Data (Gray): 3";
-    QTest::newRow("4x in between, cut sample") << true << 2000 << 800 << 4 << 1003 << 7200 << "250" << "450"
-        << 3 << "Position (X): 251 -> Data (Gray): 224";
-    QTest::newRow("4x at the end") << true << 2000 << 800 << 4 << 7200 << 7200 << "1800" << "1999"
-        << 0 << "Position (X): 1800 -> Data (Gray): 59";
-    QTest::newRow("3x truncated") << true << 2000 << 800 << 3 << 5200 << 5200 << "1733" << "1999"
-        << 0 << "Position (X): 1733 -> Data (Gray): 102";
-    QTest::newRow("1:1 scrolled to the end") << true << 2000 << 800 << 1 << 1200 << 1200 << "1200" << "1999"
-        << 30 << "Position (X): 1230 -> Data (Gray): 165";
-    QTest::newRow("1:1 wider than the line, just past its end") << true << 2000 << 2100 << 1 << 0 << 0 << "0" << "1999"
-        << 2000 << "No Data";
-    QTest::newRow("colour") << false << 1000 << 2000 << 1 << 0 << 0 << "0" << "999"
-        << 200 << "Position (X): 200 -> Data (R,G,B): (200,144,1)";
-    QTest::newRow("colour 2x") << false << 1000 << 2000 << 2 << 0 << 0 << "0" << "999"
-        << 3 << "Position (X): 1 -> Data (R,G,B): (1,2,1)";
+    QTest::newRow("4x at the start") << true << 2000 << 800 << 4 << 0 << 7200 << "0" << "200" << 0 << "Position (X): 0 -> Data (Gray): 3";
+    QTest::newRow("4x in between, cut sample") << true << 2000 << 800 << 4 << 1003 << 7200 << "250" << "450" << 3 << "Position (X): 251 -> Data (Gray): 224";
+    QTest::newRow("4x at the end") << true << 2000 << 800 << 4 << 7200 << 7200 << "1800" << "1999" << 0 << "Position (X): 1800 -> Data (Gray): 59";
+    QTest::newRow("3x truncated") << true << 2000 << 800 << 3 << 5200 << 5200 << "1733" << "1999" << 0 << "Position (X): 1733 -> Data (Gray): 102";
+    QTest::newRow("1:1 scrolled to the end") << true << 2000 << 800 << 1 << 1200 << 1200 << "1200" << "1999" << 30 << "Position (X): 1230 -> Data (Gray): 165";
+    QTest::newRow("1:1 wider than the line, just past its end") << true << 2000 << 2100 << 1 << 0 << 0 << "0" << "1999" << 2000 << "No Data";
+    QTest::newRow("colour") << false << 1000 << 2000 << 1 << 0 << 0 << "0" << "999" << 200 << "Position (X): 200 -> Data (R,G,B): (200,144,1)";
+    QTest::newRow("colour 2x") << false << 1000 << 2000 << 2 << 0 << 0 << "0" << "999" << 3 << "Position (X): 1 -> Data (R,G,B): (1,2,1)";
 }
 
 void TestLineProfileDialog::detailViewRangesAndReadout()
 {
-    QFETCH(bool, gray);
-    QFETCH(int, samples);
-    QFETCH(int, canvasWidth);
-    QFETCH(int, zoom);
-    QFETCH(int, scroll);
-    QFETCH(int, maximum);
-    QFETCH(QString, minText);
-    QFETCH(QString, maxText);
-    QFETCH(int, pointer);
-    QFETCH(QString, readout);
+    QFETCH(bool, gray); QFETCH(int, samples); QFETCH(int, canvasWidth); QFETCH(int, zoom); QFETCH(int, scroll);
+    QFETCH(int, maximum); QFETCH(QString, minText); QFETCH(QString, maxText); QFETCH(int, pointer); QFETCH(QString, readout);
 
     Shown shown;
     QVERIFY(shown.showWith(rampFrame(samples, 3, 8, gray), 1));
@@ -197,13 +166,11 @@ void TestLineProfileDialog::detailViewRangesAndReadout()
     QVERIFY(setOverviewWidth(dialog, canvasWidth));
 
     dialog.zoomSpinBox->setValue(zoom);
-    QCOMPARE(dialog.profileDetailScrollBar->minimum(), 0);
-    QCOMPARE(dialog.profileDetailScrollBar->maximum(), maximum);
-    QCOMPARE(dialog.profileDetailScrollBar->pageStep(), canvasWidth);
+    QScrollBar* const bar = dialog.profileDetailScrollBar;
+    QCOMPARE(QList<int>({bar->minimum(), bar->maximum(), bar->pageStep()}), QList<int>({0, maximum, canvasWidth}));
 
     dialog.profileDetailScrollBar->setValue(scroll);
-    QCOMPARE(dialog.minXLabel->text(), QStringLiteral("     \n") + minText);
-    QCOMPARE(dialog.maxXLabel->text(), maxText);
+    QCOMPARE(dialog.minXLabel->text() + '|' + dialog.maxXLabel->text(), QStringLiteral("     \n") + minText + '|' + maxText);
 
     movePointer(dialog.profileDetailWidget, pointer);
     QCOMPARE(dialog.positionLabel->text(), readout);
@@ -229,9 +196,8 @@ void TestLineProfileDialog::hiddenDialogDefersUntilShown()
     dialog->yPositionSpinBox->setValue(5);
     QCoreApplication::processEvents();
 
-    QVERIFY(!dialog->isVisible());
+    QVERIFY(!dialog->isVisible() && shown.worker->startPending);
     QVERIFY(!shown.worker->isRunning() && !shown.worker->isFinished()); // never started
-    QVERIFY(shown.worker->startPending);
     QCOMPARE(shown.results, 0);
     // The buffer state begins with the first result, not with the frame.
     QCOMPARE(dialog->overviewStackedWidget->currentIndex(), 0);
@@ -241,7 +207,7 @@ void TestLineProfileDialog::hiddenDialogDefersUntilShown()
     QTRY_COMPARE(shown.results, 1);
     QCOMPARE(dialog->overviewStackedWidget->currentIndex(), 1);
     QVERIFY(!shown.worker->startPending);
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, 5));
+    QCOMPARE(shown.picture(), runOn(last, 5));
 
     // Closed again: the next request waits for the next showing.
     dock.hide();
@@ -251,14 +217,14 @@ void TestLineProfileDialog::hiddenDialogDefersUntilShown()
     QCOMPARE(shown.results, 1);
     dock.show();
     QTRY_COMPARE(shown.results, 2);
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, 2));
+    QCOMPARE(shown.picture(), runOn(last, 2));
 }
 
 void TestLineProfileDialog::emptyFrameDuringRun()
 {
     Shown shown;
     Qt4LineProfileDialog& dialog = *shown.dialog;
-    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QCOMPARE(viewState(dialog), noBuffer);
     QVERIFY(shown.showWith(rampFrame(2000, 1, 8)));
     QVERIFY(setOverviewWidth(dialog, 800));
     dialog.profileDetailScrollBar->setValue(1000);
@@ -283,24 +249,21 @@ void TestLineProfileDialog::emptyFrameDuringRun()
     dialog.setSceneFrame(Frame());
     QObject::disconnect(hold);
 
-    QVERIFY(shown.worker->isFinished());
-    QVERIFY(!shown.worker->image);
-    QVERIFY(!shown.worker->buffer);
-    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QVERIFY(shown.worker->isFinished() && !shown.worker->image && !shown.worker->buffer);
+    QCOMPARE(viewState(dialog), noBuffer);
     QCOMPARE(dialog.profileDetailScrollBar->maximum(), 1200); // clearing leaves the view
 
     // The run's finished() arrives afterwards and must not bring the profile back.
     const int before = shown.results;
     QTRY_COMPARE(shown.results, before + 1);
-    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QCOMPARE(viewState(dialog), noBuffer);
 
     // The next layout of the view has no line to scroll along.
     const int narrower = dialog.width() - 100;
     dialog.resize(narrower, dialog.height());
     QTRY_COMPARE(dialog.width(), narrower);
-    QCOMPARE(dialog.profileDetailScrollBar->maximum(), 0);
-    QCOMPARE(dialog.profileDetailScrollBar->value(), 0);
-    VERIFY_NO_DIFFERENCE(noBufferDifference(dialog));
+    QCOMPARE(dialog.profileDetailScrollBar->maximum() + dialog.profileDetailScrollBar->value(), 0);
+    QCOMPARE(viewState(dialog), noBuffer);
 
     // A frame after the clearing draws into a new store.
     dialog.setSceneFrame(rampFrame(50, 2, 8));
@@ -341,7 +304,7 @@ void TestLineProfileDialog::framesAtFullSpeed()
     std::condition_variable slotTaken;
     Frame slot;
     std::thread producer([&] {
-        for (int n = 0; n < 400; ++n) {
+        for (int n = 0; n < 200; ++n) {
             Frame frame = streamFrame(n);
             std::unique_lock<std::mutex> lock(slotLock);
             slotTaken.wait(lock, [&] { return !slot; });
@@ -350,7 +313,7 @@ void TestLineProfileDialog::framesAtFullSpeed()
     });
 
     QScrollBar* const scroll = dialog.profileDetailScrollBar;
-    for (int taken = 0, step = 0; taken < 400; ++step) {
+    for (int taken = 0, step = 0; taken < 200; ++step) {
         QCoreApplication::processEvents();
         Frame frame;
         {
@@ -375,7 +338,7 @@ void TestLineProfileDialog::framesAtFullSpeed()
         movePointer(dialog.profileDetailWidget, step % 700);
     }
     stop = true;
-    producer.join(); // it made all 400 frames, and the loop took them
+    producer.join(); // it made all 200 frames, and the loop took them
     notifier.join();
     QVERIFY(shown.results > 0);
     QCOMPARE(badPictures, 0);
@@ -389,7 +352,7 @@ void TestLineProfileDialog::framesAtFullSpeed()
     const Frame last = streamFrame(61); // colour, 1000 wide
     dialog.setSceneFrame(last);
     shown.settle();
-    VERIFY_NO_DIFFERENCE(shown.pictureDifference(last, line));
+    QCOMPARE(shown.picture(), runOn(last, line));
 }
 
 QTEST_MAIN(TestLineProfileDialog)
