@@ -139,4 +139,17 @@ struct Shown
     }
 };
 
+// The offscreen platform warns each time a window's size limits change (the dialog's fixed
+// height and its layout change them often). The warning says nothing about the code under
+// test and would bury real messages, so it is dropped; everything else passes through.
+inline void dropOffscreenSizeHintWarnings()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        const bool noise = type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support"));
+        if (!noise && previous)
+            previous(type, context, message);
+    });
+}
+
 } // namespace profiletest

@@ -4,7 +4,6 @@
 // notification thread does. Meant to run under ThreadSanitizer too.
 
 #include "ProfileTestSupport.h"
-#include "QuietOffscreen.h"
 
 #include <QDockWidget>
 #include <QtTest>

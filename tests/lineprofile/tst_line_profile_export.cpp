@@ -2,7 +2,6 @@
 // remembered path and an export that fails. Every modal dialog is answered by the test.
 
 #include "ProfileTestSupport.h"
-#include "QuietOffscreen.h"
 #include "DisplayTestSupport.h"
 
 #include "vexo-core/VelmarApplication.h"
