@@ -5,6 +5,7 @@
 #include "vexo-lib-display/FrameBufferGroup.h"
 
 #include "DisplayTestSupport.h"
+#include "../runtime/RuntimeTestSupport.h"
 
 #include "display/TiffFileNames.h"
 
@@ -22,33 +23,14 @@ namespace {
 
 const std::string storagePathKey = "gui.mainwindow.file.last_storage_path";
 
-Samples samplesOf(const FrameBuffer& buffer)
-{
-    Samples samples;
-    for (int y = 0; y < buffer.height(); ++y)
-        samples.insert(samples.end(), buffer.line(y), buffer.line(y) + buffer.width());
-    return samples;
-}
-
 // The samples of a 16-bit gray TIFF file of the fixture's size; empty when it is none.
 Samples readTiff(const QString& path)
 {
-    Samples samples;
     TIFFSetErrorHandler(nullptr);
-    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    if (!tif)
-        return samples;
-    std::uint32_t w = 0, h = 0;
-    std::uint16_t bits = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    Samples row(w);
-    if (w == 13 && h == 7 && bits == 16 && TIFFScanlineSize(tif) == tmsize_t(2 * w))
-        for (std::uint32_t y = 0; y < h && TIFFReadScanline(tif, row.data(), y, 0) == 1; ++y)
-            samples.insert(samples.end(), row.begin(), row.end());
-    TIFFClose(tif);
-    return samples;
+    const TiffImage image = ::readTiff(QFile::encodeName(path).toStdString());
+    const bool fixture = image.opened && image.width == 13 && image.height == 7 && image.bitsPerSample == 16
+                         && image.samplesPerPixel == 1;
+    return fixture ? image.samples : Samples();
 }
 
 QString storedPath()
