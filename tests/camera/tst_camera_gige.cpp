@@ -13,7 +13,6 @@
 #include "../viewer/ViewerReport.h"
 
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -31,223 +30,171 @@ bool controlPortBound()
     return udp.open(QIODevice::ReadOnly) && udp.readAll().contains("0100007F:0F74");
 }
 
+// The headless viewer on the camera, its configuration in dir; with frames > 0 it grabs
+// 320 x 240 at 50 fps and writes its screenshot and report into dir.
+QStringList viewerArguments(const QTemporaryDir& dir, int frames)
+{
+    QStringList arguments{"QT_QPA_PLATFORM=offscreen", "--source", "camera:" + address, "--config",
+                          dir.filePath("viewer.ini"), "--grab-frames", QString::number(frames)};
+    if (frames > 3)
+        arguments << "--width" << "320" << "--height" << "240" << "--fps" << "50" << "--screenshot"
+                  << dir.filePath("shot.png") << "--report" << dir.filePath("report.txt");
+    return arguments;
+}
+
+// A second host on the camera, as another program (or an earlier run) would be.
+struct OtherHost
+{
+    GError* error = nullptr;
+    ArvCamera* camera = arv_camera_new(address.toUtf8().constData(), &error);
+    ~OtherHost()
+    {
+        if (camera)
+            g_object_unref(camera);
+    }
+    const char* problem() const { return error ? error->message : ""; }
+};
+
 } // namespace
 
 class TestCameraGige : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void cleanup() { killCamera(); }
-    void viewerShowsTheCamerasPattern();
-    void viewerSurvivesTheCameraGoing();
-    void sourceReopensAfterTheCameraReturns();
-    void viewerRefusesACameraLeftAtAHugeSize();
-
-private:
-    void startCamera();
-    void killCamera();
-    // The headless viewer on the camera, its configuration in dir; with frames > 0 it
-    // grabs 320 x 240 at 50 fps and writes its screenshot and report into dir.
-    static void startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames);
-
     QString fakeCamera;
     QProcess camera;
-};
 
-void TestCameraGige::initTestCase()
-{
-    fakeCamera = QStandardPaths::findExecutable(QStringLiteral("arv-fake-gv-camera-0.8"));
-    if (fakeCamera.isEmpty())
-        QSKIP("arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)");
-    QVERIFY2(!controlPortBound(), "another GigE Vision camera already listens on 127.0.0.1");
-}
-
-void TestCameraGige::startCamera()
-{
-    camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    camera.start(fakeCamera, {QStringLiteral("-i"), address});
-    QVERIFY(camera.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(controlPortBound(), 10000);
-}
-
-void TestCameraGige::killCamera()
-{
-    if (camera.state() == QProcess::NotRunning)
-        return;
-    camera.kill(); // SIGKILL to its process id: gone as a pulled cable is
-    QVERIFY(camera.waitForFinished(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(!controlPortBound(), 10000);
-}
-
-void TestCameraGige::startViewer(QProcess& viewer, const QTemporaryDir& dir, int frames)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    viewer.setProcessEnvironment(env);
-    QStringList arguments{"--source", "camera:" + address, "--config", dir.filePath("viewer.ini")};
-    if (frames > 0)
-        arguments << "--width" << "320" << "--height" << "240" << "--fps" << "50" << "--grab-frames"
-                  << QString::number(frames) << "--screenshot" << dir.filePath("shot.png") << "--report"
-                  << dir.filePath("report.txt");
-    else
-        arguments << "--grab-frames" << "3";
-    viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
-}
-
-void TestCameraGige::viewerShowsTheCamerasPattern()
-{
-    startCamera();
-    QTemporaryDir dir;
-    QProcess viewer;
-    viewer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    startViewer(viewer, dir, 20);
-    QVERIFY(viewer.waitForFinished(60000));
-    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(viewer.exitCode(), 0);
-
-    const auto report = readReport(dir.filePath("report.txt"));
-    QCOMPARE(report.value("sourceConnected"), QStringLiteral("1"));
-    QVERIFY(report.value("framesAcquired").toInt() >= 20);
-    QVERIFY2(report.value("acquisition").contains("Acquisition FPS"), qPrintable(report.value("acquisition")));
-    const std::uint32_t frameId = report.value("tag").toUInt();
-    QVERIFY(frameId > 0);
-    const QStringList canvas = report.value("canvas").split(',');
-    QCOMPARE(canvas.size(), 4);
-    const QPoint origin(canvas[0].toInt(), canvas[1].toInt());
-    const QImage shot(dir.filePath("shot.png"));
-    QVERIFY(!shot.isNull());
-    // Shown at 1:1 from the top left: the camera's ramp (x + y + frame id) mod 255.
-    int checked = 0;
-    for (int y = 0; y < 240; y += 7)
-        for (int x = 0; x < 320; x += 11) {
-            if (x >= canvas[2].toInt() || y >= canvas[3].toInt())
-                continue;
-            const int v = int((std::uint64_t(x) + y + frameId) % 255);
-            QCOMPARE(shot.pixel(origin + QPoint(x, y)), qRgb(v, v, v));
-            ++checked;
-        }
-    QVERIFY(checked > 500);
-}
-
-void TestCameraGige::viewerSurvivesTheCameraGoing()
-{
-    startCamera();
-    QTemporaryDir dir;
-    QProcess viewer;
-    startViewer(viewer, dir, 1000000);
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += viewer.readAllStandardOutput()).contains("frames shown")
-                                 || viewer.state() == QProcess::NotRunning,
-                             30000);
-    QCOMPARE(viewer.state(), QProcess::Running);
-    killCamera();
-
-    // The camera's heartbeat goes unanswered; the run ends and the window says so.
-    const bool finished = viewer.waitForFinished(60000);
-    if (!finished)
-        viewer.kill();
-    QVERIFY(finished);
-    const QByteArray errors = viewer.readAllStandardError();
-    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
-    // Fewer frames than asked for: the run failed, and says so in its status too.
-    QVERIFY2(viewer.exitCode() == 4, errors.constData());
-    QVERIFY2(errors.contains("the source is gone"), errors.constData());
-    // Declared gone by the source's own probe of the quiet camera, not by the camera
-    // library's much slower heartbeat.
-    QVERIFY2(errors.contains("the source is gone: the camera 127.0.0.1 was lost: it does not answer"),
-             errors.constData());
-    QVERIFY2(errors.contains("camera clock off"), errors.constData());
-    // The silence is told of as soon as the frames stop, before the heartbeat gives the
-    // camera up.
-    const int silence = errors.indexOf("vexo-display-viewer: no frames from camera 127.0.0.1 for ");
-    QVERIFY2(silence >= 0 && silence < errors.indexOf("the source is gone"), errors.constData());
-    const auto report = readReport(dir.filePath("report.txt"));
-    QCOMPARE(report.value("sourceConnected"), QStringLiteral("0"));
-    QCOMPARE(report.value("clockOn"), QStringLiteral("0"));
-    QVERIFY(report.value("framesAcquired").toInt() > 0);
-    QVERIFY(!QImage(dir.filePath("shot.png")).isNull());
-}
-
-void TestCameraGige::sourceReopensAfterTheCameraReturns()
-{
-    startCamera();
-    CameraSource::Settings settings;
-    settings.id = address.toStdString();
-    settings.width = 160;
-    settings.height = 120;
-    settings.framesPerSecond = 100;
-    std::unique_ptr<CameraSource> source(new CameraSource(settings));
-    QVERIFY2(source->isUsable(), source->lastError().c_str());
-    CameraSource* camera = source.get();
-    auto scene = DisplayScene::create(std::move(source), 4);
+    void startCamera()
     {
-        // The camera gives up a host that stops beating within 2 s, so a camera that lost
-        // sight of us is reported lost at Aravis's next heartbeat (read as a second host may).
-        GError* e = nullptr;
-        ArvCamera* observer = arv_camera_new(address.toUtf8().constData(), &e);
-        QVERIFY2(observer, e ? e->message : "");
-        guint32 timeout = 0;
-        arv_device_read_register(arv_camera_get_device(observer), 0x0938, &timeout, &e);
-        g_object_unref(observer);
-        QVERIFY2(!e, e ? e->message : "");
-        QVERIFY2(timeout > 0 && timeout <= 2000, qPrintable(QString::number(timeout)));
+        camera.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        camera.start(fakeCamera, {QStringLiteral("-i"), address});
+        QVERIFY(camera.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(controlPortBound(), 10000);
+    }
+    void killCamera()
+    {
+        if (camera.state() == QProcess::NotRunning)
+            return;
+        camera.kill(); // SIGKILL to its process id: gone as a pulled cable is
+        QVERIFY(camera.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!controlPortBound(), 10000);
     }
 
-    for (int life = 0; life < 2; ++life) {
-        const std::uint64_t before = scene->statistics().framesAcquired;
-        scene->startGrabbing(-1);
-        QTRY_VERIFY_WITH_TIMEOUT(scene->statistics().framesAcquired >= before + 5, 20000);
-        QVERIFY(camera->status().connected);
-        QVERIFY(camera->status().clock);
-        const auto group = scene->frameBufferGroup();
-        const auto newest = group->buffer(group->frameCounter() - 1);
-        std::uint64_t v = 0;
-        QVERIFY(newest->getPixelValueGray(3, 4, &v));
-        QCOMPARE(int(v), int((7 + std::uint64_t(newest->tag())) % 255));
+private slots:
+    void initTestCase()
+    {
+        fakeCamera = QStandardPaths::findExecutable(QStringLiteral("arv-fake-gv-camera-0.8"));
+        if (fakeCamera.isEmpty())
+            QSKIP("arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)");
+        QVERIFY2(!controlPortBound(), "another GigE Vision camera already listens on 127.0.0.1");
+    }
+    void cleanup() { killCamera(); }
 
-        killCamera();
-        QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
-        QVERIFY(!camera->status().connected);
-        QVERIFY(!camera->status().clock);
-        QVERIFY(camera->lastError().find("lost") != std::string::npos);
-        if (life == 1)
-            break; // lost twice: the camera let go first is waited for as the second goes
-        // Grabbing while the camera is away is refused, says why, and keeps the frames.
-        const std::int64_t stored = group->frameCounter();
-        scene->startGrabbing(-1);
-        QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
-        QVERIFY(!camera->status().connected);
-        QVERIFY2(scene->grabError().find(address.toStdString()) != std::string::npos, scene->grabError().c_str());
-        QCOMPARE(group->frameCounter(), stored);
+    void viewerShowsTheCameraAndSurvivesItsGoing()
+    {
         startCamera();
-    }
-}
+        QTemporaryDir dir;
+        QProcess viewer;
+        startViewer(viewer, viewerArguments(dir, 1000000));
+        QVERIFY(showsFrames(viewer));
+        killCamera();
 
-void TestCameraGige::viewerRefusesACameraLeftAtAHugeSize()
-{
-    startCamera();
-    {
-        // An earlier host left the camera so; this viewer asks for no size of its own.
-        GError* e = nullptr;
-        ArvCamera* earlier = arv_camera_new(address.toUtf8().constData(), &e);
-        QVERIFY2(earlier, e ? e->message : "");
-        arv_camera_set_region(earlier, 0, 0, 99999, 99999, &e);
-        g_object_unref(earlier);
-        QVERIFY2(!e, e ? e->message : "");
+        // The camera's heartbeat goes unanswered; the run ends and the window says so.
+        const bool finished = viewer.waitForFinished(60000);
+        if (!finished)
+            viewer.kill();
+        QVERIFY(finished);
+        const QByteArray errors = viewer.readAllStandardError();
+        // Fewer frames than asked for: the run failed, and says so in its status too.
+        QVERIFY2(viewer.exitStatus() == QProcess::NormalExit && viewer.exitCode() == 4, errors.constData());
+        // Declared gone by the source's own probe of the quiet camera, not by the camera
+        // library's much slower heartbeat; the silence is told of as soon as the frames stop.
+        const int gone = errors.indexOf("the source is gone: the camera 127.0.0.1 was lost: it does not answer");
+        const int silence = errors.indexOf("vexo-display-viewer: no frames from camera 127.0.0.1 for ");
+        QVERIFY2(silence >= 0 && silence < gone && errors.contains("camera clock off"), errors.constData());
+        const auto report = readReport(dir.filePath("report.txt"));
+        QCOMPARE(report.value("sourceConnected") + report.value("clockOn"), QStringLiteral("00"));
+        QVERIFY(report.value("framesAcquired").toInt() > 0);
+        QVERIFY2(report.value("acquisition").contains("Acquisition FPS"), qPrintable(report.value("acquisition")));
+
+        // The last frame stays on the screen, at 1:1 from the top left: the camera's ramp
+        // (x + y + frame id) mod 255.
+        const std::uint32_t frameId = report.value("tag").toUInt();
+        QVERIFY(frameId > 0);
+        const QStringList canvas = report.value("canvas").split(',');
+        QCOMPARE(canvas.size(), 4);
+        const QImage shot(dir.filePath("shot.png"));
+        int checked = 0;
+        for (int y = 0; y < std::min(240, canvas[3].toInt()); y += 7)
+            for (int x = 0; x < std::min(320, canvas[2].toInt()); x += 11, ++checked) {
+                const int v = int((std::uint64_t(x) + y + frameId) % 255);
+                QCOMPARE(shot.pixel(QPoint(canvas[0].toInt() + x, canvas[1].toInt() + y)), qRgb(v, v, v));
+            }
+        QVERIFY(checked > 500);
     }
-    QTemporaryDir dir;
-    QProcess viewer;
-    startViewer(viewer, dir, 0);
-    QVERIFY(viewer.waitForFinished(60000));
-    const QByteArray errors = viewer.readAllStandardError();
-    QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(viewer.exitCode() == 2, errors.constData());
-    // Weighed as the sizes asked for on the command line are, before any window is made.
-    QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "),
-             errors.constData());
-}
+
+    void sourceReopensAfterTheCameraReturns()
+    {
+        startCamera();
+        auto* camera = new CameraSource({address.toStdString(), "", 160, 120, 100});
+        auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(camera), 4);
+        QVERIFY2(camera->isUsable(), camera->lastError().c_str());
+        {
+            // The camera gives up a host that stops beating within 2 s, so a camera that lost
+            // sight of us is reported lost at Aravis's next heartbeat (read as a second host may).
+            OtherHost observer;
+            guint32 timeout = 0;
+            if (observer.camera)
+                arv_device_read_register(arv_camera_get_device(observer.camera), 0x0938, &timeout, &observer.error);
+            QVERIFY2(observer.camera && !observer.error, observer.problem());
+            QVERIFY2(timeout > 0 && timeout <= 2000, qPrintable(QString::number(timeout)));
+        }
+        const auto group = scene->frameBufferGroup();
+        for (int life = 0; life < 2; ++life) {
+            const std::uint64_t before = scene->statistics().framesAcquired;
+            scene->startGrabbing(-1);
+            QTRY_VERIFY_WITH_TIMEOUT(scene->statistics().framesAcquired >= before + 5, 20000);
+            QVERIFY(camera->status().connected && camera->status().clock);
+            const auto newest = group->buffer(group->frameCounter() - 1);
+            std::uint64_t v = 0;
+            QVERIFY(newest->getPixelValueGray(3, 4, &v));
+            QCOMPARE(int(v), int((7 + std::uint64_t(newest->tag())) % 255));
+
+            killCamera();
+            QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
+            QVERIFY(!camera->status().connected && !camera->status().clock);
+            QVERIFY(camera->lastError().find("lost") != std::string::npos);
+            if (life == 1)
+                break; // lost twice: the camera let go first is waited for as the second goes
+            // Grabbing while the camera is away is refused, says why, and keeps the frames.
+            const std::int64_t stored = group->frameCounter();
+            scene->startGrabbing(-1);
+            QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
+            QVERIFY(!camera->status().connected);
+            QVERIFY2(scene->grabError().find(address.toStdString()) != std::string::npos, scene->grabError().c_str());
+            QCOMPARE(group->frameCounter(), stored);
+            startCamera();
+        }
+    }
+
+    void viewerRefusesACameraLeftAtAHugeSize()
+    {
+        startCamera();
+        {
+            // An earlier host left the camera so; this viewer asks for no size of its own.
+            OtherHost earlier;
+            if (earlier.camera)
+                arv_camera_set_region(earlier.camera, 0, 0, 99999, 99999, &earlier.error);
+            QVERIFY2(earlier.camera && !earlier.error, earlier.problem());
+        }
+        QTemporaryDir dir;
+        QString errors;
+        QVERIFY2(runViewer(viewerArguments(dir, 3), &errors) == 2, qPrintable(errors));
+        // Weighed as the sizes asked for on the command line are, before any window is made.
+        QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "),
+                 qPrintable(errors));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestCameraGige)
 #include "tst_camera_gige.moc"
