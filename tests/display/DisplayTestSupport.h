@@ -78,13 +78,9 @@ private:
         for (QAbstractButton* button : box->buttons())
             shown << button->text().remove('&');
         shown.sort();
-        const QMessageBox::Icon icon = box->icon();
+        const char* icons[] = {"other", "other", "warning", "critical", "question"}; // in QMessageBox::Icon order
         QString line = QStringLiteral("%1 \"%2\" \"%3\" [%4] default %5")
-                           .arg(icon == QMessageBox::Question   ? "question"
-                                : icon == QMessageBox::Warning  ? "warning"
-                                : icon == QMessageBox::Critical ? "critical"
-                                                                : "other",
-                                box->windowTitle(), box->text(), shown.join(' '),
+                           .arg(icons[box->icon()], box->windowTitle(), box->text(), shown.join(' '),
                                 box->defaultButton() ? box->defaultButton()->text().remove('&') : "none");
         if (whileBoxShows)
             line += ' ' + whileBoxShows();

@@ -7,6 +7,7 @@
 
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QtTest>
 
@@ -32,8 +33,7 @@ private slots:
     // still work with the canvas's real size, from the first frame on.
     void firstGrabFillsCanvas()
     {
-        const auto [windowSize, resizedBeforeShow, readPixel] = fetch<QSize, bool, bool>(
-            "windowSize", "resizedBeforeShow", "readPixel");
+        const auto [windowSize, resizedBeforeShow, readPixel] = fetch<QSize, bool, bool>("windowSize", "resizedBeforeShow", "readPixel");
         SimulatorSource::Settings settings;
         settings.format = readPixel ? FrameFormat{320, 160, 12, true} : FrameFormat{2048, 1536, 8, true};
         settings.framesPerSecond = 200;
@@ -52,12 +52,13 @@ private slots:
         QVERIFY(canvas->width() > 100 && canvas->height() > 30);
         auto& d = VisualizerInspector::d(window.get());
         const auto click = [&](const char* name) { QTest::mouseClick(window->findChild<QPushButton*>(name), Qt::LeftButton); };
+        const auto text = [&](const char* name) { return window->findChild<QLabel*>(name)->text(); };
+        const auto finish = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
         if (!readPixel) {
             click("grabSingleButton");
             QTRY_VERIFY(d.renderedFrames >= 1);
             QCOMPARE(VisualizerInspector::canvasPixmap(window.get()).size(), canvas->size());
             QTRY_VERIFY(!scene->isGrabbing());
-            scene->detachVisualizer(window.get());
             return;
         }
         click("grabInfiniteButton");
@@ -74,13 +75,12 @@ private slots:
         const auto newest = group->buffer(group->frameCounter() - 1);
         QTRY_COMPARE(d.currentFrameBuffer.lock(), newest);
         QTest::mouseMove(canvas, QPoint(37, 23)); // 1:1, no offset: image pixel (37, 23)
-        QTRY_COMPARE(window->findChild<QLabel*>("positionLabel")->text(), QStringLiteral("(37, 23)"));
+        QTRY_COMPARE(text("positionLabel"), QStringLiteral("(37, 23)"));
         const std::uint64_t expected = SimulatorSource::patternValue(settings, 37, 23, newest->frameIndex(), 0);
-        QCOMPARE(window->findChild<QLabel*>("dataLabel")->text(), QStringLiteral("0x%1").arg(expected, 3, 16, QLatin1Char('0')));
-        QCOMPARE(window->findChild<QLabel*>("frameIndexLabel")->text(), QString::number(newest->frameIndex()));
+        QCOMPARE(text("dataLabel") + ' ' + text("frameIndexLabel"),
+                 QStringLiteral("0x%1 %2").arg(expected, 3, 16, QLatin1Char('0')).arg(newest->frameIndex()));
         slider->setValue(1); // buffer 1 is the oldest stored frame
         QTRY_COMPARE(d.currentFrameBuffer.lock(), group->buffer(group->frameCounter() - ringSize));
-        scene->detachVisualizer(window.get());
     }
 };
 

@@ -33,10 +33,7 @@ Samples readTiff(const QString& path)
     return fixture ? image.samples : Samples();
 }
 
-QString storedPath()
-{
-    return QString::fromStdString(VelmarApplication::getConfigStringEntry(storagePathKey, "<unset>"));
-}
+QString storedPath() { return QString::fromStdString(VelmarApplication::getConfigStringEntry(storagePathKey, "<unset>")); }
 
 QString fileDialogLine(bool sequence)
 {
@@ -67,19 +64,18 @@ struct Fixture : WindowRig
         scene->attachVisualizer(window.get());
         if (ready)
             d().currentFrameBuffer = oldestPlus(1);
-        VelmarApplication::setConfigEntry(storagePathKey, std::string("before"));
+        VelmarApplication::setConfigEntry(storagePathKey, remembered().toStdString()); // as UTF-8
     }
+    // The name the dialogs start from; a non-ASCII name tells how it crosses to the dialog.
+    QString remembered() const { return path("Bild-ä.tif"); }
     boost::shared_ptr<FrameBuffer> oldestPlus(int i) const { return group->buffer(group->frameCounter() - 3 + i); }
     QString path(const QString& name) const { return folder.filePath(name); }
-    QStringList entries(const QString& sub = ".") const
+    QStringList entries() const
     {
-        return QDir(path(sub)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
     // Runs the slot as the button does; a DialogAnswerer must be on duty.
-    void click(bool sequence)
-    {
-        QVERIFY(QMetaObject::invokeMethod(window.get(), sequence ? "saveSequenceButtonClicked" : "saveFrameButtonClicked"));
-    }
+    void click(bool sequence) { QVERIFY(QMetaObject::invokeMethod(window.get(), sequence ? "saveSequenceButtonClicked" : "saveFrameButtonClicked")); }
 };
 
 } // namespace
@@ -107,8 +103,7 @@ private slots:
 
     void fileNames()
     {
-        const auto [picked, file, index, numbered] = fetch<QString, QString, qlonglong, QString>(
-            "picked", "file", "index", "numbered");
+        const auto [picked, file, index, numbered] = fetch<QString, QString, qlonglong, QString>("picked", "file", "index", "numbered");
         QCOMPARE(TiffFileNames::withSuffix(picked), file);
         QCOMPARE(TiffFileNames::sequenceFile(TiffFileNames::sequenceBase(file), index), numbered);
     }
@@ -118,6 +113,7 @@ private slots:
         // existing: a file there before; "": none
         // answer: to the overwrite question, if asked
         // files: written, file i from buffer i (oldest first)
+        // typed "": the dialog is cancelled
         columns<bool, QString, QString, int, QStringList>("sequence", "typed", "existing", "answer", "files");
         const int yes = QMessageBox::Yes, no = QMessageBox::No, none = QMessageBox::NoButton;
         const QStringList run = {"run00000.tif", "run00001.tif", "run00002.tif"};
@@ -129,6 +125,8 @@ private slots:
         QTest::newRow("sequence exists, yes") << true << "run" << "run00000.tif" << yes << run;
         QTest::newRow("sequence exists, no") << true << "run" << "run00000.tif" << no << QStringList();
         QTest::newRow("sequence: only the first file is looked at") << true << "run" << "run00001.tif" << none << run;
+        QTest::newRow("frame, cancelled") << false << "" << "" << none << QStringList();
+        QTest::newRow("sequence, cancelled") << true << "" << "" << none << QStringList();
     }
 
     void save()
@@ -141,9 +139,10 @@ private slots:
         QVERIFY(existing.isEmpty() || (older.open(QIODevice::WriteOnly) && older.write("older file") > 0));
         older.close();
         DialogAnswerer answerer;
-        answerer.fileNames << f.path(typed);
+        answerer.fileNames << (typed.isEmpty() ? QString() : f.path(typed));
         answerer.buttons << QMessageBox::StandardButton(answer);
         f.click(sequence);
+        QCOMPARE(answerer.openedAt, QStringList{f.remembered()});
         QStringList expected{fileDialogLine(sequence)};
         if (answer != QMessageBox::NoButton)
             expected << QStringLiteral("question \"File%1 Exists\" \"File%2 already exists... Overwrite?\" [No Yes] default none")
@@ -155,33 +154,14 @@ private slots:
         entries.sort();
         QCOMPARE(f.entries(), entries);
         if (files.isEmpty()) { // declined: the older file stays, the path is not remembered
-            QVERIFY(older.open(QIODevice::ReadOnly) && older.readAll() == "older file");
-            QCOMPARE(storedPath(), QStringLiteral("before"));
+            QVERIFY(existing.isEmpty() || (older.open(QIODevice::ReadOnly) && older.readAll() == "older file"));
+            QCOMPARE(storedPath(), f.remembered());
             return;
         }
         // A frame is the buffer on screen (not the newest); a sequence is the whole group.
         for (int i = 0; i < files.size(); ++i)
             QVERIFY2(readTiff(f.path(files[i])) == samplesOf(*f.oldestPlus(sequence ? i : 1)), qPrintable(files[i]));
         QCOMPARE(storedPath(), f.path(TiffFileNames::withSuffix(typed)));
-    }
-
-    // The next dialog, of either kind, opens on the name written; cancelling it changes
-    // nothing. The entry crosses to the dialog as UTF-8.
-    void rememberedPath()
-    {
-        Fixture f;
-        QVERIFY(f.ready && QDir(f.folder.path()).mkdir("sub"));
-        DialogAnswerer answerer;
-        answerer.fileNames << f.path("sub/first");
-        f.click(false);
-        QCOMPARE(storedPath(), f.path("sub/first.tif"));
-        f.click(true);
-        QCOMPARE(storedPath(), f.path("sub/first.tif"));
-        QCOMPARE(f.entries("sub"), QStringList{"first.tif"});
-        VelmarApplication::setConfigEntry(storagePathKey, f.path("Bild-ä.tif").toStdString());
-        f.click(false);
-        QCOMPARE(answerer.openedAt.mid(1), QStringList({f.path("sub/first.tif"), f.path("Bild-ä.tif")}));
-        QCOMPARE(answerer.transcript, QStringList({fileDialogLine(false), fileDialogLine(true), fileDialogLine(false)}));
     }
 
     void writeFailure_data()
@@ -241,9 +221,9 @@ private slots:
         const bool busy = onScreen == "busy group";
         boost::shared_ptr<FrameBuffer> shown;
         boost::shared_ptr<FrameBufferGroup> emptyGroup = FrameBufferGroup::create(2, 4, 4, 8, true);
-        if (onScreen == "buffer without group") {
+        if (onScreen == "buffer without group")
             shown.reset(new FrameBuffer(4, 4, 8, true));
-        } else if (onScreen == "empty group") {
+        else if (onScreen == "empty group") {
             shown = emptyGroup->beginWrite();
             emptyGroup->abortWrite();
             QVERIFY(shown && shown->frameBufferGroup() == emptyGroup && emptyGroup->size() == 0);
@@ -259,7 +239,7 @@ private slots:
             f.group->abortWrite();
         QCOMPARE(answerer.transcript, busy ? QStringList{fileDialogLine(sequence)} : QStringList());
         QCOMPARE(f.entries(), QStringList());
-        QCOMPARE(storedPath(), busy ? f.path("never.tif") : QStringLiteral("before"));
+        QCOMPARE(storedPath(), busy ? f.path("never.tif") : f.remembered());
     }
 
 private:
