@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -43,26 +42,13 @@ void runTogether(int count, Job job)
         thread.join();
 }
 
-// Sets (a null value: unsets) environment variables until the end of the scope. Main
-// thread only, while no other thread reads the environment.
-class ScopedEnvironment
+// Acquires the library for the scope; singletons created inside it go at its end, so
+// each case attaches anew. A template, so this header needs no frame header.
+template <typename Controller>
+struct ControllerScopeOf
 {
-public:
-    ~ScopedEnvironment()
-    {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-            apply(it->first.c_str(), it->second ? it->second->c_str() : nullptr);
-    }
-    void set(const char* name, const char* value)
-    {
-        const char* old = std::getenv(name);
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        apply(name, value);
-    }
-
-private:
-    static void apply(const char* name, const char* value) { value ? ::setenv(name, value, 1) : ::unsetenv(name); }
-    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+    ControllerScopeOf() { Controller::acquire(); }
+    ~ControllerScopeOf() { Controller::release(); }
 };
 
 // The recording dispatcher, built as libcommon-logging-dispatcher.so into a test

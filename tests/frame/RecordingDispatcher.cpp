@@ -20,19 +20,15 @@ struct State
     void forgetClient() { client = nullptr, disconnect = nullptr, setLevel = nullptr; }
 };
 
+State theState;
+
 // Runs f on the state under its mutex. The client's callbacks are called without it, as
 // they may call back.
-State& state()
-{
-    static State s; // one for all instantiations of locked()
-    return s;
-}
-
 template <typename F>
 auto locked(F f)
 {
-    std::lock_guard<std::mutex> lock(state().mutex);
-    return f(state());
+    std::lock_guard<std::mutex> lock(theState.mutex);
+    return f(theState);
 }
 
 void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)

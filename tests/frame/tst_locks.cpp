@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <memory>
-#include <mutex>
 
 using namespace vexo::templates::platform;
 
@@ -27,14 +26,12 @@ private slots:
         ThreadId other = 0;
         std::thread([&] { other = currentThreadId(); }).join();
         QVERIFY(other != 0 && other != self);
-
         // A forked child must not keep its parent thread's cached id.
         const pid_t child = ::fork();
         if (child == 0)
             ::_exit(currentThreadId() == ThreadId(::getpid()) ? 0 : 1);
         int status = -1;
-        QCOMPARE(::waitpid(child, &status, 0), child);
-        QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
 
     void excludes_data()
@@ -42,7 +39,6 @@ private slots:
         QTest::addColumn<QString>("lock");
         QTest::addColumn<int>("depth");
         QTest::newRow("spin guard") << "spin" << 1;
-        QTest::newRow("re-entrant spin guard") << "re-entrant" << 1;
         QTest::newRow("re-entrant spin guard, nested three times") << "re-entrant" << 3;
         QTest::newRow("recursive mutex, locked three times") << "recursive" << 3;
         QTest::newRow("read-write lock, writing; half the racers read") << "read-write" << 1;
@@ -69,36 +65,28 @@ private slots:
                 return std::make_shared<RecursiveMutexGuard>(&mutex);
             return std::make_shared<SpinLockVariableGuard>(&word, withOwner ? &owner : nullptr);
         };
-        std::atomic<bool> releasing{false}, sawReleasing{false};
-        std::atomic<std::int32_t> countSeen{-1};
-        std::atomic<std::uint32_t> ownerSeen{1};
+        std::atomic<bool> releasing{false};
+        std::atomic<int> sawReleasing{0}, countSeen{-1}, ownerRight{0};
         {
             std::optional<ProbeThread> contender; // first, so it is joined after the guards go
             std::vector<std::shared_ptr<void>> held;
-            for (int i = 1; i <= depth; ++i) {
+            for (int i = 0; i < depth; ++i)
                 held.push_back(take(true));
-                QCOMPARE(count(), recursive ? i : 1);
-            }
             contender.emplace([&] {
                 const std::shared_ptr<void> guard = take(true);
-                sawReleasing = releasing.load();
-                countSeen = count();
-                ownerSeen = owner.load();
+                sawReleasing = releasing.load(), countSeen = count();
+                ownerRight = owner.load() == (withOwner ? currentThreadId() : 0u);
             });
             QTRY_VERIFY(contender->started);
             for (; !held.empty(); held.pop_back()) {
-                QCOMPARE(count(), recursive ? std::int32_t(held.size()) : 1);
-                QCOMPARE(owner.load(), withOwner ? currentThreadId() : 0u);
-                QVERIFY(!contender->finished);
+                QCOMPARE((QVector<qint64>{count(), owner.load(), contender->finished}),
+                         (QVector<qint64>{recursive ? qint64(held.size()) : 1, withOwner ? currentThreadId() : 0u, false}));
                 releasing = held.size() == 1;
             }
             QTRY_VERIFY(contender->finished);
         }
-        QVERIFY(sawReleasing);
-        QCOMPARE(countSeen.load(), 1); // the previous holder's count is gone
-        QCOMPARE(ownerSeen.load() != 0, withOwner);
-        QVERIFY(ownerSeen.load() != currentThreadId());
-        QVERIFY(count() == 0 && owner.load() == 0);
+        // The contender came in after the outermost release, with a count of its own.
+        QCOMPARE((QVector<int>{sawReleasing, countSeen, ownerRight, count(), int(owner.load())}), (QVector<int>{1, 1, 1, 0, 0}));
 
         constexpr int threads = 8, rounds = 1000;
         std::atomic<int> writersInside{0}, readersInside{0}, violations{0};
@@ -112,8 +100,8 @@ private slots:
                 for (int d = 0; d < depth; ++d)
                     guards.push_back(take(writer));
                 ++mine;
-                // Let the others run while this one holds the lock, so that an overlap
-                // shows. Not under the spin guard, whose waiters would only burn the time.
+                // Lets the others run while this one holds the lock, so an overlap shows.
+                // Not under the spin guard, whose waiters would only burn the time.
                 if (readWrite || recursive)
                     std::this_thread::yield();
                 if (writersInside.load() > 1 || (writersInside.load() && readersInside.load()))
@@ -149,13 +137,9 @@ private slots:
         QStringList order;
         std::atomic<int> readersInside{0};
         std::atomic<bool> leave{false};
-        const auto enter = [&](const QString& what) {
-            std::lock_guard<std::mutex> section(orderMutex);
-            order << what;
-        };
         const bool holdsWrite = holders == "W";
-        for (const QString& holder : holders.split(' '))
-            holder == "W" ? lock.lockWrite() : lock.lockRead();
+        for (int i = holders.count(' '); i >= 0; --i)
+            holdsWrite ? lock.lockWrite() : lock.lockRead();
         {
             std::vector<std::unique_ptr<ProbeThread>> threads;
             std::uint32_t writers = 0;
@@ -163,10 +147,10 @@ private slots:
                 const bool writer = waiter == "W";
                 threads.push_back(std::make_unique<ProbeThread>([&, writer] {
                     ReadWriteLockGuard guard(&lock, writer ? ReadWriteLockGuard::WriteAccess : ReadWriteLockGuard::ReadAccess);
-                    if (writer)
-                        return enter(QStringLiteral("W%1").arg(lock.readers()));
-                    enter("R");
-                    for (++readersInside; !leave.load();) // stays, so that the readers are in together
+                    std::unique_lock<std::mutex> section(orderMutex);
+                    order << (writer ? QStringLiteral("W%1").arg(lock.readers()) : QStringLiteral("R"));
+                    section.unlock();
+                    for (readersInside += !writer; !writer && !leave.load();) // the readers stay, to be in together
                         std::this_thread::yield();
                 }));
                 writers += writer;
@@ -174,9 +158,9 @@ private slots:
                 QTRY_COMPARE(lock.waitingWriters(), writers);
             }
             for (int held = holders.count(' ') + 1; held > 0; --held) {
-                QCOMPARE(lock.readers(), holdsWrite ? 0u : std::uint32_t(held)); // no waiter is in
-                QCOMPARE(lock.writerActive(), holdsWrite);
-                QCOMPARE(readersInside.load(), 0);
+                // No waiter is in yet.
+                QCOMPARE((QVector<int>{int(lock.readers()), lock.writerActive(), readersInside}),
+                         (QVector<int>{holdsWrite ? 0 : held, holdsWrite, 0}));
                 lock.unlock();
             }
             QTRY_COMPARE(readersInside.load(), int(waiters.count('R')));
