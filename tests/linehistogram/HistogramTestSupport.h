@@ -12,46 +12,35 @@
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
-#include <QImage>
-#include <QVector>
-
 #include <boost/make_shared.hpp>
 
 #include <atomic>
-#include <cstdint>
 #include <functional>
 #include <thread>
 
-namespace vexo {
-namespace core {
-
+namespace vexo::core {
 struct LineHistogramInspector
 {
     static Qt4LineHistogramDialog::D& d(Qt4LineHistogramDialog* dialog) { return *dialog->d; }
-    static Qt4LineHistogramThread& worker(Qt4LineHistogramDialog* dialog) { return *dialog->d->thread; }
     static Qt4LineHistogramCanvas::D& d(Qt4LineHistogramCanvas* canvas) { return *canvas->d; }
 };
-
-} // namespace core
-} // namespace vexo
+} // namespace vexo::core
 
 namespace histogramtest {
 
-using vexo::core::DisplaySceneFrame;
 using vexo::core::FrameBuffer;
 using vexo::core::Qt4LineHistogramThread;
-using Frame = boost::shared_ptr<DisplaySceneFrame>;
+using Frame = boost::shared_ptr<vexo::core::DisplaySceneFrame>;
 
 inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
 {
-    auto frame = boost::make_shared<DisplaySceneFrame>(4, 4);
+    auto frame = boost::make_shared<vexo::core::DisplaySceneFrame>(4, 4);
     frame->setFrameBuffer(buffer);
     return frame;
 }
 
 // Sample c (0 for gray, R G B for colour) of pixel (x, y) is fill(x, y, c).
-inline boost::shared_ptr<FrameBuffer> makeBuffer(int width, int height, int bits, bool gray,
-                                                 const std::function<std::uint64_t(int, int, int)>& fill)
+inline Frame frameOf(int width, int height, int bits, bool gray, const std::function<std::uint64_t(int, int, int)>& fill)
 {
     auto buffer = boost::make_shared<FrameBuffer>(width, height, bits, gray);
     for (int y = 0; y < height; ++y)
@@ -59,7 +48,7 @@ inline boost::shared_ptr<FrameBuffer> makeBuffer(int width, int height, int bits
             gray ? buffer->setPixelValueGray(x, y, fill(x, y, 0))
                  : buffer->setPixelValueColor(x, y, fill(x, y, 0), fill(x, y, 1), fill(x, y, 2));
     buffer->setComplete();
-    return buffer;
+    return frameOver(buffer);
 }
 
 // An image as words 0x00RRGGBB (alpha dropped), row by row.
@@ -73,11 +62,7 @@ inline QVector<std::uint32_t> wordsOf(const QImage& image)
     return words;
 }
 
-// The worker's run, callable on the test's own thread.
-struct DirectRun : Qt4LineHistogramThread
-{
-    using Qt4LineHistogramThread::run;
-};
+struct DirectRun : Qt4LineHistogramThread { using Qt4LineHistogramThread::run; };
 
 // What the worker draws for line y of the frame; what the dialog must then show.
 inline QVector<std::uint32_t> runOn(const Frame& frame, int y)
@@ -91,26 +76,16 @@ inline QVector<std::uint32_t> runOn(const Frame& frame, int y)
 
 // A gray buffer whose width(), the first thing a run asks after taking its request, waits
 // until released, so a test can act while a run is certainly in progress.
-class GatedBuffer : public FrameBuffer
+struct GatedBuffer : FrameBuffer
 {
-public:
-    GatedBuffer(int width, int height, int bits) : FrameBuffer(width, height, bits, true) {}
+    GatedBuffer(int width, int height) : FrameBuffer(width, height, 8, true) {}
     int width() const override
     {
         for (entered = true; !open;)
             std::this_thread::yield();
         return FrameBuffer::width();
     }
-    void waitUntilEntered() const
-    {
-        while (!entered)
-            std::this_thread::yield();
-    }
-    void release() { open = true; }
-
-private:
-    mutable std::atomic<bool> entered{false};
-    std::atomic<bool> open{false};
+    mutable std::atomic<bool> entered{false}, open{false};
 };
 
 } // namespace histogramtest
