@@ -18,26 +18,10 @@ namespace {
 
 const std::string pathKey = "gui.mainwindow.file.last_storage_path";
 
-QString rememberedPath()
-{
-    return QString::fromStdString(VelmarApplication::getConfigStringEntry(pathKey, ""));
-}
-
 QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-// Clicks the export button, the file dialog answered with `path` ("" cancels) and a
-// message box, if one shows, with `button`.
-QStringList save(Shown& shown, bool png, const QString& path, QMessageBox::StandardButton button = QMessageBox::NoButton)
-{
-    DialogAnswerer answerer;
-    answerer.fileNames << path;
-    answerer.buttons << button;
-    (png ? shown.dialog->savePngPushButton : shown.dialog->saveCsvPushButton)->click();
-    return answerer.transcript + answerer.openedAt;
 }
 
 } // namespace
@@ -48,15 +32,11 @@ class TestLineProfileExport : public QObject
 
 private slots:
     void initTestCase();
-    void init();
     void save_data();
     void save();
-    void fileContents_data();
-    void fileContents();
 
 private:
     QTemporaryDir configDir;
-    std::unique_ptr<QTemporaryDir> files;
 };
 
 void TestLineProfileExport::initTestCase()
@@ -67,116 +47,80 @@ void TestLineProfileExport::initTestCase()
     qputenv("VEXO_CONFIG_FILE", QFile::encodeName(configDir.filePath(QStringLiteral("vexo.ini"))));
 }
 
-void TestLineProfileExport::init()
-{
-    VelmarApplication::clearConfig();
-    files.reset(new QTemporaryDir);
-    QVERIFY(files->isValid());
-}
-
 void TestLineProfileExport::save_data()
 {
     QTest::addColumn<bool>("png");
-    QTest::addColumn<bool>("existing"); // old.png or old.csv is there already
-    QTest::addColumn<QString>("typed");  // empty: the file dialog is cancelled
+    QTest::addColumn<bool>("gray");
+    QTest::addColumn<Values>("line");    // line 1 of middleLineFrame; empty: a frame without a buffer
+    QTest::addColumn<QString>("typed");  // empty: the file dialog is cancelled; old.png and old.csv exist
     QTest::addColumn<int>("button");     // the answer to the overwrite question
-    QTest::addColumn<QString>("written"); // the one file afterwards, its name also remembered; "" for none new
+    QTest::addColumn<QString>("written"); // the one new file, its name also remembered; "" for none
+    QTest::addColumn<QByteArray>("csv");
 
-    QTest::newRow("png: upper case kept") << true << false << "Profile.PNG" << 0 << "Profile.PNG";
-    QTest::newRow("png: added") << true << false << "profile" << 0 << "profile.png";
-    QTest::newRow("png: after another") << true << false << "profile.csv" << 0 << "profile.csv.png";
-    QTest::newRow("csv: mixed case kept") << false << false << "Values.Csv" << 0 << "Values.Csv";
-    QTest::newRow("csv: added") << false << false << "values" << 0 << "values.csv";
-    QTest::newRow("csv: after another") << false << false << "values.png" << 0 << "values.png.csv";
-    // Typed without the suffix: the question is about the completed name. Overwritten only
-    // on "yes"; a "no" or a cancelled file dialog writes nothing and keeps the path
-    // remembered before.
-    for (bool png : {true, false}) {
-        const char* type = png ? "png" : "csv";
-        const QString old = png ? QStringLiteral("old.png") : QStringLiteral("old.csv");
-        QTest::addRow("%s, existing, yes", type) << png << true << "old" << int(QMessageBox::Yes) << old;
-        QTest::addRow("%s, existing, no", type) << png << true << "old" << int(QMessageBox::No) << QString();
-        QTest::addRow("%s, cancel", type) << png << true << QString() << 0 << QString();
-    }
+    // The suffix test is on the lower-case form; the name keeps its case. The CSV holds the
+    // raw values of the line read (not the picture's scale), a line feed each, no header.
+    const Values gray{10, 20, 4095};
+    QTest::newRow("png: upper case kept") << true << true << gray << "Profile.PNG" << 0 << "Profile.PNG" << QByteArray();
+    QTest::newRow("png: added") << true << false << Values{0, 1023, 300, 512, 4, 1024} << "profile" << 0 << "profile.png" << QByteArray();
+    QTest::newRow("png: after another") << true << true << gray << "profile.csv" << 0 << "profile.csv.png" << QByteArray();
+    QTest::newRow("csv: added, gray 12 bits") << false << true << gray << "values" << 0 << "values.csv" << QByteArray("0,10\n1,20\n2,4095\n");
+    QTest::newRow("csv: colour, above the depth kept") << false << false << Values{255, 128, 0, 1, 22, 5000, 0, 0, 0} << "Values.Csv" << 0
+        << "Values.Csv" << QByteArray("0,255,128,0\n1,1,22,5000\n2,0,0,0\n");
+    // Typed without the suffix: the question is about the completed name. Overwritten only on
+    // "yes"; a "no" or a cancelled file dialog writes nothing and keeps the path remembered before.
+    QTest::newRow("png, existing, yes") << true << true << gray << "old" << int(QMessageBox::Yes) << "old.png" << QByteArray();
+    QTest::newRow("csv, existing, no") << false << true << gray << "old" << int(QMessageBox::No) << QString() << QByteArray();
+    QTest::newRow("png, cancel") << true << true << gray << QString() << 0 << QString() << QByteArray();
+    // Nothing to read: a warning and no file, though the name was remembered before it showed.
+    QTest::newRow("csv without a buffer") << false << true << Values{} << "line" << int(QMessageBox::Ok) << "line.csv" << QByteArray("<missing>");
 }
 
 void TestLineProfileExport::save()
 {
-    QFETCH(bool, png); QFETCH(bool, existing); QFETCH(QString, typed); QFETCH(int, button); QFETCH(QString, written);
+    QFETCH(bool, png); QFETCH(bool, gray); QFETCH(Values, line); QFETCH(QString, typed); QFETCH(int, button);
+    QFETCH(QString, written); QFETCH(QByteArray, csv);
 
+    VelmarApplication::clearConfig();
+    QTemporaryDir files;
     Shown shown;
-    QVERIFY(shown.showWith(frameOf(2, 1, 8, true, [](int x, int, int) { return std::uint64_t(x + 5); })));
-    const QString old = files->filePath(png ? QStringLiteral("old.png") : QStringLiteral("old.csv"));
-    if (existing) {
-        QFile file(old);
+    QVERIFY(files.isValid() && shown.showWith(line.empty() ? frameWithoutBuffer() : middleLineFrame(gray ? 12 : 10, gray, line), line.empty() ? 0 : 1));
+    for (const QString name : {"old.png", "old.csv"}) {
+        QFile file(files.filePath(name));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write("old content") > 0);
     }
-    const QString before = files->filePath(QStringLiteral("before.csv"));
+    const QString before = files.filePath(QStringLiteral("before.csv"));
     VelmarApplication::setConfigEntry(pathKey, before.toStdString());
 
-    // The tool asks about an existing file itself, once the suffix is settled; the file
-    // dialog starts at the full name remembered last, not at its folder.
-    QStringList transcript{png ? QStringLiteral("file dialog \"Save Current Line Profile\" PNG (*.png) save no-overwrite-check")
-                               : QStringLiteral("file dialog \"Save Current Line Profile\" CSV (*.csv) save no-overwrite-check")};
-    if (existing && !typed.isEmpty())
+    // The tool asks about an existing file itself, once the suffix is settled; the file dialog
+    // starts at the full name remembered last, not at its folder.
+    QStringList transcript{QStringLiteral("file dialog \"Save Current Line Profile\" %1 save no-overwrite-check")
+                               .arg(png ? "PNG (*.png)" : "CSV (*.csv)")};
+    if (typed == QLatin1String("old"))
         transcript << QStringLiteral("question \"File Exists\" \"File already exists... Overwrite?\" [No Yes] default none");
-    QCOMPARE(::save(shown, png, typed.isEmpty() ? typed : files->filePath(typed), QMessageBox::StandardButton(button)),
-             transcript << before);
-
-    const QString name = written.isEmpty() ? QFileInfo(old).fileName() : written;
-    QCOMPARE(QDir(files->path()).entryList(QDir::Files), QStringList{name});
-    QCOMPARE(rememberedPath(), written.isEmpty() ? before : files->filePath(written));
-    if (written.isEmpty())
-        QCOMPARE(contents(old), QByteArray("old content"));
-    else if (png)
-        QCOMPARE(QImage(files->filePath(written), "PNG").convertToFormat(QImage::Format_RGB32), shown.picture());
-    else
-        QCOMPARE(contents(files->filePath(written)), QByteArray("0,5\n1,6\n"));
-}
-
-void TestLineProfileExport::fileContents_data()
-{
-    QTest::addColumn<bool>("png");
-    QTest::addColumn<bool>("gray");
-    QTest::addColumn<int>("bpp");
-    QTest::addColumn<Values>("line"); // "": a frame without a buffer
-    QTest::addColumn<QByteArray>("csv");
-
-    // The PNG is the picture as the worker drew it. The CSV holds the raw values of the
-    // requested line (not the picture's scale), a single line feed each, no header.
-    QTest::newRow("png, colour 10 bits") << true << false << 10 << Values{0, 1023, 300, 512, 4, 1024, 1023, 1023, 0, 20, 40, 600} << QByteArray();
-    QTest::newRow("png, gray 12 bits") << true << true << 12 << Values{10, 20, 4095, 2048, 4096} << QByteArray();
-    QTest::newRow("csv, gray 12 bits") << false << true << 12 << Values{10, 20, 4095} << QByteArray("0,10\n1,20\n2,4095\n");
-    QTest::newRow("csv, colour, above the depth kept") << false << false << 8 << Values{255, 128, 0, 1, 22, 333, 0, 0, 0} << QByteArray("0,255,128,0\n1,1,22,333\n2,0,0,0\n");
-    // Nothing to read: a warning, no file, though the name was remembered before it showed.
-    QTest::newRow("csv without a buffer") << false << true << 8 << Values{} << QByteArray("<missing>");
-}
-
-void TestLineProfileExport::fileContents()
-{
-    QFETCH(bool, png); QFETCH(bool, gray); QFETCH(int, bpp); QFETCH(Values, line); QFETCH(QByteArray, csv);
-
-    const Frame frame = line.empty() ? frameWithoutBuffer() : middleLineFrame(bpp, gray, line);
-    Shown shown;
-    QVERIFY(shown.showWith(frame, line.empty() ? 0 : 1));
-    // Zoom and markers change the view only, never the file.
-    shown.dialog->zoomSpinBox->setValue(3);
-    shown.dialog->verticalMarkerSpinBox->setValue(1);
-
-    const QString path = files->filePath(png ? QStringLiteral("line.png") : QStringLiteral("line.csv"));
+    else if (line.empty())
+        transcript << QStringLiteral("warning \"Warning\" \"Internal error accessing profile data.\" [OK] default OK");
     DialogAnswerer answerer;
-    answerer.fileNames << path;
-    answerer.buttons << QMessageBox::Ok;
+    answerer.fileNames << (typed.isEmpty() ? typed : files.filePath(typed));
+    answerer.buttons << QMessageBox::StandardButton(button);
     // Without a buffer the controls stay disabled, so the slot is called directly.
-    QVERIFY(QMetaObject::invokeMethod(shown.dialog.get(), png ? "savePngButtonClicked" : "saveCsvButtonClicked"));
-    QCOMPARE(answerer.transcript.size(), line.empty() ? 2 : 1);
     if (line.empty())
-        QCOMPARE(answerer.transcript.last(), QStringLiteral("warning \"Warning\" \"Internal error accessing profile data.\" [OK] default OK"));
-    QCOMPARE(rememberedPath(), path);
-    if (png)
-        QCOMPARE(QImage(path, "PNG").convertToFormat(QImage::Format_RGB32), runOn(frame, 1));
+        QVERIFY(QMetaObject::invokeMethod(shown.dialog.get(), "saveCsvButtonClicked"));
     else
-        QCOMPARE(contents(path), csv);
+        (png ? shown.dialog->savePngPushButton : shown.dialog->saveCsvPushButton)->click();
+    QCOMPARE(answerer.transcript + answerer.openedAt, transcript << before);
+
+    QStringList all{"old.csv", "old.png"};
+    if (!written.isEmpty() && !line.empty() && !all.contains(written))
+        all << written;
+    all.sort(Qt::CaseInsensitive);
+    QCOMPARE(QDir(files.path()).entryList(QDir::Files), all);
+    QCOMPARE(QString::fromStdString(VelmarApplication::getConfigStringEntry(pathKey, "")), written.isEmpty() ? before : files.filePath(written));
+    if (written.isEmpty())
+        QCOMPARE(contents(files.filePath(png ? "old.png" : "old.csv")), QByteArray("old content"));
+    else if (png)
+        QCOMPARE(QImage(files.filePath(written), "PNG").convertToFormat(QImage::Format_RGB32), shown.picture());
+    else
+        QCOMPARE(contents(files.filePath(written)), csv);
 }
 
 QTEST_MAIN(TestLineProfileExport)
