@@ -20,8 +20,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 #include <dlfcn.h>
 
@@ -41,26 +39,20 @@ void logFromManyThreads(bool cycling)
 {
     if (!cycling)
         VexoDisplayQt4Init();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([t, cycling] {
-            static const char* const names[] = {"reliability.a", "reliability.b", "guard.library"};
-            for (int i = 0; i < (cycling ? 100 : 200); ++i) {
-                if (cycling)
-                    VexoDisplayQt4Init();
-                Logger* logger = Logging::instance()->getLogger(names[(i + t) % 3]);
-                if (logger->isEnabled(3))
-                    logger->log(3, "message from a worker", std::uint32_t(t), std::uintptr_t(i));
-                if (cycling && i % 3 == 0) {
-                    VexoDisplayQt4Init();
-                    VexoDisplayQt4Deinit();
-                }
-                if (cycling)
-                    VexoDisplayQt4Deinit();
-            }
-        });
-    for (std::thread& thread : threads)
-        thread.join();
+    runTogether(8, [cycling](int t) {
+        static const char* const names[] = {"reliability.a", "reliability.b", "guard.library"};
+        for (int i = 0; i < (cycling ? 100 : 200); ++i) {
+            if (cycling)
+                VexoDisplayQt4Init();
+            Logger* logger = Logging::instance()->getLogger(names[(i + t) % 3]);
+            if (logger->isEnabled(3))
+                logger->log(3, "message from a worker", std::uint32_t(t), std::uintptr_t(i));
+            if (cycling && i % 3 == 0)
+                VexoDisplayQt4Init(), VexoDisplayQt4Deinit();
+            if (cycling)
+                VexoDisplayQt4Deinit();
+        }
+    });
     if (!cycling)
         VexoDisplayQt4Deinit();
 }
@@ -94,71 +86,55 @@ class TestBadLogging : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void logging_data();
-    void logging();
-};
+    void initTestCase() { QCOMPARE(installationPath(), QFileInfo(QStringLiteral(RECORDING_INSTALLATION)).canonicalFilePath()); }
 
-void TestBadLogging::initTestCase()
-{
-    QCOMPARE(installationPath(), QFileInfo(QStringLiteral(RECORDING_INSTALLATION)).canonicalFilePath());
-}
-
-void TestBadLogging::logging_data()
-{
-    QTest::addColumn<QString>("installation"); // empty: this process, with the recording dispatcher
-    QTest::addColumn<QString>("scenario");
-    QTest::addColumn<QString>("loaded");
-
-    QTest::newRow("no dispatcher, messages from many threads") << EMPTY_INSTALLATION << "messages" << "absent";
-    QTest::newRow("no dispatcher, init and deinit from many threads") << EMPTY_INSTALLATION << "initDeinit" << "absent";
-    QTest::newRow("dispatcher without the export, messages from many threads")
-        << NO_EXPORT_INSTALLATION << "messages" << "yes";
-    QTest::newRow("dispatcher without the export, init and deinit from many threads")
-        << NO_EXPORT_INSTALLATION << "initDeinit" << "yes";
-    QTest::newRow("init and deinit from many threads, dispatcher attached") << "" << "initDeinit" << "";
-}
-
-void TestBadLogging::logging()
-{
-    QFETCH(QString, installation);
-    QFETCH(QString, scenario);
-    QFETCH(QString, loaded);
-
-    if (!installation.isEmpty()) {
-        QProcess child;
-        child.start(installation + QStringLiteral("/bin/tst_bad_logging"), {"--logging-child", scenario});
-        QVERIFY2(child.waitForFinished(60000), "the child hangs");
-        QVERIFY(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0);
-        QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()),
-                 QFileInfo(installation).canonicalFilePath() + " attached=0 id=0 level=7 shared=1 loaded=" + loaded
-                     + "\nuseCount=0\n");
-        return;
+    // One row per way the dispatcher can be missing: where it is absent the singleton
+    // never gets past the load, where the export is missing it unloads again at each bring-up.
+    void logging_data()
+    {
+        QTest::addColumn<QString>("installation"); // empty: this process, with the recording dispatcher
+        QTest::addColumn<QString>("scenario");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("no dispatcher, messages from many threads") << EMPTY_INSTALLATION << "messages" << "absent";
+        QTest::newRow("dispatcher without the export, init and deinit from many threads")
+            << NO_EXPORT_INSTALLATION << "initDeinit" << "yes";
+        QTest::newRow("init and deinit from many threads, dispatcher attached") << "" << "initDeinit" << "";
     }
 
-    const auto inJournal = [](const std::string& entry) {
-        const std::vector<std::string> journal = recording_dispatcher::journal();
-        return std::count(journal.begin(), journal.end(), entry);
-    };
-    recording_dispatcher::reset();
-    logFromManyThreads(true);
-    // Every singleton that attached also detached.
-    QVERIFY(inJournal("attach") > 0);
-    QCOMPARE(inJournal("attach"), inJournal("detach"));
-    QVERIFY(!recording_dispatcher::client());
-    QCOMPARE(LibraryInitController::useCount(), 0u);
-
-    // Afterwards a new bring-up attaches again and a message goes through.
-    recording_dispatcher::reset();
-    recording_dispatcher::assign("reliability.after", 9, 0);
-    VexoDisplayQt4Init();
-    QVERIFY(Logging::instance()->isAttached());
-    Logging::instance()->getLogger("reliability.after")->log(1, "after", 2, 3);
-    VexoDisplayQt4Deinit();
-    QCOMPARE(inJournal("log 9 1 after 2 3"), 1L);
-    QCOMPARE(LibraryInitController::useCount(), 0u);
-    QVERIFY(!recording_dispatcher::client());
-}
+    void logging()
+    {
+        QFETCH(QString, installation);
+        QFETCH(QString, scenario);
+        QFETCH(QString, loaded);
+        if (!installation.isEmpty()) {
+            QProcess child;
+            child.start(installation + QStringLiteral("/bin/tst_bad_logging"), {"--logging-child", scenario});
+            QVERIFY2(child.waitForFinished(60000), "the child hangs");
+            QVERIFY(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0);
+            QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), QFileInfo(installation).canonicalFilePath()
+                         + " attached=0 id=0 level=7 shared=1 loaded=" + loaded + "\nuseCount=0\n");
+            return;
+        }
+        const auto inJournal = [](const std::string& entry) {
+            const std::vector<std::string> journal = recording_dispatcher::journal();
+            return int(std::count(journal.begin(), journal.end(), entry));
+        };
+        recording_dispatcher::reset();
+        logFromManyThreads(true);
+        // Every singleton that attached also detached.
+        QVERIFY(inJournal("attach") > 0 && inJournal("attach") == inJournal("detach"));
+        QVERIFY(!recording_dispatcher::client() && LibraryInitController::useCount() == 0);
+        // Afterwards a new bring-up attaches again and a message goes through.
+        recording_dispatcher::reset();
+        recording_dispatcher::assign("reliability.after", 9, 0);
+        VexoDisplayQt4Init();
+        QVERIFY(Logging::instance()->isAttached());
+        Logging::instance()->getLogger("reliability.after")->log(1, "after", 2, 3);
+        VexoDisplayQt4Deinit();
+        QCOMPARE(inJournal("log 9 1 after 2 3"), 1);
+        QVERIFY(!recording_dispatcher::client() && LibraryInitController::useCount() == 0);
+    }
+};
 
 int main(int argc, char** argv)
 {
