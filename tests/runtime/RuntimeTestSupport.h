@@ -26,12 +26,9 @@ class RecordingVisualizer : public vexo::core::DisplaySceneVisualizer
 public:
     struct Call
     {
-        Call(std::string n = {}, std::int64_t index = -1, bool f = false, int p = 0)
-            : name(std::move(n)), frameIndex(index), flag(f), percent(p) {}
         std::string name;
-        std::int64_t frameIndex; // buffer updates
-        bool flag;               // status: overflow; sources: connected
-        int percent;
+        std::int64_t frameIndex = -1; // buffer updates
+        bool flag = false;            // status: overflow; sources: connected
         std::thread::id thread = std::this_thread::get_id();
     };
 
@@ -56,50 +53,54 @@ public:
         const auto all = calls();
         return int(std::count_if(all.begin(), all.end(), [&](const Call& c) { return c.name == name; }));
     }
-    // Position of the first (or last) call with that name, or -1.
-    int indexOf(const std::string& name, bool last = false) const
+    bool anyCallOn(std::thread::id thread, const std::string& name) const
     {
         const auto all = calls();
-        int found = -1;
-        for (std::size_t i = 0; i < all.size() && (last || found < 0); ++i)
-            found = all[i].name == name ? int(i) : found;
-        return found;
+        return std::any_of(all.begin(), all.end(), [&](const Call& c) { return c.name == name && c.thread == thread; });
+    }
+    // The acquisition as told, in order: starts, stops, ring changes, and the frame index of
+    // each buffer update.
+    std::string story() const
+    {
+        std::string told;
+        for (const Call& c : calls()) {
+            if (c.name == "buffer")
+                told += " " + std::to_string(c.frameIndex);
+            else if (c.name == "started" || c.name == "stopped" || c.name == "invalidated" || c.name == "added")
+                told += " " + c.name;
+        }
+        return told.empty() ? told : told.substr(1);
     }
     boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const
     {
         std::lock_guard<std::mutex> lock(mutex);
         return kept;
     }
-    bool anyCallOn(std::thread::id thread, const std::string& name) const
-    {
-        const auto all = calls();
-        return std::any_of(all.begin(), all.end(), [&](const Call& c) { return c.name == name && c.thread == thread; });
-    }
 
-    void notifySceneAttached() override { record(Call("attached")); }
+    void notifySceneAttached() override { record({"attached"}); }
     void notifySceneFrameChanged(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame, double) override
     {
-        record(Call("frame"), keepNewestFrame ? &frame : nullptr);
+        record({"frame"}, keepNewestFrame ? &frame : nullptr);
         freeSceneFrame(frame);
     }
-    void notifyGrabbingStarted() override { record(Call("started")); }
-    void notifyGrabbingStopped() override { record(Call("stopped")); }
+    void notifyGrabbingStarted() override { record({"started"}); }
+    void notifyGrabbingStopped() override { record({"stopped"}); }
     void notifyBufferUpdated(boost::shared_ptr<vexo::core::FrameBuffer> buffer) override
     {
-        record(Call("buffer", buffer->frameIndex()));
+        record({"buffer", buffer->frameIndex()});
         if (onBuffer)
             onBuffer(buffer);
     }
-    void notifyCameraStatusUpdate(bool, bool, bool, bool, bool, bool overflow, int, int percent) override
+    void notifyCameraStatusUpdate(bool, bool, bool, bool, bool, bool overflow, int, int) override
     {
-        record(Call("status", -1, overflow, percent));
+        record({"status", -1, overflow});
     }
-    void notifySourcesConnected(bool connected) override { record(Call("sources", -1, connected)); }
-    void notifyFrameBuffersInvalidated() override { record(Call("invalidated")); }
-    void notifyFrameBuffersAdded() override { record(Call("added")); }
+    void notifySourcesConnected(bool connected) override { record({"sources", -1, connected}); }
+    void notifyFrameBuffersInvalidated() override { record({"invalidated"}); }
+    void notifyFrameBuffersAdded() override { record({"added"}); }
     void requestTimedInterrupt(boost::shared_ptr<vexo::core::StopWatch>, std::uint64_t) override
     {
-        record(Call("interrupt"));
+        record({"interrupt"});
         // No event loop here: wake the scene at once; it renders when it is woken.
         if (auto s = scene())
             s->timerInterrupt();
@@ -155,7 +156,7 @@ struct TiffImage
 {
     bool opened = false;
     std::uint32_t width = 0, height = 0;
-    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0, planar = 0;
+    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0;
     std::string description;
     std::vector<std::uint16_t> samples;
 };
@@ -172,7 +173,6 @@ inline TiffImage readTiff(const std::string& path)
     TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &image.samplesPerPixel);
     TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &image.bitsPerSample);
     TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &image.photometric);
-    TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &image.planar);
     if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description))
         image.description = description;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(tif)));

@@ -19,56 +19,29 @@ namespace {
 
 struct Case
 {
-    int width = 150;
-    int height = 70;
-    int bits = 8;
+    Case(int b = 8, int z = 6, int x = 0, int y = 0) : bits(b), zoom(z), offsetX(x), offsetY(y) {}
+    int bits, zoom, offsetX, offsetY;
     bool gray = true;
+    int width = 150, height = 70;
+    int canvasWidth = 100, canvasHeight = 80;
     int range = 0; // 0: the bit depth's range; larger ones put samples above it
-    int zoom = 6;
-    int offsetX = 0;
-    int offsetY = 0;
-    int canvasWidth = 100;
-    int canvasHeight = 80;
     bool grid = false;
-    int lastX = -2; // -2: complete
-    int lastY = -2;
-    int corner = -1; // when set, the sample at (0, 0)
+    int lastX = -2, lastY = -2; // -2: complete
+    int corner = -1;            // when set, the sample at (0, 0)
+
+    Case& colour() { return gray = false, *this; }
+    Case& image(int w, int h) { return width = w, height = h, *this; }
+    Case& canvas(int w, int h) { return canvasWidth = w, canvasHeight = h, *this; }
+    Case& overRange() { return range = 65536, *this; }
+    Case& partial(int x, int y) { return lastX = x, lastY = y, *this; }
 };
 
-Case with(int bits, bool gray, int zoom, int offsetX = 0, int offsetY = 0)
+// A 40 x 30 12-bit image on a canvas large enough to show its end when magnified.
+Case small(int zoom, bool grid, int offsetX = 0, int offsetY = 0)
 {
-    Case c;
-    c.bits = bits;
-    c.gray = gray;
-    c.zoom = zoom;
-    c.offsetX = offsetX;
-    c.offsetY = offsetY;
-    return c;
-}
-
-Case small(int zoom, bool grid, int lastX = -2, int lastY = -2, int offsetX = 0, int offsetY = 0)
-{
-    Case c = with(12, true, zoom, offsetX, offsetY);
-    c.width = 40;
-    c.height = 30;
-    c.canvasWidth = zoom > 6 && !grid ? 120 : 300;
-    c.canvasHeight = zoom > 6 && !grid ? 99 : 200;
+    const bool large = zoom <= 6 || grid;
+    Case c = Case(12, zoom, offsetX, offsetY).image(40, 30).canvas(large ? 300 : 120, large ? 200 : 99);
     c.grid = grid;
-    c.lastX = lastX;
-    c.lastY = lastY;
-    return c;
-}
-
-Case ranged(Case c, int range)
-{
-    c.range = range;
-    return c;
-}
-
-Case canvas(Case c, int width, int height)
-{
-    c.canvasWidth = width;
-    c.canvasHeight = height;
     return c;
 }
 
@@ -88,60 +61,46 @@ private slots:
         QTest::addColumn<QString>("probes");
 
         QTest::newRow("gray 8, 1:1, last canvas column, one line past the image")
-            << with(8, true, 6) << "0,0=00 1,0=07 2,0=0e 3,2=2f 99,0=b5 0,69=81 0,70=bg 99,79=bg";
-        QTest::newRow("gray 1") << with(1, true, 6) << "0,0=00 1,0=80 2,0=00";
-        QTest::newRow("gray 7") << with(7, true, 6) << "1,0=0e 2,0=1c 9,1=98";
-        QTest::newRow("gray 12") << with(12, true, 6) << "40,20=21 99,69=63 0,79=bg";
-        QTest::newRow("gray 16") << with(16, true, 6) << "99,69=06 40,20=02";
-        Case full = with(16, true, 6);
+            << Case(8, 6) << "0,0=00 1,0=07 2,0=0e 3,2=2f 99,0=b5 0,69=81 0,70=bg 99,79=bg";
+        QTest::newRow("gray 1") << Case(1, 6) << "0,0=00 1,0=80 2,0=00";
+        QTest::newRow("gray 7") << Case(7, 6) << "1,0=0e 2,0=1c 9,1=98";
+        Case full(16, 6);
         full.corner = 65535;
-        QTest::newRow("gray 16, full scale") << full << "0,0=ff 1,0=00";
-        QTest::newRow("colour 8") << with(8, false, 6) << "0,0=00050a 1,0=070c11 99,69=363b40 0,70=bg";
-        QTest::newRow("over range: 8 bits clamp at 255")
-            << ranged(with(8, true, 6), 65536) << "36,0=fc 29,4=ff 31,3=ff 99,69=ff";
-        QTest::newRow("over range: 7 bits") << ranged(with(7, true, 6), 65536) << "7,6=fe 9,5=ff";
-        QTest::newRow("over range: 1 bit") << ranged(with(1, true, 6), 65536) << "0,0=00 1,0=ff";
-        QTest::newRow("over range: colour 7 bits") << ranged(with(7, false, 6), 65536) << "0,0=000a14 7,6=feffff";
+        QTest::newRow("gray 16, full scale") << full << "0,0=ff 1,0=00 99,69=06 40,20=02";
+        QTest::newRow("colour 8") << Case(8, 6).colour() << "0,0=00050a 1,0=070c11 99,69=363b40 0,70=bg";
+        QTest::newRow("over range: 8 bits clamp at 255") << Case(8, 6).overRange() << "36,0=fc 29,4=ff 31,3=ff 99,69=ff";
+        QTest::newRow("over range: colour 7 bits") << Case(7, 6).colour().overRange() << "0,0=000a14 7,6=feffff";
 
-        QTest::newRow("step 0, 1:64") << with(12, true, 0) << "1,1=50 2,0=38 3,0=bg 0,2=bg";
-        QTest::newRow("step 5, 1:2, colour") << with(12, false, 5) << "1,1=020203 74,34=787878 75,0=bg 0,35=bg";
-        QTest::newRow("step 5, 1:2, gray") << with(8, true, 5) << "1,1=28 74,34=80 75,0=bg";
-        QTest::newRow("step 5, image ends on a whole column")
-            << with(8, true, 5, 22, 0) << "63,0=0c 64,0=bg";
-        QTest::newRow("step 7, 2:1") << with(8, true, 7) << "0,0=00 1,0=00 2,0=07 3,2=14";
+        QTest::newRow("step 0, 1:64, rounds up") << Case(12, 0) << "1,1=50 2,0=38 3,0=bg 0,2=bg";
+        QTest::newRow("step 5, 1:2, colour, whole columns") << Case(12, 5).colour()
+                                                            << "1,1=020203 74,34=787878 75,0=bg 0,35=bg";
+        QTest::newRow("step 7, 2:1") << Case(8, 7) << "0,0=00 1,0=00 2,0=07 3,2=14";
         QTest::newRow("step 7, image ends inside the canvas")
-            << canvas(with(8, false, 7, 110, 31), 100, 79) << "79,77=94999e 80,77=bg 0,77=83888d 0,78=bg";
-        QTest::newRow("step 7, one canvas column") << canvas(with(8, true, 7, 1, 0), 1, 4) << "0,0=07 0,3=14";
-        QTest::newRow("step 12, 64:1") << with(8, true, 12, 148, 68) << "0,0=80 63,63=80 64,64=94 99,79=94";
-        QTest::newRow("step 12, last pixel") << with(8, true, 12, 149, 69) << "0,0=94 64,0=bg 0,64=bg";
+            << Case(8, 7, 110, 31).colour().canvas(100, 79) << "79,77=94999e 80,77=bg 0,77=83888d 0,78=bg";
+        QTest::newRow("step 7, one canvas column") << Case(8, 7, 1, 0).canvas(1, 4) << "0,0=07 0,3=14";
+        QTest::newRow("step 12, 64:1") << Case(8, 12, 148, 68) << "0,0=80 63,63=80 64,64=94 99,79=94";
         QTest::newRow("1:1 on the last column and line, odd width")
-            << canvas(with(12, true, 6, 149, 69), 41, 30) << "0,0=79 1,0=bg 40,0=bg 0,1=bg";
-        QTest::newRow("1:1 one past the last column and line")
-            << canvas(with(12, true, 6, 150, 70), 40, 30) << "0,0=bg 39,29=bg";
-        QTest::newRow("negative offset") << canvas(with(12, true, 6, -5, -7), 40, 30) << "0,0=00 1,1=01 39,29=28";
+            << Case(12, 6, 149, 69).canvas(41, 30) << "0,0=79 1,0=bg 40,0=bg 0,1=bg";
+        QTest::newRow("1:1 one past the last column and line") << Case(12, 6, 150, 70).canvas(40, 30) << "0,0=bg 39,29=bg";
+        QTest::newRow("negative offset") << Case(12, 6, -5, -7).canvas(40, 30) << "0,0=00 1,1=01 39,29=28";
 
-        QTest::newRow("grid at 8:1") << small(9, true, -2, -2, 3, 2)
+        QTest::newRow("grid at 8:1") << small(9, true, 3, 2)
                                      << "0,0=grid 8,5=grid 9,8=grid 9,9=04 295,9=13 288,9=grid 296,9=bg 296,0=bg";
-        QTest::newRow("grid at 8:1, image ends") << small(9, true, -2, -2, 38, 28)
+        QTest::newRow("grid at 8:1, image ends") << small(9, true, 38, 28)
                                                  << "1,1=27 15,15=28 16,1=bg 1,16=bg 16,0=bg 8,1=grid 1,8=grid";
-        QTest::newRow("no grid at 4:1") << small(8, true, -2, -2, 3, 2) << "0,0=02 4,4=04 8,8=05";
-        QTest::newRow("grid at 64:1") << small(12, true, -2, -2, 3, 2) << "0,0=grid 64,1=grid 1,64=grid 65,65=04 1,1=02";
+        QTest::newRow("no grid at 4:1") << small(8, true, 3, 2) << "0,0=02 4,4=04 8,8=05";
 
-        QTest::newRow("partial, 1:1") << small(6, false, 10, 5) << "10,5=08 11,5=bg 39,4=14 39,5=bg 0,6=bg";
-        QTest::newRow("partial, 1:2") << small(5, false, 10, 4) << "5,2=07 6,2=bg 19,1=12 0,3=bg";
-        QTest::newRow("partial, 2:1") << small(7, false, 10, 5, 8, 3) << "5,4=08 6,4=bg 6,5=bg 63,3=14 0,6=bg";
-        QTest::newRow("partial, 8:1 grid") << small(9, true, 10, 5)
+        QTest::newRow("partial, 1:1") << small(6, false).partial(10, 5) << "10,5=08 11,5=bg 39,4=14 39,5=bg 0,6=bg";
+        QTest::newRow("partial, 1:2, rounds up") << small(5, false).partial(10, 4) << "5,2=07 6,2=bg 19,1=12 0,3=bg";
+        QTest::newRow("partial, 2:1") << small(7, false, 8, 3).partial(10, 5) << "5,4=08 6,4=bg 6,5=bg 63,3=14 0,6=bg";
+        QTest::newRow("partial, 8:1 grid") << small(9, true).partial(10, 5)
                                            << "87,41=08 89,41=bg 88,41=grid 89,48=grid 89,49=bg 90,40=grid";
-        QTest::newRow("partial, no column of the last line") << small(6, false, -1, 5) << "0,5=bg 39,4=14";
-        QTest::newRow("partial, last column past the width") << small(6, false, 100, 5) << "39,5=15 40,5=bg 0,6=bg";
-        QTest::newRow("partial, last line past the height") << small(6, false, 5, 40) << "39,29=28 0,30=bg";
-        QTest::newRow("partial, nothing written") << small(6, false, -1, -1) << "0,0=bg";
+        QTest::newRow("partial, no column of the last line") << small(6, false).partial(-1, 5) << "0,5=bg 39,4=14";
+        QTest::newRow("partial, last column past the width") << small(6, false).partial(100, 5) << "39,5=15 40,5=bg 0,6=bg";
+        QTest::newRow("partial, last line past the height") << small(6, false).partial(5, 40) << "39,29=28 0,30=bg";
 
-        Case empty = small(9, true);
-        empty.width = 0;
-        QTest::newRow("empty image") << empty << "0,0=bg 49,39=bg";
-        QTest::newRow("empty canvas") << canvas(small(9, true), 0, 0) << "";
-        QTest::newRow("canvas without columns") << canvas(small(6, false), 0, 10) << "";
+        QTest::newRow("empty image") << small(9, true).image(0, 30) << "0,0=bg 49,39=bg";
+        QTest::newRow("empty canvas") << small(9, true).canvas(0, 0) << "";
     }
 
     void render()
@@ -151,9 +110,10 @@ private slots:
 
         FrameBuffer buffer(c.width, c.height, c.bits, c.gray);
         const int range = c.range > 0 ? c.range : 1 << c.bits;
+        const int channels = buffer.channels();
         for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width * buffer.channels(); ++x)
-                buffer.line(y)[x] = std::uint16_t((7 * (x / buffer.channels()) + 13 * y + 5 * (x % buffer.channels())) % range);
+            for (int x = 0; x < c.width * channels; ++x)
+                buffer.line(y)[x] = std::uint16_t((7 * (x / channels) + 13 * y + 5 * (x % channels)) % range);
         if (c.corner >= 0)
             buffer.line(0)[0] = std::uint16_t(c.corner);
         if (c.lastY == -2)
@@ -162,15 +122,9 @@ private slots:
             buffer.setLastValidPixel(c.lastX, c.lastY);
 
         DisplaySceneFrame frame(c.canvasWidth, c.canvasHeight);
-        SceneRenderer::View view;
-        view.zoomStep = c.zoom;
-        view.offsetX = c.offsetX;
-        view.offsetY = c.offsetY;
-        view.grid = c.grid;
-        SceneRenderer::render(buffer, view, frame);
+        SceneRenderer::render(buffer, {c.zoom, c.offsetX, c.offsetY, c.grid}, frame);
 
-        QCOMPARE(frame.minX(), std::max(c.offsetX, 0));
-        QCOMPARE(frame.minY(), std::max(c.offsetY, 0));
+        QCOMPARE(QPoint(frame.minX(), frame.minY()), QPoint(std::max(c.offsetX, 0), std::max(c.offsetY, 0)));
         QCOMPARE(frame.zoomValue(), c.zoom);
         QCOMPARE(frame.stepSize() * (1 << c.zoom), 64 * frame.pixelSize());
         QVERIFY(frame.stepSize() == 1 || frame.pixelSize() == 1);
