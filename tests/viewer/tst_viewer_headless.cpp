@@ -3,8 +3,6 @@
 #include "ViewerReport.h"
 
 #include <QDirIterator>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -13,6 +11,14 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+static bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+static const QStringList smallRun{"--width", "64", "--height", "48", "--fps", "200"};
 
 class TestViewerHeadless : public QObject
 {
@@ -28,33 +34,6 @@ private slots:
     void warnedOnce_data();
     void warnedOnce();
 };
-
-// Runs the viewer to its end; returns its exit status (-1 when it crashed or hung).
-// Leading NAME=value arguments go into its environment instead; NAME= removes NAME.
-static int runViewer(QStringList arguments, QString* errors)
-{
-    QProcess viewer;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    static const QRegularExpression assignment(QStringLiteral("^([A-Z_][A-Z0-9_]*)=(.*)$"));
-    for (QRegularExpressionMatch m; !arguments.isEmpty() && (m = assignment.match(arguments.first())).hasMatch();
-         arguments.removeFirst()) {
-        if (m.captured(2).isEmpty())
-            environment.remove(m.captured(1));
-        else
-            environment.insert(m.captured(1), m.captured(2));
-    }
-    viewer.setProcessEnvironment(environment);
-    viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
-    if (!viewer.waitForStarted() || !viewer.waitForFinished(60000)) {
-        viewer.kill();
-        viewer.waitForFinished();
-        return -1;
-    }
-    *errors = QString::fromLocal8Bit(viewer.readAllStandardError());
-    return viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1;
-}
-
-static const QStringList smallRun{"--width", "64", "--height", "48", "--fps", "200"};
 
 void TestViewerHeadless::refusals_data()
 {
@@ -106,7 +85,7 @@ void TestViewerHeadless::refusals()
     QFETCH(QString, arguments);
     QFETCH(int, status);
     QFETCH(QString, message);
-    QTemporaryDir dir;
+    QTemporaryDir dir; // REPORT: a report file whose overflow line is checked
     const QString report = dir.filePath("report.txt");
     const QStringList words = arguments.replace("REPORT", report).split(' ');
     QString errors;
@@ -142,27 +121,24 @@ void TestViewerHeadless::saveErrorsSayWhy()
     QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600) == 0);
     const QString full = dir.filePath("full");
     const bool onFullDisk = target.startsWith("full/");
-    if (onFullDisk) {
-        if (::geteuid() != 0)
-            QSKIP("mounting a small file system for the full disk needs root");
-        QVERIFY(QDir().mkpath(full));
-        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0)
-            QSKIP("cannot mount a tmpfs here");
-        // Filled, less than a frame's worth left.
-        QProcess::execute("sh", {"-c", "dd if=/dev/zero of=" + full + "/filler bs=1k count=16 2>/dev/null"});
-    }
+    if (onFullDisk && ::geteuid() != 0)
+        QSKIP("mounting a small file system for the full disk needs root");
+    if (onFullDisk
+        && (!QDir().mkpath(full) || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0))
+        QSKIP("cannot mount a tmpfs here");
     const auto unmount = qScopeGuard([&] {
         if (onFullDisk)
             QProcess::execute("umount", {full});
     });
-
+    if (onFullDisk) // filled, less than a frame's worth left
+        QProcess::execute("sh", {"-c", "dd if=/dev/zero of=" + full + "/filler bs=1k count=16 2>/dev/null"});
     QString errors;
     QCOMPARE(runViewer(smallRun + QStringList{"--grab-frames", "2", "--save-frame", dir.filePath(target)}, &errors), 1);
     QVERIFY2(errors.contains("cannot save " + dir.filePath(target)) && errors.contains(reason), qPrintable(errors));
     // Nothing half-written left anywhere below the folder, and the pipe stays a pipe.
-    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
     QStringList left;
-    while (it.hasNext())
+    for (QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();)
         left << it.next();
     left.removeAll(full + "/filler");
     QCOMPARE(left, QStringList());
@@ -181,11 +157,8 @@ void TestViewerHeadless::endedBySignal()
     QFETCH(int, signal);
     QTemporaryDir dir;
     QProcess viewer;
-    viewer.start(VEXO_VIEWER, smallRun + QStringList{"--grab-frames", "100000000", "--report", dir.filePath("r")});
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += viewer.readAllStandardOutput()).contains("frames shown")
-                                 || viewer.state() == QProcess::NotRunning,
-                             30000);
+    startViewer(viewer, smallRun + QStringList{"--grab-frames", "100000000", "--report", dir.filePath("r")});
+    QVERIFY(showsFrames(viewer));
     ::kill(pid_t(viewer.processId()), signal);
     QVERIFY(viewer.waitForFinished(30000));
     QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
@@ -221,35 +194,27 @@ void TestViewerHeadless::warnedOnce()
     // An installation of its own: the display library found through LD_LIBRARY_PATH in
     // its lib/, and in the same lib/ the dispatcher of the row.
     QTemporaryDir installation;
-    QVERIFY(QDir(installation.path()).mkdir("lib"));
+    const QString lib = installation.filePath("lib"), target = lib + "/libcommon-logging-dispatcher.so";
+    const QString configFile = installation.filePath("vexo.ini");
     const QString built = QFileInfo(QStringLiteral(VEXO_DISPLAY_LIBRARY)).absolutePath();
-    const QString lib = installation.filePath("lib");
+    QVERIFY(QDir().mkpath(lib));
     QVERIFY(QFile::link(QStringLiteral(VEXO_DISPLAY_LIBRARY), lib + "/" + QStringLiteral(VEXO_DISPLAY_SONAME)));
-    const QString target = lib + "/libcommon-logging-dispatcher.so";
-    QFile file(target);
     if (dispatcher == "text")
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("not a shared library\n") > 0);
+        QVERIFY(writeFile(target, "not a shared library\n"));
     else if (!dispatcher.isEmpty())
         QVERIFY(QFile::copy(built + (dispatcher == "real" ? "/libcommon-logging-dispatcher.so" : "/libvexo-core.so"),
                             target));
-    file.close();
     QStringList arguments{"LD_LIBRARY_PATH=" + lib, "VEXO_LOG_LEVELS=",
                           "VEXO_LOG_FILE=" + (logAsked ? installation.filePath("log.txt") : QString())};
     arguments += smallRun + QStringList{"--grab-frames", "2"};
-    const QString configFile = installation.filePath("vexo.ini");
-    QFile configWriter(configFile);
     if (!config.isEmpty()) {
-        QVERIFY(configWriter.open(QIODevice::WriteOnly) && configWriter.write(config) == config.size());
-        configWriter.close();
+        QVERIFY(writeFile(configFile, config));
         arguments += QStringList{"--config", configFile};
     }
-
     QString errors;
     QCOMPARE(runViewer(arguments, &errors), 0);
-    const QString prefix = "vexo-display-viewer: warning: ";
-    QCOMPARE(errors.count(prefix), warning.isEmpty() ? 0 : 1);
-    warning.replace("TARGET", target).replace("CONFIG", configFile);
-    QVERIFY2(errors.contains(warning), qPrintable(errors));
+    QCOMPARE(errors.count("vexo-display-viewer: warning: "), warning.isEmpty() ? 0 : 1);
+    QVERIFY2(errors.contains(warning.replace("TARGET", target).replace("CONFIG", configFile)), qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(TestViewerHeadless)
