@@ -63,12 +63,10 @@ public:
     std::string story() const
     {
         std::string told;
-        for (const Call& c : calls()) {
-            if (c.name == "buffer")
-                told += " " + std::to_string(c.frameIndex);
-            else if (c.name == "started" || c.name == "stopped" || c.name == "invalidated" || c.name == "added")
-                told += " " + c.name;
-        }
+        for (const Call& c : calls())
+            if (c.name == "buffer" || c.name == "started" || c.name == "stopped" || c.name == "invalidated"
+                || c.name == "added")
+                told += " " + (c.name == "buffer" ? std::to_string(c.frameIndex) : c.name);
         return told.empty() ? told : told.substr(1);
     }
     boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const

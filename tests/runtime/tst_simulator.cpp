@@ -1,12 +1,8 @@
 // The built-in camera simulator: its patterns, value range, chunked delivery and pacing.
 
-#include "vexo-lib-display/FrameBuffer.h"
-#include "vexo-lib-display/SimulatorSource.h"
+#include "RuntimeTestSupport.h"
 
 #include <QtTest>
-
-#include <thread>
-#include <vector>
 
 using vexo::core::FrameBuffer;
 using vexo::core::FrameFormat;
@@ -14,18 +10,6 @@ using vexo::core::FrameSource;
 using vexo::core::SimulatorSource;
 
 Q_DECLARE_METATYPE(SimulatorSource::Pattern)
-
-namespace {
-
-SimulatorSource::Settings settingsFor(const FrameFormat& format, double fps = 0)
-{
-    SimulatorSource::Settings settings;
-    settings.format = format;
-    settings.framesPerSecond = fps;
-    return settings;
-}
-
-} // namespace
 
 class TestSimulator : public QObject
 {
@@ -62,22 +46,17 @@ private slots:
         QFETCH(bool, gray);
         QFETCH(SimulatorSource::Pattern, pattern);
         QFETCH(QString, probes);
-        SimulatorSource::Settings settings = settingsFor({300, 40, bits, gray});
-        settings.pattern = pattern;
-        SimulatorSource source(settings);
+        SimulatorSource source({{300, 40, bits, gray}, 0, pattern});
         FrameBuffer buffer(300, 40, bits, gray);
         source.start();
         for (int frame = 0; frame < 3; ++frame) {
             QCOMPARE(source.waitForFrame(), FrameSource::Delivery::Frame);
             QCOMPARE(source.deliverFrame(&buffer, {}), FrameSource::Delivery::Frame);
             // Both patterns span the whole range and no more.
-            std::vector<std::uint16_t> all;
-            for (int y = 0; y < 40; ++y)
-                all.insert(all.end(), buffer.line(y), buffer.line(y) + 300 * buffer.channels());
+            const auto all = samplesOf(buffer);
             const auto range = std::minmax_element(all.begin(), all.end());
-            QCOMPARE((QPair<int, int>(*range.first, *range.second)), (QPair<int, int>(0, (1 << bits) - 1)));
-            QCOMPARE(buffer.tag(), std::uint32_t(frame));
-            QCOMPARE(buffer.transferLength(), std::uint64_t(300) * 40 * buffer.channels() * bits / 8);
+            QCOMPARE((QList<qint64>{*range.first, *range.second, buffer.tag(), qint64(buffer.transferLength())}),
+                     (QList<qint64>{0, (1 << bits) - 1, frame, 300 * 40 * buffer.channels() * bits / 8}));
             for (const QString& probe : probes.split(' ', Qt::SkipEmptyParts)) {
                 const QStringList p = probe.split(QRegularExpression("[,=]"));
                 if (p[2].toInt() == frame)
@@ -89,32 +68,27 @@ private slots:
 
     void chunkedDelivery()
     {
-        SimulatorSource::Settings settings = settingsFor({16, 10, 8, true});
-        settings.linesPerChunk = 4;
-        SimulatorSource source(settings);
+        SimulatorSource source({{16, 10, 8, true}, 0, {}, {}, 4}); // lines in chunks of 4
         FrameBuffer buffer(16, 10, 8, true);
         source.start();
-        std::vector<int> progress, publishedLines;
-        QCOMPARE(source.deliverFrame(&buffer, [&](int lines) {
-                     progress.push_back(lines);
-                     int x = 0, y = 0;
-                     buffer.lastValidPixel(&x, &y);
-                     publishedLines.push_back(y + 1);
-                 }),
-                 FrameSource::Delivery::Frame);
+        QList<QPoint> progress; // (lines reported, lines published when reported)
+        const auto report = [&](int lines) {
+            int x = 0, y = 0;
+            buffer.lastValidPixel(&x, &y);
+            progress << QPoint(lines, y + 1);
+        };
+        QCOMPARE(source.deliverFrame(&buffer, report), FrameSource::Delivery::Frame);
         // 10 lines in chunks of 4: 4, 8, 10, each published before it is reported.
-        QCOMPARE(progress, (std::vector<int>{4, 8, 10}));
-        QCOMPARE(publishedLines, progress);
+        QCOMPARE(progress, (QList<QPoint>{{4, 4}, {8, 8}, {10, 10}}));
         // Without a target the frame is consumed: the next one is frame 2, g(0 + 0 + 2 * 2) at (0, 0).
         QCOMPARE(source.deliverFrame(nullptr, {}), FrameSource::Delivery::Frame);
         QCOMPARE(source.deliverFrame(&buffer, {}), FrameSource::Delivery::Frame);
-        QCOMPARE(buffer.tag(), std::uint32_t(2));
-        QCOMPARE(buffer.line(0)[0], std::uint16_t(4));
+        QCOMPARE(QPoint(int(buffer.tag()), buffer.line(0)[0]), QPoint(2, 4));
     }
 
     void cancelEndsAWait()
     {
-        SimulatorSource source(settingsFor({8, 8, 8, true}, 0.001)); // one frame in 1000 s
+        SimulatorSource source({{8, 8, 8, true}, 0.001}); // one frame in 1000 s
         for (bool useStop : {false, true}) {
             source.start();
             QVERIFY(source.status().clock && !source.status().extrg);
@@ -131,9 +105,8 @@ private slots:
 
     void refusesBadFormats()
     {
-        SimulatorSource source(settingsFor({8, 8, 8, true}));
-        QVERIFY(!source.setFormat({8, 8, 0, true}));
-        QVERIFY(!source.setFormat({8, 8, 17, true}));
+        SimulatorSource source({{8, 8, 8, true}, 0});
+        QVERIFY(!source.setFormat({8, 8, 0, true}) && !source.setFormat({8, 8, 17, true}));
         QVERIFY(!source.setFormat({-1, 8, 8, true}));
         QCOMPARE(source.format(), (FrameFormat{8, 8, 8, true}));
         QVERIFY(source.setFormat({0, 0, 16, false}));
