@@ -138,23 +138,11 @@ namespace core {
 
 struct VisualizerInspector
 {
-    static Qt4DisplaySceneVisualizer::D& d(Qt4DisplaySceneVisualizer* window)
-    {
-        return *window->d;
-    }
-    // The picture the canvas widget shows.
-    static QPixmap canvasPixmap(Qt4DisplaySceneVisualizer* window)
-    {
-        return window->canvasWidget->d->pixmap;
-    }
-    static QThread* profileWorker(Qt4DisplaySceneVisualizer* window)
-    {
-        return window->d->lineProfileDialog->d->thread.get();
-    }
-    static QThread* histogramWorker(Qt4DisplaySceneVisualizer* window)
-    {
-        return window->d->lineHistogramDialog->d->thread.get();
-    }
+    using Window = Qt4DisplaySceneVisualizer;
+    static Window::D& d(Window* window) { return *window->d; }
+    static QPixmap canvasPixmap(Window* window) { return window->canvasWidget->d->pixmap; } // what the canvas shows
+    static QThread* profileWorker(Window* window) { return window->d->lineProfileDialog->d->thread.get(); }
+    static QThread* histogramWorker(Window* window) { return window->d->lineHistogramDialog->d->thread.get(); }
 };
 
 } // namespace core
@@ -206,13 +194,10 @@ struct WindowRig
         window->notifySceneFrameChanged(frame, 25.0);
         pump();
     }
+    void started() { window->notifyGrabbingStarted(); pump(); }
+    void stopped() { window->notifyGrabbingStopped(); pump(); }
     // Makes the window believe it is grabbing with one buffer update recorded.
-    void grabbingWith(const boost::shared_ptr<vexo::core::FrameBuffer>& buffer)
-    {
-        window->notifyGrabbingStarted();
-        pump();
-        window->notifyBufferUpdated(buffer);
-    }
+    void grabbingWith(const boost::shared_ptr<vexo::core::FrameBuffer>& buffer) { started(); window->notifyBufferUpdated(buffer); }
 
     boost::shared_ptr<vexo::core::DisplayScene> scene;
     std::unique_ptr<Core> window;

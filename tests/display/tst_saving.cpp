@@ -46,6 +46,7 @@ struct Fixture : WindowRig
 {
     QTemporaryDir folder;
     boost::shared_ptr<FrameBufferGroup> group;
+    std::vector<Samples> stored; // of each buffer, oldest first
     bool ready = false;
 
     Fixture() : WindowRig({13, 7, 12, true}, 3)
@@ -62,17 +63,27 @@ struct Fixture : WindowRig
         group = scene->frameBufferGroup();
         ready = ready && group->size() == 3 && folder.isValid();
         scene->attachVisualizer(window.get());
-        if (ready)
-            d().currentFrameBuffer = oldestPlus(1);
+        for (int k = 0; ready && k < 3; ++k)
+            stored.push_back(samplesOf(*oldestPlus(k)));
         VelmarApplication::setConfigEntry(storagePathKey, remembered().toStdString()); // as UTF-8
     }
     // The name the dialogs start from; a non-ASCII name tells how it crosses to the dialog.
     QString remembered() const { return path("Bild-ä.tif"); }
     boost::shared_ptr<FrameBuffer> oldestPlus(int i) const { return group->buffer(group->frameCounter() - 3 + i); }
     QString path(const QString& name) const { return folder.filePath(name); }
-    QStringList entries() const
+    // The folder's entries; a file that is not the TIFF of the buffer it should hold (file i
+    // of a sequence: buffer i; a frame: the one on screen) is marked.
+    QStringList contents(bool sequence) const
     {
-        return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+        QStringList all;
+        for (const QString& name : QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+            QFile file(path(name));
+            const int index = sequence ? name.mid(name.size() - 9, 5).toInt() : 1;
+            const bool tiff = index < 3 && readTiff(file.fileName()) == stored[index];
+            const bool old = !tiff && file.open(QIODevice::ReadOnly) && file.readAll() == "older file";
+            all << name + (QFileInfo(file).isDir() ? " (dir)" : tiff ? "" : old ? " (old)" : " (wrong)");
+        }
+        return all;
     }
     // Runs the slot as the button does; a DialogAnswerer must be on duty.
     void click(bool sequence) { QVERIFY(QMetaObject::invokeMethod(window.get(), sequence ? "saveSequenceButtonClicked" : "saveFrameButtonClicked")); }
@@ -110,136 +121,98 @@ private slots:
 
     void save_data()
     {
-        // existing: a file there before; "": none
-        // answer: to the overwrite question, if asked
-        // files: written, file i from buffer i (oldest first)
-        // typed "": the dialog is cancelled
-        columns<bool, QString, QString, int, QStringList>("sequence", "typed", "existing", "answer", "files");
-        const int yes = QMessageBox::Yes, no = QMessageBox::No, none = QMessageBox::NoButton;
-        const QStringList run = {"run00000.tif", "run00001.tif", "run00002.tif"};
-        QTest::newRow("frame, suffix appended") << false << "img" << "" << none << QStringList{"img.tif"};
-        QTest::newRow("sequence, no suffix") << true << "run" << "" << none << run;
-        QTest::newRow("sequence, .TIF gives lower-case files") << true << "run.TIF" << "" << none << run;
-        QTest::newRow("frame exists, yes") << false << "run" << "run.tif" << yes << QStringList{"run.tif"};
-        QTest::newRow("frame exists, no") << false << "run" << "run.tif" << no << QStringList();
-        QTest::newRow("sequence exists, yes") << true << "run" << "run00000.tif" << yes << run;
-        QTest::newRow("sequence exists, no") << true << "run" << "run00000.tif" << no << QStringList();
-        QTest::newRow("sequence: only the first file is looked at") << true << "run" << "run00001.tif" << none << run;
-        QTest::newRow("frame, cancelled") << false << "" << "" << none << QStringList();
-        QTest::newRow("sequence, cancelled") << true << "" << "" << none << QStringList();
+        // setup: "old <file>" or "dir <name>" made in the folder first; or what is on screen
+        //   instead: "nothing", "buffer without group", "empty group", "busy group" (being written)
+        // typed "": the file dialog is cancelled
+        // shown: the dialogs in turn: "file", "exists" (the overwrite question, answered `answer`), "error"
+        // left: the folder's entries afterwards
+        // remembered: the name stored for the next dialog; "" the one from before
+        columns<bool, QString, QString, int, QString, QStringList, QString>("sequence", "typed", "setup", "answer", "shown",
+                                                                           "left", "remembered");
+        const int yes = QMessageBox::Yes, no = QMessageBox::No, ok = QMessageBox::Ok, none = QMessageBox::NoButton;
+        const QStringList run = {"run00000.tif", "run00001.tif", "run00002.tif"}, nothing;
+        QTest::newRow("frame, suffix appended") << false << "img" << "" << none << "file" << QStringList{"img.tif"} << "img.tif";
+        QTest::newRow("sequence, no suffix") << true << "run" << "" << none << "file" << run << "run.tif";
+        QTest::newRow("frame exists, yes") << false << "run" << "old run.tif" << yes << "file exists" << QStringList{"run.tif"}
+                                           << "run.tif";
+        QTest::newRow("frame exists, no") << false << "run" << "old run.tif" << no << "file exists"
+                                          << QStringList{"run.tif (old)"} << "";
+        QTest::newRow("sequence exists, yes") << true << "run" << "old run00000.tif" << yes << "file exists" << run << "run.tif";
+        QTest::newRow("sequence exists, no") << true << "run" << "old run00000.tif" << no << "file exists"
+                                             << QStringList{"run00000.tif (old)"} << "";
+        QTest::newRow("sequence: only the first file is looked at") << true << "run" << "old run00001.tif" << none << "file"
+                                                                    << run << "run.tif";
+        QTest::newRow("frame, cancelled") << false << "" << "" << none << "file" << nothing << "";
+        QTest::newRow("sequence, cancelled") << true << "" << "" << none << "file" << nothing << "";
+        // A folder where the second file of the series should go makes its write fail; the
+        // name is remembered before the write.
+        QTest::newRow("second file of a sequence fails") << true << "run" << "dir run00001.tif" << ok << "file error"
+                                                         << QStringList{"run00000.tif", "run00001.tif (dir)"} << "run.tif";
+        QTest::newRow("frame fails") << false << "missing-folder/img" << "dir run00001.tif" << ok << "file error"
+                                     << QStringList{"run00001.tif (dir)"} << "missing-folder/img.tif";
+        // With nothing to save no dialog opens. A busy group is found only after the dialog:
+        // nothing is written, but the name is remembered all the same.
+        QTest::newRow("nothing, frame") << false << "never" << "nothing" << none << "" << nothing << "";
+        QTest::newRow("buffer without group, sequence") << true << "never" << "buffer without group" << none << "" << nothing << "";
+        QTest::newRow("empty group, frame") << false << "never" << "empty group" << none << "" << nothing << "";
+        QTest::newRow("busy group, frame") << false << "never" << "busy group" << none << "file" << nothing << "never.tif";
+        QTest::newRow("busy group, sequence") << true << "never" << "busy group" << none << "file" << nothing << "never.tif";
     }
 
     void save()
     {
-        const auto [sequence, typed, existing, answer, files] = fetch<bool, QString, QString, int, QStringList>(
-            "sequence", "typed", "existing", "answer", "files");
+        const auto [sequence, typed, setup, answer, shown, left, remembered] =
+            fetch<bool, QString, QString, int, QString, QStringList, QString>("sequence", "typed", "setup", "answer", "shown",
+                                                                             "left", "remembered");
         Fixture f;
         QVERIFY(f.ready);
-        QFile older(f.path(existing));
-        QVERIFY(existing.isEmpty() || (older.open(QIODevice::WriteOnly) && older.write("older file") > 0));
+        const QString made = f.path(setup.section(' ', 1));
+        QFile older(made);
+        QVERIFY(!setup.startsWith("old ") || (older.open(QIODevice::WriteOnly) && older.write("older file") > 0));
         older.close();
+        QVERIFY(!setup.startsWith("dir ") || QDir().mkdir(made));
+        boost::shared_ptr<FrameBuffer> onScreen = f.oldestPlus(1);
+        const boost::shared_ptr<FrameBufferGroup> emptyGroup = FrameBufferGroup::create(2, 4, 4, 8, true);
+        if (setup == "nothing") {
+            onScreen.reset();
+        } else if (setup == "buffer without group") {
+            onScreen.reset(new FrameBuffer(4, 4, 8, true));
+        } else if (setup == "empty group") {
+            onScreen = emptyGroup->beginWrite();
+            emptyGroup->abortWrite();
+            QVERIFY(onScreen && onScreen->frameBufferGroup() == emptyGroup && emptyGroup->size() == 0);
+        } else if (setup == "busy group") {
+            QVERIFY(f.group->beginWrite() && !f.group->try_readlock()); // a frame being written holds the write lock
+        }
+        f.d().currentFrameBuffer = onScreen;
         DialogAnswerer answerer;
         answerer.fileNames << (typed.isEmpty() ? QString() : f.path(typed));
         answerer.buttons << QMessageBox::StandardButton(answer);
-        f.click(sequence);
-        QCOMPARE(answerer.openedAt, QStringList{f.remembered()});
-        QStringList expected{fileDialogLine(sequence)};
-        if (answer != QMessageBox::NoButton)
-            expected << QStringLiteral("question \"File%1 Exists\" \"File%2 already exists... Overwrite?\" [No Yes] default none")
-                            .arg(sequence ? " Sequence" : "", sequence ? " sequence" : "");
-        QCOMPARE(answerer.transcript, expected);
-        QStringList entries = files;
-        if (!existing.isEmpty() && !files.contains(existing))
-            entries << existing;
-        entries.sort();
-        QCOMPARE(f.entries(), entries);
-        if (files.isEmpty()) { // declined: the older file stays, the path is not remembered
-            QVERIFY(existing.isEmpty() || (older.open(QIODevice::ReadOnly) && older.readAll() == "older file"));
-            QCOMPARE(storedPath(), f.remembered());
-            return;
-        }
-        // A frame is the buffer on screen (not the newest); a sequence is the whole group.
-        for (int i = 0; i < files.size(); ++i)
-            QVERIFY2(readTiff(f.path(files[i])) == samplesOf(*f.oldestPlus(sequence ? i : 1)), qPrintable(files[i]));
-        QCOMPARE(storedPath(), f.path(TiffFileNames::withSuffix(typed)));
-    }
-
-    void writeFailure_data()
-    {
-        // left: the folder's entries afterwards
-        columns<bool, QString, QStringList>("sequence", "typed", "left");
-        // A folder where the second file of the series should go makes its write fail.
-        QTest::newRow("second file of a sequence") << true << "run" << QStringList{"run00000.tif", "run00001.tif"};
-        QTest::newRow("frame") << false << "missing-folder/img" << QStringList{"run00001.tif"};
-    }
-
-    void writeFailure()
-    {
-        const auto [sequence, typed, left] = fetch<bool, QString, QStringList>("sequence", "typed", "left");
-        Fixture f;
-        QVERIFY(f.ready && QDir(f.folder.path()).mkdir("run00001.tif"));
-        const Samples oldest = samplesOf(*f.oldestPlus(0));
-        DialogAnswerer answerer;
-        answerer.fileNames << f.path(typed);
-        answerer.buttons << QMessageBox::Ok;
-        // The box waits for the user: the save's read lock must be gone by then, or the
+        // The error box waits for the user: the save's read lock must be gone by then, or the
         // acquisition could not write. (A read lock is shared, so only a write tells.)
-        answerer.whileBoxShows = [&f] {
-            const bool writable = f.group->beginWrite() != nullptr;
-            if (writable)
-                f.group->abortWrite(); // gives up a stored frame: compare with `oldest`
-            return QString(writable ? "(group writable)" : "(group locked)");
-        };
+        if (shown.endsWith("error"))
+            answerer.whileBoxShows = [&f] {
+                const bool writable = f.group->beginWrite() != nullptr;
+                if (writable)
+                    f.group->abortWrite(); // gives up a stored frame: the files are compared with `stored`
+                return QString(writable ? "(group writable)" : "(group locked)");
+            };
         f.click(sequence);
-        // Qt makes a lone button the default whatever the caller asks for.
-        QCOMPARE(answerer.transcript,
-                 (QStringList{fileDialogLine(sequence), "critical \"Error Writing TIFF.\" \"Could not write TIFF file "
-                                                        "(Write Error or Disk Full)\" [OK] default OK (group writable)"}));
-        QCOMPARE(f.entries(), left); // nothing after the failed file
-        QVERIFY(!sequence || readTiff(f.path("run00000.tif")) == oldest);
-        QCOMPARE(storedPath(), f.path(TiffFileNames::withSuffix(typed))); // remembered before the write
-    }
-
-    void nothingWritten_data()
-    {
-        columns<QString, bool>("onScreen", "sequence");
-        QTest::newRow("nothing, frame") << "nothing" << false;
-        QTest::newRow("buffer without group, sequence") << "buffer without group" << true;
-        QTest::newRow("empty group, frame") << "empty group" << false;
-        QTest::newRow("busy group, frame") << "busy group" << false;
-        QTest::newRow("busy group, sequence") << "busy group" << true;
-    }
-
-    // With nothing to save no dialog opens. A busy group (a frame being written holds its
-    // write lock) is found only after the dialog: nothing is written, but the name is
-    // remembered all the same.
-    void nothingWritten()
-    {
-        const auto [onScreen, sequence] = fetch<QString, bool>("onScreen", "sequence");
-        Fixture f;
-        QVERIFY(f.ready);
-        const bool busy = onScreen == "busy group";
-        boost::shared_ptr<FrameBuffer> shown;
-        boost::shared_ptr<FrameBufferGroup> emptyGroup = FrameBufferGroup::create(2, 4, 4, 8, true);
-        if (onScreen == "buffer without group")
-            shown.reset(new FrameBuffer(4, 4, 8, true));
-        else if (onScreen == "empty group") {
-            shown = emptyGroup->beginWrite();
-            emptyGroup->abortWrite();
-            QVERIFY(shown && shown->frameBufferGroup() == emptyGroup && emptyGroup->size() == 0);
-        } else if (busy) {
-            shown = f.oldestPlus(1);
-            QVERIFY(f.group->beginWrite() && !f.group->try_readlock());
-        }
-        f.d().currentFrameBuffer = shown;
-        DialogAnswerer answerer;
-        answerer.fileNames << f.path("never");
-        f.click(sequence);
-        if (busy)
+        if (setup == "busy group")
             f.group->abortWrite();
-        QCOMPARE(answerer.transcript, busy ? QStringList{fileDialogLine(sequence)} : QStringList());
-        QCOMPARE(f.entries(), QStringList());
-        QCOMPARE(storedPath(), busy ? f.path("never.tif") : f.remembered());
+        QStringList expected;
+        // Qt makes a lone button the default whatever the caller asks for.
+        for (const QString& dialog : shown.split(' ', Qt::SkipEmptyParts))
+            expected << (dialog == "file"     ? fileDialogLine(sequence)
+                         : dialog == "exists" ? QStringLiteral("question \"File%1 Exists\" \"File%2 already exists... Overwrite?\" "
+                                                               "[No Yes] default none")
+                                                    .arg(sequence ? " Sequence" : "", sequence ? " sequence" : "")
+                                              : QStringLiteral("critical \"Error Writing TIFF.\" \"Could not write TIFF file (Write "
+                                                               "Error or Disk Full)\" [OK] default OK (group writable)"));
+        QCOMPARE(answerer.transcript, expected);
+        QCOMPARE(answerer.openedAt, shown.isEmpty() ? QStringList() : QStringList{f.remembered()});
+        QCOMPARE(f.contents(sequence), left);
+        QCOMPARE(storedPath(), remembered.isEmpty() ? f.remembered() : f.path(remembered));
     }
 
 private:

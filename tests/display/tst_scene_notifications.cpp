@@ -118,9 +118,8 @@ private slots:
                                       SceneEventTypes::requestTimedInterrupt, SceneEventTypes::sceneFrameChanged,
                                       SceneEventTypes::frameBuffersInvalidated, SceneEventTypes::grabbingStarted,
                                       SceneEventTypes::grabbingStopped}));
-        QVERIFY(f.recorder.allOnGuiThread);
-        // Handled, and the frame handed back.
-        QVERIFY(f.freed == 1 && !f.freedOffGuiThread && f.timerInterrupts == 1 && watch.expired());
+        // Handled on the GUI thread, and the frame handed back.
+        QVERIFY(f.recorder.allOnGuiThread && f.freed == 1 && !f.freedOffGuiThread && f.timerInterrupts == 1 && watch.expired());
     }
 
     void framePostingRules_data()
@@ -152,8 +151,7 @@ private slots:
         QVERIFY(frames[0].expired() && frames[1].expired() && frames[2].expired() == !expectedEvents && f.freed == 0);
         f.pump();
         QCOMPARE(QList<int>({int(f.recorder.types.size()), f.freed}), QList<int>({expectedEvents, expectedEvents}));
-        QVERIFY(!f.d().frameEventPending);
-        QCOMPARE(f.d().pendingFrame, frames[2].lock()); // the slot keeps its own reference
+        QVERIFY(!f.d().frameEventPending && f.d().pendingFrame == frames[2].lock()); // the slot keeps its own reference
         QCOMPARE(f.d().pendingRenderFps, expectedEvents ? 30.0 : 0.0);
     }
 
@@ -174,10 +172,9 @@ private slots:
         });
         f.notifyFrom(makeFrame(), 1.0);
         f.pump();
-        QVERIFY(notifiedInside);
         f.pump();
         QCOMPARE(f.recorder.count(SceneEventTypes::sceneFrameChanged), 1);
-        QVERIFY(f.d().pendingFrame == second.lock() && !f.d().frameEventPending);
+        QVERIFY(notifiedInside && f.d().pendingFrame == second.lock() && !f.d().frameEventPending);
         f.notifyFrom(makeFrame(), 3.0);
         QVERIFY(second.expired());
         f.pump();
