@@ -1,10 +1,8 @@
 // Logging under bad conditions: no dispatcher, a dispatcher without its export, and the
 // library brought up and down from several threads at once. Nothing may crash or hang,
-// the use count must come back to zero, and logging works normally afterwards.
-//
-// This program lives in a test installation whose lib/ holds the recording dispatcher.
-// The rows without a usable dispatcher run copies of it that live in installations with
-// no dispatcher and with one lacking the export.
+// the use count comes back to zero, and logging works normally afterwards. This program
+// lives beside the recording dispatcher; the rows without a usable one run copies of it
+// installed with no dispatcher and with one lacking the export.
 
 #include "FrameTestSupport.h"
 
@@ -23,7 +21,6 @@
 
 #include <dlfcn.h>
 
-using vexo::tools::logging::Logger;
 using vexo::tools::logging::Logging;
 
 namespace {
@@ -41,10 +38,10 @@ void logFromManyThreads(bool cycling)
         VexoDisplayQt4Init();
     runTogether(8, [cycling](int t) {
         static const char* const names[] = {"reliability.a", "reliability.b", "guard.library"};
-        for (int i = 0; i < (cycling ? 100 : 200); ++i) {
+        for (int i = 0; i < 100; ++i) {
             if (cycling)
                 VexoDisplayQt4Init();
-            Logger* logger = Logging::instance()->getLogger(names[(i + t) % 3]);
+            auto* logger = Logging::instance()->getLogger(names[(i + t) % 3]);
             if (logger->isEnabled(3))
                 logger->log(3, "message from a worker", std::uint32_t(t), std::uintptr_t(i));
             if (cycling && i % 3 == 0)
@@ -57,14 +54,13 @@ void logFromManyThreads(bool cycling)
         VexoDisplayQt4Deinit();
 }
 
-// The child's part, in an installation without a usable dispatcher: afterwards the
-// library comes up again unattached, with one default logger for every name, and its use
-// count goes back to zero. A library that offered no descriptor stays loaded all the same.
+// In an installation without a usable dispatcher the library comes up again unattached,
+// with one default logger for every name; a library that offered no descriptor stays loaded.
 int loggingChild(const char* scenario)
 {
     logFromManyThreads(std::strcmp(scenario, "initDeinit") == 0);
     VexoDisplayQt4Init();
-    Logger* logger = Logging::instance()->getLogger("reliability.after");
+    auto* logger = Logging::instance()->getLogger("reliability.after");
     logger->log(7, "goes nowhere", 0, 0);
     const QByteArray library = QFile::encodeName(installationPath()) + "/lib/libcommon-logging-dispatcher.so";
     void* handle = ::dlopen(library.constData(), RTLD_NOW | RTLD_NOLOAD);
@@ -79,6 +75,12 @@ int loggingChild(const char* scenario)
     return 0;
 }
 
+int inJournal(const std::string& entry)
+{
+    const std::vector<std::string> journal = recording_dispatcher::journal();
+    return int(std::count(journal.begin(), journal.end(), entry));
+}
+
 } // namespace
 
 class TestBadLogging : public QObject
@@ -88,8 +90,6 @@ class TestBadLogging : public QObject
 private slots:
     void initTestCase() { QCOMPARE(installationPath(), QFileInfo(QStringLiteral(RECORDING_INSTALLATION)).canonicalFilePath()); }
 
-    // One row per way the dispatcher can be missing: where it is absent the singleton
-    // never gets past the load, where the export is missing it unloads again at each bring-up.
     void logging_data()
     {
         QTest::addColumn<QString>("installation"); // empty: this process, with the recording dispatcher
@@ -115,16 +115,12 @@ private slots:
                          + " attached=0 id=0 level=7 shared=1 loaded=" + loaded + "\nuseCount=0\n");
             return;
         }
-        const auto inJournal = [](const std::string& entry) {
-            const std::vector<std::string> journal = recording_dispatcher::journal();
-            return int(std::count(journal.begin(), journal.end(), entry));
-        };
         recording_dispatcher::reset();
         logFromManyThreads(true);
         // Every singleton that attached also detached.
         QVERIFY(inJournal("attach") > 0 && inJournal("attach") == inJournal("detach"));
         QVERIFY(!recording_dispatcher::client() && LibraryInitController::useCount() == 0);
-        // Afterwards a new bring-up attaches again and a message goes through.
+        // A new bring-up attaches again and a message goes through.
         recording_dispatcher::reset();
         recording_dispatcher::assign("reliability.after", 9, 0);
         VexoDisplayQt4Init();
