@@ -30,7 +30,7 @@ bool controlPortBound()
     return udp.open(QIODevice::ReadOnly) && udp.readAll().contains("0100007F:0F74");
 }
 
-// The headless viewer on the camera, its configuration in dir; with frames > 0 it grabs
+// The headless viewer on the camera, its configuration in dir; with frames > 3 it grabs
 // 320 x 240 at 50 fps and writes its screenshot and report into dir.
 QStringList viewerArguments(const QTemporaryDir& dir, int frames)
 {
@@ -88,25 +88,21 @@ private slots:
             QSKIP("arv-fake-gv-camera-0.8 is not installed (Debian package aravis-tools)");
         QVERIFY2(!controlPortBound(), "another GigE Vision camera already listens on 127.0.0.1");
     }
+    void init() { startCamera(); }
     void cleanup() { killCamera(); }
 
     void viewerShowsTheCameraAndSurvivesItsGoing()
     {
-        startCamera();
         QTemporaryDir dir;
         QProcess viewer;
         startViewer(viewer, viewerArguments(dir, 1000000));
         QVERIFY(showsFrames(viewer));
         killCamera();
-
-        // The camera's heartbeat goes unanswered; the run ends and the window says so.
-        const bool finished = viewer.waitForFinished(60000);
-        if (!finished)
-            viewer.kill();
-        QVERIFY(finished);
+        // The camera's heartbeat goes unanswered; the run ends with fewer frames than asked
+        // for, and says so in its status too.
+        const bool finished = viewer.waitForFinished(60000) || (viewer.kill(), viewer.waitForFinished(), false);
         const QByteArray errors = viewer.readAllStandardError();
-        // Fewer frames than asked for: the run failed, and says so in its status too.
-        QVERIFY2(viewer.exitStatus() == QProcess::NormalExit && viewer.exitCode() == 4, errors.constData());
+        QVERIFY2(finished && viewer.exitStatus() == QProcess::NormalExit && viewer.exitCode() == 4, errors.constData());
         // Declared gone by the source's own probe of the quiet camera, not by the camera
         // library's much slower heartbeat; the silence is told of as soon as the frames stop.
         const int gone = errors.indexOf("the source is gone: the camera 127.0.0.1 was lost: it does not answer");
@@ -114,15 +110,12 @@ private slots:
         QVERIFY2(silence >= 0 && silence < gone && errors.contains("camera clock off"), errors.constData());
         const auto report = readReport(dir.filePath("report.txt"));
         QCOMPARE(report.value("sourceConnected") + report.value("clockOn"), QStringLiteral("00"));
-        QVERIFY(report.value("framesAcquired").toInt() > 0);
-        QVERIFY2(report.value("acquisition").contains("Acquisition FPS"), qPrintable(report.value("acquisition")));
-
+        QVERIFY(report.value("framesAcquired").toInt() > 0 && report.value("acquisition").contains("Acquisition FPS"));
         // The last frame stays on the screen, at 1:1 from the top left: the camera's ramp
         // (x + y + frame id) mod 255.
         const std::uint32_t frameId = report.value("tag").toUInt();
-        QVERIFY(frameId > 0);
         const QStringList canvas = report.value("canvas").split(',');
-        QCOMPARE(canvas.size(), 4);
+        QVERIFY(frameId > 0 && canvas.size() == 4);
         const QImage shot(dir.filePath("shot.png"));
         int checked = 0;
         for (int y = 0; y < std::min(240, canvas[3].toInt()); y += 7)
@@ -135,13 +128,12 @@ private slots:
 
     void sourceReopensAfterTheCameraReturns()
     {
-        startCamera();
         auto* camera = new CameraSource({address.toStdString(), "", 160, 120, 100});
         auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(camera), 4);
         QVERIFY2(camera->isUsable(), camera->lastError().c_str());
         {
             // The camera gives up a host that stops beating within 2 s, so a camera that lost
-            // sight of us is reported lost at Aravis's next heartbeat (read as a second host may).
+            // sight of us is reported lost at the next heartbeat (read as a second host may).
             OtherHost observer;
             guint32 timeout = 0;
             if (observer.camera)
@@ -156,14 +148,10 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(scene->statistics().framesAcquired >= before + 5, 20000);
             QVERIFY(camera->status().connected && camera->status().clock);
             const auto newest = group->buffer(group->frameCounter() - 1);
-            std::uint64_t v = 0;
-            QVERIFY(newest->getPixelValueGray(3, 4, &v));
-            QCOMPARE(int(v), int((7 + std::uint64_t(newest->tag())) % 255));
-
+            QCOMPARE(int(newest->line(4)[3]), int((7 + std::uint64_t(newest->tag())) % 255));
             killCamera();
             QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 30000);
-            QVERIFY(!camera->status().connected && !camera->status().clock);
-            QVERIFY(camera->lastError().find("lost") != std::string::npos);
+            QVERIFY(!camera->status().connected && !camera->status().clock && camera->lastError().find("lost") != std::string::npos);
             if (life == 1)
                 break; // lost twice: the camera let go first is waited for as the second goes
             // Grabbing while the camera is away is refused, says why, and keeps the frames.
@@ -179,7 +167,6 @@ private slots:
 
     void viewerRefusesACameraLeftAtAHugeSize()
     {
-        startCamera();
         {
             // An earlier host left the camera so; this viewer asks for no size of its own.
             OtherHost earlier;
@@ -191,8 +178,7 @@ private slots:
         QString errors;
         QVERIFY2(runViewer(viewerArguments(dir, 3), &errors) == 2, qPrintable(errors));
         // Weighed as the sizes asked for on the command line are, before any window is made.
-        QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "),
-                 qPrintable(errors));
+        QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "), qPrintable(errors));
     }
 };
 
