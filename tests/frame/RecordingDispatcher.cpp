@@ -4,6 +4,7 @@
 
 #include <map>
 #include <mutex>
+#include <tuple>
 
 namespace {
 
@@ -35,11 +36,9 @@ void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)
 {
     locked([&](State& s) {
         s.journal.push_back(std::string("register ") + name);
-        auto found = s.assigned.find(name);
-        if (found == s.assigned.end())
-            found = s.assigned.emplace(name, std::make_pair(s.nextId++, 0u)).first;
-        *id = found->second.first;
-        *level = found->second.second;
+        const auto found = s.assigned.emplace(name, std::make_pair(s.nextId, 0u)); // a new name takes the next id
+        s.nextId += found.second;
+        std::tie(*id, *level) = found.first->second;
     });
 }
 

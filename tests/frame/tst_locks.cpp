@@ -22,11 +22,10 @@ private slots:
     void threadIds()
     {
         const ThreadId self = currentThreadId();
-        QCOMPARE(self, ThreadId(::getpid())); // the main thread's id is the process id
         ThreadId other = 0;
         std::thread([&] { other = currentThreadId(); }).join();
-        QVERIFY(other != 0 && other != self);
-        // A forked child must not keep its parent thread's cached id.
+        // The main thread's id is the process id; a forked child must not keep its parent's cached id.
+        QVERIFY(self == ThreadId(::getpid()) && other != 0 && other != self);
         const pid_t child = ::fork();
         if (child == 0)
             ::_exit(currentThreadId() == ThreadId(::getpid()) ? 0 : 1);
@@ -104,8 +103,7 @@ private slots:
                 // Not under the spin guard, whose waiters would only burn the time.
                 if (readWrite || recursive)
                     std::this_thread::yield();
-                if (writersInside.load() > 1 || (writersInside.load() && readersInside.load()))
-                    ++violations;
+                violations += writersInside.load() > 1 || (writersInside.load() && readersInside.load());
                 writer ? void(++counter) : void(readSum += counter);
                 --mine;
             }
@@ -157,19 +155,15 @@ private slots:
                 QTRY_VERIFY(threads.back()->started);
                 QTRY_COMPARE(lock.waitingWriters(), writers);
             }
-            for (int held = holders.count(' ') + 1; held > 0; --held) {
-                // No waiter is in yet.
+            for (int held = holders.count(' ') + 1; held > 0; --held, lock.unlock()) // no waiter is in yet
                 QCOMPARE((QVector<int>{int(lock.readers()), lock.writerActive(), readersInside}),
                          (QVector<int>{holdsWrite ? 0 : held, holdsWrite, 0}));
-                lock.unlock();
-            }
             QTRY_COMPARE(readersInside.load(), int(waiters.count('R')));
             leave = true;
         }
         QCOMPARE(order.join(' '), entered);
-        QCOMPARE(lock.waitingWriters(), 0u);
         lock.unlock(); // unmatched: must not wrap the reader count
-        QCOMPARE(lock.readers(), 0u);
+        QCOMPARE((QVector<quint32>{lock.waitingWriters(), lock.readers()}), (QVector<quint32>{0, 0}));
         ProbeThread writer([&] { ReadWriteLockGuard guard(&lock, ReadWriteLockGuard::WriteAccess); });
         QTRY_VERIFY(writer.finished); // the last reader out lets a writer in
     }

@@ -30,18 +30,18 @@ namespace {
 
 using ControllerScope = ControllerScopeOf<LibraryInitController>;
 
-const char* orNull(const QByteArray& value) { return value.isNull() ? nullptr : value.constData(); }
-
 // A null value unsets; init() unsets all that the cases set, so each case starts from none.
 void setEnvironment(const char* name, const QByteArray& value) { value.isNull() ? qunsetenv(name) : qputenv(name, value); }
 
 // The path functions get buffers this much longer than they may use; the tail must stay 'x'.
-std::vector<char> pathBuffer() { return std::vector<char>(logging::installationPathSize + 16, 'x'); }
-
-bool tailUntouched(const std::vector<char>& buffer)
+struct PathBuffer : std::vector<char>
 {
-    return std::all_of(buffer.begin() + logging::installationPathSize, buffer.end(), [](char c) { return c == 'x'; });
-}
+    PathBuffer() : std::vector<char>(logging::installationPathSize + 16, 'x') {}
+    bool tailUntouched() const
+    {
+        return std::all_of(begin() + logging::installationPathSize, end(), [](char c) { return c == 'x'; });
+    }
+};
 
 const char* const dispatcherName = "common-logging-dispatcher";
 
@@ -98,10 +98,10 @@ private slots:
         QFETCH(QByteArray, expected);
         setEnvironment("VEXODIR5_64", vexodir64);
         setEnvironment("VEXODIR5", vexodir);
-        std::vector<char> buffer = pathBuffer();
-        const bool found = logging::findInstallationDirectory(orNull(modulePath), buffer.data());
+        PathBuffer buffer;
+        const bool found = logging::findInstallationDirectory(modulePath.isNull() ? nullptr : modulePath.constData(), buffer.data());
         QCOMPARE(found ? QByteArray(buffer.data()) : QByteArray(), expected);
-        QVERIFY(tailUntouched(buffer));
+        QVERIFY(buffer.tailUntouched());
     }
 
     void loadingInstalledLibraries()
@@ -110,14 +110,15 @@ private slots:
         const QByteArray fixed = QByteArray("/lib/lib") + dispatcherName + ".so";
         for (const int extra : {0, 1}) {
             const QByteArray directory(int(logging::installationPathSize) - 1 - fixed.size() + extra, 'd');
-            std::vector<char> buffer = pathBuffer();
+            PathBuffer buffer;
             const bool fits = logging::installedLibraryPath(dispatcherName, directory.constData(), buffer.data());
             QCOMPARE(fits ? QByteArray(buffer.data()) : QByteArray(), extra ? QByteArray() : directory + fixed);
-            QVERIFY(tailUntouched(buffer) && (fits || !logging::loadInstalledLibrary(dispatcherName, directory.constData())));
+            QVERIFY(buffer.tailUntouched() && (fits || !logging::loadInstalledLibrary(dispatcherName, directory.constData())));
         }
         QTemporaryDir empty;
-        QVERIFY(!logging::loadInstalledLibrary(dispatcherName, QFile::encodeName(empty.path()).constData()));
-        DynamicLibrary missing(QFile::encodeName(empty.path()).toStdString() + "/lib/libnothing.so", false);
+        const QByteArray emptyPath = QFile::encodeName(empty.path());
+        QVERIFY(!logging::loadInstalledLibrary(dispatcherName, emptyPath.constData()));
+        DynamicLibrary missing(emptyPath.toStdString() + "/lib/libnothing.so", false);
         QVERIFY(!missing.load() && !missing.handle());
         QVERIFY2(QString::fromStdString(missing.errorText()).contains("libnothing.so"), missing.errorText().c_str());
 
@@ -133,8 +134,7 @@ private slots:
         const std::string withoutExportPath = withoutExport->path();
         withoutExport.reset();
         void* handle = ::dlopen(withoutExportPath.c_str(), RTLD_NOW | RTLD_NOLOAD);
-        QVERIFY(handle);
-        ::dlclose(handle); // drops only the reference taken just now
+        QVERIFY(handle && ::dlclose(handle) == 0); // drops only the reference taken just now
     }
 
     void loggerSwitches_data()
@@ -156,13 +156,12 @@ private slots:
         QFETCH(bool, enabled);
         const bool levelPasses = enabled || threadOff; // the thread-off rows are at levels that pass
         Logger logger(1, loggerLevel);
-        QCOMPARE(logger.setThreadEnabled(!threadOff), true); // was on
-        QCOMPARE(logger.isEnabled(messageLevel), enabled);
+        const bool wasOn = logger.setThreadEnabled(!threadOff), here = logger.isEnabled(messageLevel);
         bool elsewhere = !levelPasses;
         std::thread([&] { elsewhere = logger.isEnabled(messageLevel); }).join();
-        QCOMPARE(elsewhere, levelPasses);
-        QCOMPARE(logger.setThreadEnabled(true), !threadOff);
-        QCOMPARE(logger.isEnabled(messageLevel), levelPasses);
+        const bool wasOnAgain = logger.setThreadEnabled(true);
+        QCOMPARE((QVector<bool>{wasOn, here, elsewhere, wasOnAgain, logger.isEnabled(messageLevel)}),
+                 (QVector<bool>{true, enabled, levelPasses, !threadOff, levelPasses}));
     }
 
     // First to register with the dispatcher, so that its first and last ids both log.
@@ -183,8 +182,7 @@ private slots:
             Logger* write = Logging::instance()->getLogger("t.write");
             Logger* quiet = Logging::instance()->getLogger("t.quiet");
             QCOMPARE(write->id(), quint64(1));
-            QCOMPARE(Logging::instance()->getLogger("t.write"), write); // one logger per name
-            QVERIFY(quiet != write && quiet->id() != write->id());
+            QVERIFY(Logging::instance()->getLogger("t.write") == write && quiet->id() != write->id()); // one logger per name
             write->log(3, "hello", 0, 0);
             write->log(2, "two\nlines\r", 0, 0);
             write->log(8, "beyond fatal", 0, 0);

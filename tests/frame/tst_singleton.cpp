@@ -34,10 +34,6 @@ private:
 
 template <int N>
 void deinit() { journal << QStringLiteral("deinit%1").arg(N); }
-template <int N>
-void init();
-template <int N>
-void chain() { Controller::chainedInit(&init<N>, &deinit<N>); }
 
 // init<9> chains init<8> and creates Tracked<4>: initLock and the creation lock taken
 // again on the thread that holds initLock.
@@ -46,11 +42,11 @@ void init()
 {
     journal << QStringLiteral("init%1").arg(N);
     if constexpr (N == 9)
-        chain<8>(), Tracked<4>::instance();
+        Controller::chainedInit(&init<8>, &deinit<8>), Tracked<4>::instance();
 }
 
 template <int N>
-void create() { Tracked<N>::instance(); }
+void chain() { Controller::chainedInit(&init<N>, &deinit<N>); }
 
 // Raced for by several threads. afterCreate() finishes only once every racer is about
 // to call instance(), so a racer handed the object early sees `ready` still false;
@@ -117,8 +113,8 @@ private slots:
         const QHash<QString, void (*)()> actions = {
             {"+", [] { journal << QString("+%1").arg(Controller::acquire()); }},
             {"-", [] { journal << QString("-%1").arg(Controller::release()); }},
-            {"i1", &chain<1>}, {"i2", &chain<2>}, {"i9", &chain<9>},
-            {"s1", &create<1>}, {"s2", &create<2>}, {"s3", &create<3>}, {"s5", &create<5>},
+            {"i1", &chain<1>}, {"i2", &chain<2>}, {"i9", &chain<9>}, {"s1", [] { Tracked<1>::instance(); }},
+            {"s2", [] { Tracked<2>::instance(); }}, {"s3", [] { Tracked<3>::instance(); }}, {"s5", [] { Tracked<5>::instance(); }},
         };
         journal.clear();
         for (const QString& step : steps.split(' '))
@@ -132,11 +128,9 @@ private slots:
         Controller::acquire();
         QVERIFY_EXCEPTION_THROWN(Fragile::instance(), std::runtime_error);
         QVERIFY(Fragile::untouched());
-        Fragile* created = nullptr;
-        {
-            ProbeThread other([&] { created = Fragile::instance(); }); // would spin on a held lock
-            QTRY_VERIFY(other.finished);
-        }
+        std::atomic<Fragile*> created{nullptr};
+        ProbeThread other([&] { created = Fragile::instance(); }); // would spin on a held lock
+        QTRY_VERIFY(other.finished);
         QVERIFY(created && Fragile::instance() == created);
         Controller::release();
         QCOMPARE(Fragile::destructions, 1); // the failed attempt registered nothing
