@@ -43,13 +43,9 @@ inline int runViewer(const QStringList& arguments, QString* errors, int patience
 {
     QProcess viewer;
     startViewer(viewer, arguments);
-    if (!viewer.waitForFinished(patience)) {
-        viewer.kill();
-        viewer.waitForFinished();
-        return -1;
-    }
+    const bool ended = viewer.waitForFinished(patience) || (viewer.kill(), viewer.waitForFinished(), false);
     *errors = QString::fromLocal8Bit(viewer.readAllStandardError());
-    return viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1;
+    return ended && viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1;
 }
 
 // True once a viewer grabbing on has shown frames, and still runs.

@@ -34,11 +34,10 @@ constexpr int ringSize = 4;
 FrameFormat grabbedFormat(const boost::shared_ptr<DisplayScene>& scene)
 {
     scene->startGrabbing(1);
-    if (!QTest::qWaitFor([&] { return !scene->isGrabbing(); }, 20000))
-        return {};
+    const bool ended = QTest::qWaitFor([&] { return !scene->isGrabbing(); }, 20000);
     const auto buffer = scene->frameBufferGroup()->buffer(scene->frameBufferGroup()->frameCounter() - 1);
-    return buffer ? FrameFormat{buffer->width(), buffer->height(), buffer->bitsPerPixel(), buffer->channels() == 1}
-                  : FrameFormat{};
+    return ended && buffer ? FrameFormat{buffer->width(), buffer->height(), buffer->bitsPerPixel(), buffer->channels() == 1}
+                           : FrameFormat{};
 }
 
 template <typename T>
@@ -83,28 +82,27 @@ private slots:
         RecordingVisualizer visualizer;
         scene->attachVisualizer(&visualizer);
         SourceSettingsDialog dialog(scene, nullptr);
-        QCOMPARE(field<QSpinBox>(dialog, "width")->value(), initialFormat.width);
-        field<QSpinBox>(dialog, "width")->setValue(format.width);
+        auto* width = field<QSpinBox>(dialog, "width");
+        auto* colour = field<QCheckBox>(dialog, "colour");
+        QCOMPARE(width->value(), initialFormat.width);
+        width->setValue(format.width);
         field<QSpinBox>(dialog, "height")->setValue(format.height);
         field<QSpinBox>(dialog, "bits")->setValue(format.bitsPerPixel);
-        field<QCheckBox>(dialog, "colour")->setChecked(!format.gray);
+        colour->setChecked(!format.gray);
         field<QDoubleSpinBox>(dialog, "framesPerSecond")->setValue(12.5);
         auto* pattern = field<QComboBox>(dialog, "pattern");
         pattern->setCurrentIndex(pattern->findData(int(SimulatorSource::Pattern::TestChart)));
         field<QPushButton>(dialog, "applyButton")->click();
 
-        const auto& simulator = static_cast<const SimulatorSource&>(scene->source());
-        QCOMPARE(simulator.settings().framesPerSecond, 12.5);
-        QCOMPARE(simulator.settings().pattern, SimulatorSource::Pattern::TestChart);
+        const auto& simulator = static_cast<const SimulatorSource&>(scene->source()).settings();
+        QVERIFY(simulator.framesPerSecond == 12.5 && simulator.pattern == SimulatorSource::Pattern::TestChart);
         const FrameFormat expected = accepted ? format : initialFormat;
         QCOMPARE(scene->format(), expected);
-        QCOMPARE(scene->frameBufferGroup()->capacity(), ringSize);
-        QCOMPARE(visualizer.count("added"), accepted ? 1 : 0); // told of a new ring only when there is one
-        QCOMPARE(dialog.problem().isEmpty(), accepted);
+        // Told of a new ring only when there is one; the fields show what the source has, the refused value is gone.
+        QCOMPARE((QVector<int>{scene->frameBufferGroup()->capacity(), visualizer.count("added"), dialog.problem().isEmpty(),
+                               width->value(), colour->isChecked()}),
+                 (QVector<int>{ringSize, accepted, accepted, expected.width, !expected.gray}));
         QVERIFY2(dialog.problem().contains(QString::fromStdString(scene->ringError())), qPrintable(dialog.problem()));
-        // The fields show what the source has, the refused value is gone.
-        QCOMPARE(field<QSpinBox>(dialog, "width")->value(), expected.width);
-        QCOMPARE(field<QCheckBox>(dialog, "colour")->isChecked(), !expected.gray);
         QCOMPARE(grabbedFormat(scene), expected);
     }
 
@@ -123,8 +121,7 @@ private slots:
         // Applied all the same (a click that raced the start): refused, nothing changes.
         width->setValue(32);
         dialog.apply();
-        QVERIFY(!dialog.problem().isEmpty() && scene->isGrabbing());
-        QCOMPARE(scene->format(), initialFormat);
+        QVERIFY(!dialog.problem().isEmpty() && scene->isGrabbing() && scene->format() == initialFormat);
         scene->stopGrabbing();
         QTRY_VERIFY(apply->isEnabled() && width->isEnabled());
         // A grab that ends by itself enables them again as well.
@@ -173,8 +170,8 @@ private slots:
         auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(camera), ringSize);
         SourceSettingsDialog dialog(scene, nullptr);
 
-        QWidget* box = field<QWidget>(dialog, qPrintable(name));
-        QVERIFY(!box->isHidden()); // the fake camera has every feature
+        QWidget* box = field<QWidget>(dialog, qPrintable(name)); // the fake camera has every feature: none hidden
+        QVERIFY(!box->isHidden());
         auto* real = qobject_cast<QDoubleSpinBox*>(box);
         auto* whole = qobject_cast<QSpinBox*>(box);
         auto* list = qobject_cast<QComboBox*>(box);
@@ -182,19 +179,13 @@ private slots:
             return real ? QVariant(real->value()) : whole ? QVariant(whole->value()) : QVariant(list->currentText());
         };
         const QVariant before = shown();
-        if (real)
-            real->setValue(value.toDouble());
-        else if (whole)
-            whole->setValue(value.toInt());
-        else
-            list->setCurrentText(value.toString());
+        real ? real->setValue(value.toDouble()) : whole ? whole->setValue(value.toInt()) : list->setCurrentText(value.toString());
         QCOMPARE(shown(), value);
         if (!alsoPixelFormat.isEmpty())
             field<QComboBox>(dialog, "pixelFormat")->setCurrentText(alsoPixelFormat);
         dialog.apply();
 
-        QCOMPARE(dialog.problem().isEmpty(), accepted);
-        QVERIFY2(dialog.problem().contains(reason), qPrintable(dialog.problem()));
+        QVERIFY2(dialog.problem().isEmpty() == accepted && dialog.problem().contains(reason), qPrintable(dialog.problem()));
         // The field reads the camera again: the new value, or the old one it kept.
         const QVariant kept = accepted ? value : before;
         QCOMPARE(shown(), kept);
@@ -202,13 +193,10 @@ private slots:
         const std::map<QString, double> actual = {{"exposureTime", f.exposureTime.value}, {"gain", f.gain.value},
                                                   {"frameRate", f.frameRate.value}, {"width", f.width.value},
                                                   {"offsetX", f.offsetX.value}};
-        if (actual.count(name))
-            QCOMPARE(actual.at(name), kept.toDouble());
-        else
-            QCOMPARE(QString::fromStdString(f.pixelFormat), kept.toString());
+        QCOMPARE(actual.count(name) ? QVariant(actual.at(name)) : QVariant(QString::fromStdString(f.pixelFormat)),
+                 actual.count(name) ? QVariant(kept.toDouble()) : kept);
         // A refusal half way leaves nothing of the request behind.
-        if (!accepted)
-            QCOMPARE(f.pixelFormat, std::string("Mono8"));
+        QVERIFY(accepted || f.pixelFormat == "Mono8");
         // The scene's ring is of the camera's format, refused or not.
         QCOMPARE(grabbedFormat(scene), camera->format());
         QCOMPARE(camera->format().width, int(f.width.value));

@@ -22,39 +22,6 @@ using namespace vexo::core;
 
 namespace {
 
-// A window with the host's view actions, shown and active so that its shortcuts apply.
-struct ShownWindow
-{
-    std::unique_ptr<Qt4DisplaySceneVisualizer> window{Qt4DisplaySceneVisualizer::create(nullptr, 1, 0)};
-    boost::shared_ptr<DisplayScene> scene;
-    QWidget* canvas = child<QWidget>("canvasWidget");
-    QScrollBar* horizontal = child<QScrollBar>("horizontalScrollBar");
-    QScrollBar* vertical = child<QScrollBar>("verticalScrollBar");
-    QSpinBox* zoom = child<QSpinBox>("zoomValueSpinBox");
-    const bool shown = show();
-
-    ~ShownWindow()
-    {
-        if (scene)
-            scene->detachVisualizer(window.get());
-    }
-    bool show()
-    {
-        window->resize(760, 520);
-        new ViewActions(window.get());
-        window->show();
-        QApplication::setActiveWindow(window.get());
-        return QTest::qWaitForWindowActive(window.get());
-    }
-    void attach(const FrameFormat& format)
-    {
-        scene = simulatorScene(format, 2);
-        scene->attachVisualizer(window.get());
-    }
-    template <typename T>
-    T* child(const char* name) const { return window->findChild<T*>(QLatin1String(name)); }
-};
-
 // A row of the keys table: the keys typed at a zoom step, the step and the bars' moves
 // they give, in arrow steps (a tenth of a page) and in pages, and the hex/dec switch. Rows
 // that fit the frame give its size in parts of the canvas: width times, divided by and
@@ -68,11 +35,6 @@ struct Keys
     const char* focus = "hexDecButton"; // the widget that has the keyboard focus
     QVector<int> frame = {};
 };
-
-Keys fit(const QVector<int>& frame, int step)
-{
-    return Keys{QKeySequence(Qt::CTRL + Qt::Key_F), 6, step, {}, {}, false, "hexDecButton", frame};
-}
 
 } // namespace
 
@@ -93,17 +55,20 @@ private slots:
     void keys_data()
     {
         QTest::addColumn<Keys>("row");
-        QTest::newRow("fit, exact at 1:1") << fit({1, 1, 0, 1, 1, 0}, 6);
-        QTest::newRow("fit, exact at 1:2, width") << fit({2, 1, 0, 1, 2, 0}, 5);
-        QTest::newRow("fit, a column too wide for 1:2") << fit({2, 1, 1, 1, 2, 0}, 4);
-        QTest::newRow("fit, exact at 1:4, height") << fit({1, 2, 0, 4, 1, 0}, 4);
-        QTest::newRow("fit, a line too high for 1:4") << fit({1, 2, 0, 4, 1, 1}, 3);
+        const auto fit = [](const char* name, const QVector<int>& frame, int step) {
+            QTest::newRow(name) << Keys{QKeySequence(Qt::CTRL + Qt::Key_F), 6, step, {}, {}, false, "hexDecButton", frame};
+        };
+        fit("fit, exact at 1:1", {1, 1, 0, 1, 1, 0}, 6);
+        fit("fit, exact at 1:2, width", {2, 1, 0, 1, 2, 0}, 5);
+        fit("fit, a column too wide for 1:2", {2, 1, 1, 1, 2, 0}, 4);
+        fit("fit, exact at 1:4, height", {1, 2, 0, 4, 1, 0}, 4);
+        fit("fit, a line too high for 1:4", {1, 2, 0, 4, 1, 1}, 3);
         // Both bars shown at 1:1 take room the fitted frame needs back.
-        QTest::newRow("fit, exact at 1:2, both bars shown") << fit({2, 1, 0, 2, 1, 0}, 5);
-        QTest::newRow("fit, exact at 2:1") << fit({1, 2, 0, 1, 2, 0}, 7);
-        QTest::newRow("fit, a column too wide for 2:1") << fit({1, 2, 1, 1, 2, 0}, 6);
-        QTest::newRow("fit, tiny frame, largest step") << fit({0, 1, 4, 0, 1, 4}, 12);
-        QTest::newRow("fit, too wide even at 1:64") << fit({64, 1, 1, 0, 1, 1}, 0);
+        fit("fit, exact at 1:2, both bars shown", {2, 1, 0, 2, 1, 0}, 5);
+        fit("fit, exact at 2:1", {1, 2, 0, 1, 2, 0}, 7);
+        fit("fit, a column too wide for 2:1", {1, 2, 1, 1, 2, 0}, 6);
+        fit("fit, tiny frame, largest step", {0, 1, 4, 0, 1, 4}, 12);
+        fit("fit, too wide even at 1:64", {64, 1, 1, 0, 1, 1}, 0);
         const QKeySequence zoomIn(QKeySequence::ZoomIn), zoomOut(QKeySequence::ZoomOut);
         QTest::newRow("1:1 from 1:4") << Keys{Qt::CTRL + Qt::Key_0, 4, 6};
         QTest::newRow("zoom in") << Keys{zoomIn, 6, 7};
@@ -122,52 +87,59 @@ private slots:
         QTest::newRow("up in the zoom box zooms") << Keys{Qt::Key_Up, 6, 7, {}, {}, false, "zoomValueSpinBox"};
     }
 
+    // On a window with the host's view actions, shown and active so that its shortcuts apply.
     void keys()
     {
         QFETCH(Keys, row);
+        std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 1, 0));
+        window->resize(760, 520);
+        new ViewActions(window.get());
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        auto* canvas = window->findChild<QWidget*>("canvasWidget");
+        auto* horizontal = window->findChild<QScrollBar*>("horizontalScrollBar");
+        auto* vertical = window->findChild<QScrollBar*>("verticalScrollBar");
+        auto* zoom = window->findChild<QSpinBox*>("zoomValueSpinBox");
+        auto* hex = window->findChild<QPushButton*>("hexDecButton");
+        auto* focused = window->findChild<QWidget*>(row.focus);
         // Without a scene the bars are hidden and the canvas has all the room there is.
-        ShownWindow w;
-        QVERIFY(w.shown);
-        QTRY_VERIFY(w.canvas->width() >= 256 && w.canvas->height() >= 256);
-        const QSize area = w.canvas->size();
+        QTRY_VERIFY(canvas->width() >= 256 && canvas->height() >= 256);
+        const QSize area = canvas->size();
         const QVector<int>& f = row.frame;
         const QSize size = f.isEmpty() ? QSize(2048, 2048)
                                        : QSize(area.width() * f[0] / f[1] + f[2], area.height() * f[3] / f[4] + f[5]);
-        w.attach({size.width(), size.height(), 8, true});
+        const auto scene = simulatorScene({size.width(), size.height(), 8, true}, 2);
+        scene->attachVisualizer(window.get());
+        const auto detach = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
         if (!f.isEmpty() && (size.width() > area.width() || size.height() > area.height())) {
             // As the user finds it: the bars are laid out and the window has measured again.
-            QTRY_VERIFY(w.canvas->size() != area);
-            QTRY_COMPARE(QSize(w.scene->view().canvasWidth, w.scene->view().canvasHeight), w.canvas->size());
+            QTRY_VERIFY(canvas->size() != area);
+            QTRY_COMPARE(QSize(scene->view().canvasWidth, scene->view().canvasHeight), canvas->size());
         }
-        auto* hex = w.child<QPushButton>("hexDecButton");
-        w.zoom->setValue(row.fromStep);
-        const QPoint from(100, 100);
-        if (f.isEmpty() && !w.horizontal->isHidden()) {
-            w.horizontal->setValue(from.x());
-            w.vertical->setValue(from.y());
-        }
+        zoom->setValue(row.fromStep);
+        if (f.isEmpty() && !horizontal->isHidden())
+            horizontal->setValue(100), vertical->setValue(100);
         const bool hexBefore = hex->isChecked();
-        auto* focused = w.child<QWidget>(row.focus);
         focused->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), focused);
 
         // As typed: to the focus widget, which a button keeps after it was clicked.
         QTest::keySequence(focused, row.keys);
         if (!f.isEmpty()) // the fitted frame needs no bars, and the canvas is as large as at first
-            QTRY_VERIFY(w.horizontal->isHidden() && w.vertical->isHidden() && w.canvas->size() == area);
+            QTRY_VERIFY(horizontal->isHidden() && vertical->isHidden() && canvas->size() == area);
         QCOMPARE(QApplication::focusWidget(), focused);
-        QCOMPARE(QPoint(w.zoom->value(), w.scene->view().zoomStep), QPoint(row.toStep, row.toStep)); // box, scene
+        QCOMPARE(QPoint(zoom->value(), scene->view().zoomStep), QPoint(row.toStep, row.toStep)); // box, scene
         QTRY_COMPARE(hex->isChecked(), hexBefore != row.hexToggles);
-        if (row.fromStep != row.toStep || w.horizontal->isHidden())
+        if (row.fromStep != row.toStep || horizontal->isHidden())
             return;
-        const auto expected = [](QScrollBar* bar, int from, int single, int page) {
-            return qBound(bar->minimum(), from + single * std::max(1, bar->pageStep() / 10) + page * bar->pageStep(),
-                          bar->maximum());
+        const auto expected = [](QScrollBar* bar, int single, int page) {
+            return qBound(bar->minimum(), 100 + single * std::max(1, bar->pageStep() / 10) + page * bar->pageStep(), bar->maximum());
         };
-        const QPoint at(expected(w.horizontal, from.x(), row.arrows.x(), row.pages.x()),
-                        expected(w.vertical, from.y(), row.arrows.y(), row.pages.y()));
-        QCOMPARE(QPoint(w.horizontal->value(), w.vertical->value()), at);
-        QCOMPARE(QPoint(w.scene->view().offsetX, w.scene->view().offsetY), at); // the scene scrolled with the bars
+        const QPoint at(expected(horizontal, row.arrows.x(), row.pages.x()), expected(vertical, row.arrows.y(), row.pages.y()));
+        // The scene scrolled with the bars.
+        QCOMPARE((QVector<QPoint>{{horizontal->value(), vertical->value()}, {scene->view().offsetX, scene->view().offsetY}}),
+                 (QVector<QPoint>{at, at}));
     }
 
     void placement()
@@ -186,10 +158,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&first));
         cascade.add(&third);
         third.show();
-        const QPoint step(WindowCascade::step, WindowCascade::step);
-        QCOMPARE(first.frameGeometry().topLeft(), QPoint(60, 50));
-        QTRY_COMPARE(second.frameGeometry().topLeft(), QPoint(60, 50) + step);
-        QTRY_COMPARE(third.frameGeometry().topLeft(), QPoint(60, 50) + 2 * step);
+        const QPoint at(60, 50), step(WindowCascade::step, WindowCascade::step);
+        const auto corners = [&] { return QVector<QPoint>{first.frameGeometry().topLeft(), second.frameGeometry().topLeft(),
+                                                           third.frameGeometry().topLeft()}; };
+        QTRY_COMPARE(corners(), (QVector<QPoint>{at, at + step, at + 2 * step}));
 
         // The tool windows open to the right of their window, kept on the screen. The form is
         // wider than the test screen, so a small widget stands in for the channel window.
@@ -200,25 +172,22 @@ private slots:
         anchor.show();
         QVERIFY(QTest::qWaitForWindowExposed(&anchor));
         const QRect screen = anchor.screen()->availableGeometry();
-        QWidget* profile = VisualizerInspector::d(window.get()).lineProfileDialog->window();
-        QWidget* histogram = VisualizerInspector::d(window.get()).lineHistogramDialog->window();
+        auto& d = VisualizerInspector::d(window.get());
+        QWidget *profile = d.lineProfileDialog->window(), *histogram = d.lineHistogramDialog->window();
         const auto onScreen = [&screen](const QRect& r) { // or as much as fits, from the top left
-            return r.left() >= screen.left() && r.top() >= screen.top()
-                   && (r.right() <= screen.right() || r.left() == screen.left())
+            return r.left() >= screen.left() && r.top() >= screen.top() && (r.right() <= screen.right() || r.left() == screen.left())
                    && (r.bottom() <= screen.bottom() || r.top() == screen.top());
         };
         auto* profileButton = window->findChild<QPushButton*>("lineProfileButton");
         profileButton->click();
         QTRY_VERIFY(profile->isVisible());
-        QVERIFY(onScreen(profile->frameGeometry()));
-        QCOMPARE(profile->frameGeometry().left(), anchor.frameGeometry().right() + 1);
+        QVERIFY(onScreen(profile->frameGeometry()) && profile->frameGeometry().left() == anchor.frameGeometry().right() + 1);
         // Near the screen's right edge it is pulled back onto the screen; below the other one,
-        // as far as the screen lets it.
+        // as far as the screen lets it. Wider than what is left of the screen, else the case is not made.
         anchor.move(screen.right() - 250, 10);
         window->findChild<QPushButton*>("lineHistogramButton")->click();
         QTRY_VERIFY(histogram->isVisible());
-        QVERIFY(histogram->frameGeometry().width() > 250); // else the case is not made
-        QVERIFY(onScreen(histogram->frameGeometry()));
+        QVERIFY(histogram->frameGeometry().width() > 250 && onScreen(histogram->frameGeometry()));
         QCOMPARE(histogram->frameGeometry().right(), screen.right());
         // Shown again, it stays where the user left it.
         profile->move(30, 40);
@@ -236,12 +205,12 @@ private slots:
         auto scene = simulatorScene({320, 160, 12, true}, 2);
         std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 4, 1));
         scene->attachVisualizer(window.get());
+        const auto detach = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
         new ChannelTitle(window.get(), scene, "Display - Device 4, DMA 1");
         QCOMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - simulator Mono12 320 x 160"));
         // Changed while idle, as a settings dialog does: the window does not say, the title follows.
         QVERIFY(scene->setFormat({64, 48, 8, false}));
         QTRY_COMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - simulator RGB8 64 x 48"));
-        scene->detachVisualizer(window.get());
     }
 
     void channelGrab_data()
@@ -255,8 +224,7 @@ private slots:
 
     void channelGrab()
     {
-        const auto [connected, detectionDisabled, told] =
-            fetch<bool, bool, QString>("connected", "detectionDisabled", "told");
+        const auto [connected, detectionDisabled, told] = fetch<bool, bool, QString>("connected", "detectionDisabled", "told");
         auto* source = new RefusingSource(FrameFormat{32, 16, 8, true});
         source->setStatus({connected});
         Channel channel(ViewerOptions(), std::unique_ptr<FrameSource>(source), 0, 0);
@@ -274,28 +242,24 @@ private slots:
         auto* single = window->findChild<QPushButton*>("grabSingleButton");
         auto* stop = window->findChild<QPushButton*>("stopButton");
         source->pushFrame([](FrameBuffer&) {});
+        // The host keeps the buttons: only stop is on while grabbing; the grab buttons come
+        // back after a stop, or after a single grab that ends by itself.
+        QTest::mouseClick(told.isEmpty() || told.startsWith("warning") ? infinite : single, Qt::LeftButton);
         if (told.startsWith("warning")) {
-            QTest::mouseClick(infinite, Qt::LeftButton);
             QTRY_COMPARE(answerer.transcript.size(), 1);
             QVERIFY2(answerer.transcript.first().startsWith(told), qPrintable(answerer.transcript.first()));
             QVERIFY(!channel.scene()->isGrabbing());
             return;
         }
-        // The host keeps the buttons: only stop is on while grabbing; the grab buttons come
-        // back after a stop, or after a single grab that ends by itself.
         if (told.isEmpty()) {
-            QTest::mouseClick(infinite, Qt::LeftButton);
             QTRY_VERIFY(stop->isEnabled());
             QVERIFY(!infinite->isEnabled() && channel.scene()->isGrabbing());
             QTRY_COMPARE(channel.scene()->statistics().framesAcquired, std::uint64_t(1));
             QTest::mouseClick(stop, Qt::LeftButton);
-        } else {
-            QTest::mouseClick(single, Qt::LeftButton);
         }
         QTRY_COMPARE(window->findChild<QSlider*>("frameBufferSlider")->maximum(), 1);
         QTRY_VERIFY(infinite->isEnabled() && single->isEnabled() && !stop->isEnabled());
-        QVERIFY(!channel.scene()->isGrabbing());
-        QCOMPARE(answerer.transcript, QStringList());
+        QVERIFY(!channel.scene()->isGrabbing() && answerer.transcript.isEmpty());
         if (told.isEmpty())
             return;
         source->refuse = true;

@@ -25,10 +25,7 @@ private slots:
         // -displayfd 1: the server picks a free display and prints its number when it is ready.
         QProcess server;
         server.start(xvfb, {"-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp"});
-        const auto stopServer = qScopeGuard([&server] {
-            server.terminate();
-            server.waitForFinished(10000);
-        });
+        const auto stopServer = qScopeGuard([&server] { server.terminate(), server.waitForFinished(10000); });
         QVERIFY(server.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() != QProcess::Running, 30000);
         const QString number = QString::fromLatin1(server.readLine()).trimmed();
@@ -45,8 +42,7 @@ private slots:
         const auto report = readReport(dir.filePath("report.txt"));
         // The status bar showed an acquisition rate while grabbing.
         const QString rate = report.value("acquisition");
-        QVERIFY2(QRegularExpression("^Acquisition FPS: <b>\\d+\\.\\d\\d</b>$").match(rate).hasMatch(),
-                 qPrintable(rate));
+        QVERIFY2(QRegularExpression("^Acquisition FPS: <b>\\d+\\.\\d\\d</b>$").match(rate).hasMatch(), qPrintable(rate));
         const QStringList canvas = report.value("canvas").split(',');
         QCOMPARE(canvas.size(), 4);
         // The scene renders for the canvas as the layout sized it on this X server.
