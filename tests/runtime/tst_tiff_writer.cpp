@@ -101,13 +101,14 @@ private slots:
         QTest::addColumn<QString>("target"); // relative to the test folder
         QTest::addColumn<QString>("file");   // made beforehand; a trailing slash makes a folder
         QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("reason"); // how the message ends, where the system said why
         const QSize size(8, 8);
-        QTest::newRow("missing folder") << "missing/frame.tif" << QString() << size;
+        QTest::newRow("missing folder") << "missing/frame.tif" << QString() << size << ": No such file or directory";
         // The image is complete here; only the final rename fails.
-        QTest::newRow("target is a folder") << "frames" << "frames/" << size;
-        QTest::newRow("target ends in a slash") << "frame.tif/" << QString() << size;
-        QTest::newRow("no columns, the old file stays") << "frame.tif" << "frame.tif" << QSize(0, 8);
-        QTest::newRow("no rows") << "frame.tif" << QString() << QSize(8, 0);
+        QTest::newRow("target is a folder") << "frames" << "frames/" << size << QString();
+        QTest::newRow("target ends in a slash") << "frame.tif/" << QString() << size << ": Is a directory";
+        QTest::newRow("no columns, the old file stays") << "frame.tif" << "frame.tif" << QSize(0, 8) << QString();
+        QTest::newRow("no rows") << "frame.tif" << QString() << QSize(8, 0) << QString();
     }
 
     void failedWriteLeavesNothing()
@@ -115,6 +116,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, file);
         QFETCH(QSize, size);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         if (file.endsWith('/')) {
             QVERIFY(QDir(dir.path()).mkdir(file));
@@ -128,6 +130,7 @@ private slots:
         fillPattern(buffer, 4095);
         TiffWriter writer(buffer);
         QVERIFY(writer.write(native(dir.filePath(target))) != 0 && !writer.errorMessage().empty());
+        QVERIFY2(QString::fromStdString(writer.errorMessage()).endsWith(reason), writer.errorMessage().c_str());
         QCOMPARE(listTree(dir.path()), before);
     }
 
