@@ -248,16 +248,15 @@ bool SceneEngine::setFormat(const FrameFormat& format)
         return false;
     {
         // A frame rendered from the old buffers is either handed to the visualizer before
-        // it hears of the invalidation, or not at all.
+        // it hears of the invalidation, or not at all: a render that reads the new
+        // generation can only find the new (here: empty) group, so generation and group
+        // change together.
         std::unique_lock<std::shared_mutex> gate(notifyGate);
         std::lock_guard<std::mutex> lock(mutex);
         ++bufferGeneration;
-    }
-    withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersInvalidated(); });
-    {
-        std::lock_guard<std::mutex> lock(mutex);
         buffers = FrameBufferGroup::createEmpty();
     }
+    withVisualizer([](DisplaySceneVisualizer& v) { v.notifyFrameBuffersInvalidated(); });
     // Allocated outside the lock: the other threads see the empty group meanwhile.
     std::string problem;
     const boost::shared_ptr<FrameBufferGroup> ring =
