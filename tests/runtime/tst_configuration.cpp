@@ -109,7 +109,11 @@ struct Child
     // Also "burst PREFIX THREADS COUNT": writeBurst() in the child; "wait": reads a line from
     // standard input; "count PREFIX": PREFIX.N = N for N = 0, 1, ... until killed, each N
     // printed once its write returned.
-    Child& add(const QStringList& more) { return steps << more, *this; }
+    Child& add(const QStringList& more)
+    {
+        steps << more;
+        return *this;
+    }
     QProcess* start(const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) const
     {
         auto* process = new QProcess;
