@@ -27,7 +27,7 @@ public:
     struct Call
     {
         std::string name;
-        std::int64_t frameIndex = -1; // buffer updates
+        std::int64_t frameIndex = -1; // buffer updates; frames: the width of the buffer shown
         bool flag = false;            // status: overflow; sources: connected
         std::thread::id thread = std::this_thread::get_id();
     };
@@ -36,6 +36,8 @@ public:
     bool keepNewestFrame = false;
     // Called on the scene's thread with each buffer update.
     std::function<void(const boost::shared_ptr<vexo::core::FrameBuffer>&)> onBuffer;
+    // Called with each invalidation, on the thread that changes the format.
+    std::function<void()> onInvalidated;
 
     ~RecordingVisualizer() override
     {
@@ -78,7 +80,8 @@ public:
     void notifySceneAttached() override { record({"attached"}); }
     void notifySceneFrameChanged(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame, double) override
     {
-        record({"frame"}, keepNewestFrame ? &frame : nullptr);
+        const auto shown = frame->frameBuffer();
+        record({"frame", shown ? shown->width() : -1}, keepNewestFrame ? &frame : nullptr);
         freeSceneFrame(frame);
     }
     void notifyGrabbingStarted() override { record({"started"}); }
@@ -94,7 +97,12 @@ public:
         record({"status", -1, overflow});
     }
     void notifySourcesConnected(bool connected) override { record({"sources", -1, connected}); }
-    void notifyFrameBuffersInvalidated() override { record({"invalidated"}); }
+    void notifyFrameBuffersInvalidated() override
+    {
+        record({"invalidated"});
+        if (onInvalidated)
+            onInvalidated();
+    }
     void notifyFrameBuffersAdded() override { record({"added"}); }
     void requestTimedInterrupt(boost::shared_ptr<vexo::core::StopWatch>, std::uint64_t) override
     {

@@ -229,6 +229,35 @@ private slots:
         QVERIFY(!visualizer.anyCallOn(std::this_thread::get_id(), "frame"));
     }
 
+    // Once told the buffers are invalid, the visualizer never sees a frame of them again,
+    // even with renders of the old ring under way while the format changes.
+    void noOldFrameAfterInvalidation()
+    {
+        Rig rig(simulatorScene({16, 16, 8, true}, 3), {16, 16});
+        auto& [scene, visualizer] = rig;
+        const int widths[] = {24, 16};
+        // As a window does: redraw at once, which asks the scene for a render.
+        visualizer.onInvalidated = [&, zoom = 6]() mutable { scene->setZoomFactor(zoom ^= 1); };
+        for (int round = 0; round < 60; ++round) {
+            scene->startGrabbing(-1);
+            const int rendered = visualizer.count("frame");
+            QTRY_VERIFY(visualizer.count("frame") > rendered);
+            QVERIFY(scene->setFormat({widths[round % 2], 16, 8, true}));
+        }
+        scene->startGrabbing(1);
+        QTRY_VERIFY(!scene->isGrabbing());
+        int invalidations = 0;
+        std::int64_t width = 16;
+        for (const auto& c : visualizer.calls()) {
+            if (c.name == "invalidated")
+                width = widths[invalidations++ % 2];
+            else if (c.name == "frame" && c.frameIndex != -1 && c.frameIndex != width)
+                QFAIL(qPrintable(QStringLiteral("a %1 pixels wide frame after invalidation %2")
+                                     .arg(c.frameIndex).arg(invalidations)));
+        }
+        QCOMPARE(invalidations, 60);
+    }
+
     void formatChangeInvalidatesThenAdds()
     {
         Rig rig(simulatorScene({16, 16, 8, true}, 2));
