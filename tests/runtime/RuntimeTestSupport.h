@@ -27,8 +27,9 @@ public:
     struct Call
     {
         std::string name;
-        std::int64_t frameIndex = -1; // buffer updates; frames: the width of the buffer shown
+        std::int64_t frameIndex = -1; // buffer updates
         bool flag = false;            // status: overflow; sources: connected
+        int shownWidth = -1;          // frames: the width of the buffer shown, if any
         std::thread::id thread = std::this_thread::get_id();
     };
 
@@ -81,7 +82,7 @@ public:
     void notifySceneFrameChanged(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame, double) override
     {
         const auto shown = frame->frameBuffer();
-        record({"frame", shown ? shown->width() : -1}, keepNewestFrame ? &frame : nullptr);
+        record({"frame", -1, false, shown ? shown->width() : -1}, keepNewestFrame ? &frame : nullptr);
         freeSceneFrame(frame);
     }
     void notifyGrabbingStarted() override { record({"started"}); }

@@ -247,13 +247,13 @@ private slots:
         scene->startGrabbing(1);
         QTRY_VERIFY(!scene->isGrabbing());
         int invalidations = 0;
-        std::int64_t width = 16;
+        int width = 16;
         for (const auto& c : visualizer.calls()) {
             if (c.name == "invalidated")
                 width = widths[invalidations++ % 2];
-            else if (c.name == "frame" && c.frameIndex != -1 && c.frameIndex != width)
+            else if (c.name == "frame" && c.shownWidth != -1 && c.shownWidth != width)
                 QFAIL(qPrintable(QStringLiteral("a %1 pixels wide frame after invalidation %2")
-                                     .arg(c.frameIndex).arg(invalidations)));
+                                     .arg(c.shownWidth).arg(invalidations)));
         }
         QCOMPARE(invalidations, 60);
     }
