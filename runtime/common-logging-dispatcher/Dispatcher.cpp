@@ -1,5 +1,7 @@
 #include "Dispatcher.h"
 
+#include "vexo-core/MutexLocker.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +25,7 @@ Dispatcher& Dispatcher::instance()
 
 void Dispatcher::attach(void* client)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    core::MutexLocker lock(mutex);
     if (clients.empty()) {
         rules = LevelRules(std::getenv("VEXO_LOG_LEVELS"));
         for (Logger& logger : loggers)
@@ -35,7 +37,7 @@ void Dispatcher::attach(void* client)
 
 void Dispatcher::detach(void* client)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    core::MutexLocker lock(mutex);
     for (auto it = clients.begin(); it != clients.end(); ++it) {
         if (*it == client) {
             clients.erase(it);
@@ -49,7 +51,7 @@ void Dispatcher::detach(void* client)
 void Dispatcher::registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)
 {
     const std::string key = name ? name : "";
-    std::lock_guard<std::mutex> lock(mutex);
+    core::MutexLocker lock(mutex);
     auto found = ids.find(key);
     if (found == ids.end()) {
         loggers.push_back({key, rules.levelFor(key)});
@@ -64,7 +66,7 @@ void Dispatcher::logMessage(std::uint64_t id, std::uint32_t level, const char* m
     std::timespec now{};
     std::timespec_get(&now, TIME_UTC);
 
-    std::lock_guard<std::mutex> lock(mutex);
+    core::MutexLocker lock(mutex);
     if (!output)
         return; // no client attached
     // The client tests the level before it builds a message; testing again here keeps

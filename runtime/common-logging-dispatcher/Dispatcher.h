@@ -2,11 +2,12 @@
 
 #include "LevelRules.h"
 
+#include "vexo-core/Mutex.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,8 +41,8 @@ public:
 
 private:
     Dispatcher() = default;
-    void openOutput();
-    void closeOutput();
+    void openOutput() VEXO_REQUIRES(mutex);
+    void closeOutput() VEXO_REQUIRES(mutex);
 
     struct Logger
     {
@@ -49,14 +50,17 @@ private:
         std::uint32_t level;
     };
 
-    // Guards everything below, and the writes to output so that lines never interleave.
-    std::mutex mutex;
-    std::vector<void*> clients;
-    LevelRules rules;
-    std::map<std::string, std::uint64_t> ids; // ids are 1, 2, ...; 0 is the clients' own
-    std::vector<Logger> loggers;              // loggers[id - 1]
-    std::FILE* output = nullptr;              // null while no client is attached
-    bool ownsOutput = false;
+    // Guards everything below, and the writes to output so that lines never interleave:
+    // clients attach, register and log from any thread.
+    core::Mutex mutex;
+    std::vector<void*> clients VEXO_GUARDED_BY(mutex);
+    LevelRules rules VEXO_GUARDED_BY(mutex);
+    // Ids are 1, 2, ...; 0 is the clients' own.
+    std::map<std::string, std::uint64_t> ids VEXO_GUARDED_BY(mutex);
+    std::vector<Logger> loggers VEXO_GUARDED_BY(mutex); // loggers[id - 1]
+    // Null while no client is attached.
+    std::FILE* output VEXO_GUARDED_BY(mutex) = nullptr;
+    bool ownsOutput VEXO_GUARDED_BY(mutex) = false;
 };
 
 } // namespace logging_dispatcher

@@ -2,6 +2,7 @@
 
 #include "vexo-core/ConfigFile.h"
 #include "vexo-core/IniDocument.h"
+#include "vexo-core/MutexLocker.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 
 namespace vexo {
@@ -31,14 +31,15 @@ namespace {
 
 struct ConfigStore
 {
-    // Guards everything here. File access happens under it too, which keeps this
-    // process's threads in order; other processes are kept in order by the file lock.
-    std::mutex mutex;
-    std::unique_ptr<ConfigFile> file;
+    // Guards everything here; callers come from any thread. File access happens under it
+    // too, which keeps this process's threads in order; other processes are kept in order
+    // by the file lock.
+    Mutex mutex;
+    std::unique_ptr<ConfigFile> file VEXO_GUARDED_BY(mutex);
     // Every string value ever handed out by reference; std::set nodes never move.
-    std::set<std::string> interned;
+    std::set<std::string> interned VEXO_GUARDED_BY(mutex);
     // Entries whose save failed (read-only file, no folder): they hold for this process.
-    std::map<std::string, std::string> unsaved;
+    std::map<std::string, std::string> unsaved VEXO_GUARDED_BY(mutex);
 };
 
 ConfigStore& store()
@@ -49,8 +50,7 @@ ConfigStore& store()
     return *instance;
 }
 
-// Under the store's mutex.
-ConfigFile& configFile(ConfigStore& s)
+ConfigFile& configFile(ConfigStore& s) VEXO_REQUIRES(s.mutex)
 {
     if (!s.file) {
         QString name;
@@ -68,9 +68,8 @@ ConfigFile& configFile(ConfigStore& s)
     return *s.file;
 }
 
-// Under the store's mutex. False when the entry is absent; a file that cannot be read
-// holds no entries.
-bool readEntry(ConfigStore& s, const std::string& key, std::string* value)
+// False when the entry is absent; a file that cannot be read holds no entries.
+bool readEntry(ConfigStore& s, const std::string& key, std::string* value) VEXO_REQUIRES(s.mutex)
 {
     const auto kept = s.unsaved.find(key);
     if (kept != s.unsaved.end()) {
@@ -91,7 +90,7 @@ std::int64_t VelmarApplication::getConfigIntEntry(const std::string& key, std::i
     ConfigStore& s = store();
     std::string text;
     {
-        std::lock_guard<std::mutex> lock(s.mutex);
+        MutexLocker lock(s.mutex);
         if (!readEntry(s, key, &text))
             return defaultValue;
     }
@@ -109,7 +108,7 @@ const std::string& VelmarApplication::getConfigStringEntry(const std::string& ke
                                                            const std::string& defaultValue)
 {
     ConfigStore& s = store();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLocker lock(s.mutex);
     std::string value;
     if (!readEntry(s, key, &value))
         value = defaultValue;
@@ -119,7 +118,7 @@ const std::string& VelmarApplication::getConfigStringEntry(const std::string& ke
 void VelmarApplication::setConfigEntry(const std::string& key, const std::string& value)
 {
     ConfigStore& s = store();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLocker lock(s.mutex);
     std::string error;
     // A failed save (read-only file, no folder) cannot be reported through this API; the
     // entry then holds for this process only.
@@ -137,7 +136,7 @@ void VelmarApplication::setConfigEntry(const std::string& key, std::int64_t valu
 void VelmarApplication::clearConfig()
 {
     ConfigStore& s = store();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLocker lock(s.mutex);
     std::string error;
     configFile(s).update([](IniDocument& document) { document = IniDocument(); }, &error);
     s.unsaved.clear();
@@ -146,7 +145,7 @@ void VelmarApplication::clearConfig()
 std::string VelmarApplication::configurationProblem()
 {
     ConfigStore& s = store();
-    std::lock_guard<std::mutex> lock(s.mutex);
+    MutexLocker lock(s.mutex);
     ConfigFile& file = configFile(s);
     IniDocument document;
     std::string error;

@@ -1,6 +1,8 @@
 #include "vexo-lib-display/ManualFrameSource.h"
 
+#include "vexo-core/MutexLocker.h"
 #include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/FramePublisher.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <algorithm>
@@ -17,32 +19,32 @@ ManualFrameSource::ManualFrameSource(const FrameFormat& format)
 
 FrameFormat ManualFrameSource::format() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return currentFormat;
 }
 
 bool ManualFrameSource::setFormat(const FrameFormat& format)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     currentFormat = format;
     return true;
 }
 
 FrameSource::Status ManualFrameSource::status() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return currentStatus;
 }
 
 void ManualFrameSource::setStatus(const Status& status)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     currentStatus = status;
 }
 
 bool ManualFrameSource::start()
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     cancelled = false;
     return true;
 }
@@ -55,7 +57,7 @@ void ManualFrameSource::stop()
 void ManualFrameSource::cancel()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         cancelled = true;
     }
     changed.notify_all();
@@ -65,7 +67,7 @@ void ManualFrameSource::pushFrame(Fill fill, int linesPerStep, std::uint32_t tag
                                   std::uint32_t flags)
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         queue.push_back({std::move(fill), std::max(linesPerStep, 0), tag, flags});
     }
     changed.notify_all();
@@ -74,7 +76,7 @@ void ManualFrameSource::pushFrame(Fill fill, int linesPerStep, std::uint32_t tag
 void ManualFrameSource::releaseStep()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         ++stepsReleased;
     }
     changed.notify_all();
@@ -82,20 +84,21 @@ void ManualFrameSource::releaseStep()
 
 int ManualFrameSource::pendingFrames() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return static_cast<int>(queue.size());
 }
 
 std::uint64_t ManualFrameSource::deliveredFrames() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return delivered;
 }
 
 FrameSource::Delivery ManualFrameSource::waitForFrame()
 {
-    std::unique_lock<std::mutex> lock(mutex);
-    changed.wait(lock, [this] { return cancelled || haveAnnounced || !queue.empty(); });
+    MutexLocker lock(mutex);
+    while (!cancelled && !haveAnnounced && queue.empty())
+        lock.wait(changed);
     // A frame already announced is delivered even if a stop comes now: the caller may
     // already have made room for it.
     if (haveAnnounced)
@@ -118,7 +121,7 @@ FrameSource::Delivery ManualFrameSource::deliverFrame(FrameBuffer* target, const
     Pushed frame;
     FrameFormat format;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         frame = std::move(announced);
         haveAnnounced = false;
         stepsReleased = 0;
@@ -131,32 +134,24 @@ FrameSource::Delivery ManualFrameSource::deliverFrame(FrameBuffer* target, const
         new FrameBuffer(format.width, format.height, format.bitsPerPixel, format.gray));
     frame.fill(*scratch);
 
-    const int height = scratch->height();
     const int lineSamples = scratch->width() * scratch->channels();
-    const int step = frame.linesPerStep > 0 ? frame.linesPerStep : std::max(height, 1);
-    for (int first = 0, steps = 0; first < height; first += step, ++steps) {
-        if (steps > 0 && frame.linesPerStep > 0) {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [this, steps] { return cancelled || stepsReleased >= steps; });
-            if (cancelled)
-                return Delivery::Cancelled;
-        }
-        const int last = std::min(first + step, height);
-        if (target) {
+    FramePublisher publisher(target, progress);
+    const bool whole = publisher.writeInSteps(
+        format, frame.linesPerStep,
+        [this](int steps) {
+            MutexLocker lock(mutex);
+            while (!cancelled && stepsReleased < steps)
+                lock.wait(changed);
+            return !cancelled;
+        },
+        [&](FrameBuffer& buffer, int first, int last) {
             for (int y = first; y < last; ++y)
-                std::copy(scratch->line(y), scratch->line(y) + lineSamples, target->line(y));
-            target->setLastValidPixel(scratch->width() - 1, last - 1);
-            target->setTransferLength(format.packedBytes(last));
-        }
-        if (progress)
-            progress(last);
-    }
-    if (target) {
-        target->setTimestamp(StopWatch::nowMicroseconds());
-        target->setTag(frame.tag);
-        target->setFlags(frame.flags);
-    }
-    std::lock_guard<std::mutex> lock(mutex);
+                std::copy(scratch->line(y), scratch->line(y) + lineSamples, buffer.line(y));
+        });
+    if (!whole)
+        return Delivery::Cancelled;
+    publisher.finish(StopWatch::nowMicroseconds(), frame.tag, frame.flags);
+    MutexLocker lock(mutex);
     ++delivered;
     return Delivery::Frame;
 }

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "vexo-core/Mutex.h"
 #include "vexo-lib-display/FrameSource.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 
 namespace vexo {
 namespace core {
@@ -53,17 +53,18 @@ private:
         std::uint32_t flags;
     };
 
-    // Guards every field below; deliverFrame waits on changed.
-    mutable std::mutex mutex;
+    // Guards every field below: the owner pushes, releases and cancels from any thread
+    // while the acquisition thread waits and delivers. The waits sleep on changed.
+    mutable Mutex mutex;
     std::condition_variable changed;
-    FrameFormat currentFormat;
-    Status currentStatus;
-    std::deque<Pushed> queue;
-    Pushed announced; // taken from the queue by waitForFrame()
-    bool haveAnnounced = false;
-    int stepsReleased = 0;
-    bool cancelled = false;
-    std::uint64_t delivered = 0;
+    FrameFormat currentFormat VEXO_GUARDED_BY(mutex);
+    Status currentStatus VEXO_GUARDED_BY(mutex);
+    std::deque<Pushed> queue VEXO_GUARDED_BY(mutex);
+    Pushed announced VEXO_GUARDED_BY(mutex); // taken from the queue by waitForFrame()
+    bool haveAnnounced VEXO_GUARDED_BY(mutex) = false;
+    int stepsReleased VEXO_GUARDED_BY(mutex) = 0;
+    bool cancelled VEXO_GUARDED_BY(mutex) = false;
+    std::uint64_t delivered VEXO_GUARDED_BY(mutex) = 0;
 };
 
 } // namespace core

@@ -1,6 +1,8 @@
 #include "vexo-lib-display/SimulatorSource.h"
 
+#include "vexo-core/MutexLocker.h"
 #include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/FramePublisher.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <algorithm>
@@ -45,7 +47,7 @@ SimulatorSource::~SimulatorSource() = default;
 
 FrameFormat SimulatorSource::format() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return current.format;
 }
 
@@ -53,14 +55,14 @@ bool SimulatorSource::setFormat(const FrameFormat& format)
 {
     if (format.width < 0 || format.height < 0 || format.bitsPerPixel < 1 || format.bitsPerPixel > 16)
         return false;
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     current.format = format;
     return true;
 }
 
 SimulatorSource::Settings SimulatorSource::settings() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     return current;
 }
 
@@ -68,20 +70,20 @@ bool SimulatorSource::setFramesPerSecond(double framesPerSecond)
 {
     if (!(framesPerSecond >= 0))
         return false;
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     current.framesPerSecond = framesPerSecond;
     return true;
 }
 
 void SimulatorSource::setPattern(Pattern pattern)
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     current.pattern = pattern;
 }
 
 FrameSource::Status SimulatorSource::status() const
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     Status status;
     status.connected = true;
     status.clock = running;
@@ -92,7 +94,7 @@ FrameSource::Status SimulatorSource::status() const
 
 bool SimulatorSource::start()
 {
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     running = true;
     cancelled = false;
     startTime = StopWatch::nowMicroseconds();
@@ -105,7 +107,7 @@ bool SimulatorSource::start()
 void SimulatorSource::stop()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         running = false;
         cancelled = true;
     }
@@ -115,7 +117,7 @@ void SimulatorSource::stop()
 void SimulatorSource::cancel()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         cancelled = true;
     }
     wake.notify_all();
@@ -123,14 +125,14 @@ void SimulatorSource::cancel()
 
 bool SimulatorSource::waitUntil(std::uint64_t due)
 {
-    std::unique_lock<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     for (;;) {
         if (cancelled)
             return false;
         const std::uint64_t now = StopWatch::nowMicroseconds();
         if (now >= due)
             return true;
-        wake.wait_for(lock, std::chrono::microseconds(due - now));
+        lock.waitFor(wake, std::chrono::microseconds(due - now));
     }
 }
 
@@ -205,7 +207,7 @@ FrameSource::Delivery SimulatorSource::waitForFrame()
 {
     std::uint64_t due;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         // A frame that has begun to arrive is delivered whole even if a stop comes now:
         // the caller may already have made room for it.
         if (announced >= 0 && announcedArrived)
@@ -218,7 +220,7 @@ FrameSource::Delivery SimulatorSource::waitForFrame()
     }
     if (!waitUntil(due))
         return Delivery::Cancelled;
-    std::lock_guard<std::mutex> lock(mutex);
+    MutexLocker lock(mutex);
     announcedArrived = true;
     return Delivery::Frame;
 }
@@ -232,39 +234,23 @@ FrameSource::Delivery SimulatorSource::deliverFrame(FrameBuffer* target, const P
     std::uint64_t start;
     Settings settings;
     {
-        std::lock_guard<std::mutex> lock(mutex);
+        MutexLocker lock(mutex);
         n = announced;
         announced = -1;
         announcedArrived = false;
         start = startTime;
         settings = current;
     }
-    const FrameFormat& format = settings.format;
-    const int height = format.height;
-    const int chunks = chunkCount(settings);
-    const int step = settings.linesPerChunk > 0 ? settings.linesPerChunk : std::max(height, 1);
     const std::uint64_t frameTime = frameTimeOf(settings);
-
-    for (int i = 0; i < chunks; ++i) {
-        if (i > 0 && !waitUntil(chunkDue(start, frameTime, n, i, chunks)))
-            return Delivery::Cancelled;
-        const int first = i * step;
-        const int last = std::min(first + step, height);
-        if (last <= first)
-            continue;
-        if (target) {
-            fillLines(settings, *target, n, first, last);
-            target->setLastValidPixel(format.width - 1, last - 1);
-            target->setTransferLength(format.packedBytes(last));
-        }
-        if (progress)
-            progress(last);
-    }
-    if (target) {
-        target->setTimestamp(StopWatch::nowMicroseconds());
-        target->setTag(static_cast<std::uint32_t>(n & 0xffffff));
-        target->setFlags(0);
-    }
+    const int chunks = chunkCount(settings);
+    FramePublisher publisher(target, progress);
+    const bool whole = publisher.writeInSteps(
+        settings.format, settings.linesPerChunk,
+        [&](int chunk) { return waitUntil(chunkDue(start, frameTime, n, chunk, chunks)); },
+        [&](FrameBuffer& buffer, int first, int last) { fillLines(settings, buffer, n, first, last); });
+    if (!whole)
+        return Delivery::Cancelled;
+    publisher.finish(StopWatch::nowMicroseconds(), static_cast<std::uint32_t>(n & 0xffffff), 0);
     return Delivery::Frame;
 }
 

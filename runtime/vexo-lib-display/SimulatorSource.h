@@ -1,10 +1,10 @@
 #pragma once
 
+#include "vexo-core/Mutex.h"
 #include "vexo-lib-display/FrameSource.h"
 
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 namespace vexo {
 namespace core {
@@ -59,21 +59,26 @@ public:
     static std::uint64_t patternValue(const Settings& settings, int x, int y, std::int64_t n, int c);
 
 private:
-    // Waits until the monotonic time `due` (microseconds) or a cancel; false on cancel.
-    bool waitUntil(std::uint64_t due);
+    // Acquisition thread: waits until the monotonic time `due` (microseconds) or a
+    // cancel; false on cancel.
+    bool waitUntil(std::uint64_t due) VEXO_EXCLUDES(mutex);
     static void fillLines(const Settings& settings, FrameBuffer& target, std::int64_t n,
                           int first, int last);
 
-    // Guards every field below; waitUntil sleeps on wake.
-    mutable std::mutex mutex;
+    // Guards the settings and the run's state: the steering thread changes them, the
+    // acquisition thread reads them, status() and cancel() come from any thread.
+    // waitUntil sleeps on wake.
+    mutable Mutex mutex;
     std::condition_variable wake;
-    Settings current;
-    bool running = false;
-    bool cancelled = false;
-    std::uint64_t startTime = 0;
-    std::int64_t nextFrame = 0;
-    std::int64_t announced = -1; // the frame waitForFrame() waited for, -1 when none
-    bool announcedArrived = false; // its first lines are due: it is delivered whole
+    Settings current VEXO_GUARDED_BY(mutex);
+    bool running VEXO_GUARDED_BY(mutex) = false;
+    bool cancelled VEXO_GUARDED_BY(mutex) = false;
+    std::uint64_t startTime VEXO_GUARDED_BY(mutex) = 0;
+    std::int64_t nextFrame VEXO_GUARDED_BY(mutex) = 0;
+    // The frame waitForFrame() waited for, -1 when none.
+    std::int64_t announced VEXO_GUARDED_BY(mutex) = -1;
+    // Its first lines are due: it is delivered whole.
+    bool announcedArrived VEXO_GUARDED_BY(mutex) = false;
 };
 
 } // namespace core

@@ -1,0 +1,53 @@
+#include "vexo-lib-display/FramePublisher.h"
+
+#include "vexo-lib-display/FrameBuffer.h"
+
+#include <algorithm>
+
+namespace vexo {
+namespace core {
+
+FramePublisher::FramePublisher(FrameBuffer* target, const FrameSource::Progress& progress)
+    : target(target)
+    , progress(progress)
+{
+}
+
+void FramePublisher::linesWritten(int last, std::uint64_t transferred)
+{
+    if (target) {
+        target->setLastValidPixel(target->width() - 1, last - 1);
+        target->setTransferLength(transferred);
+    }
+    if (progress)
+        progress(last);
+}
+
+bool FramePublisher::writeInSteps(const FrameFormat& format, int step, const WaitForStep& waitForStep,
+                                  const WriteLines& write)
+{
+    const int height = format.height;
+    if (step <= 0)
+        step = std::max(height, 1);
+    for (int first = 0, steps = 0; first < height; first += step, ++steps) {
+        if (steps > 0 && !waitForStep(steps))
+            return false;
+        const int last = std::min(first + step, height);
+        if (target)
+            write(*target, first, last);
+        linesWritten(last, format.packedBytes(last));
+    }
+    return true;
+}
+
+void FramePublisher::finish(std::uint64_t timestamp, std::uint32_t tag, std::uint32_t flags)
+{
+    if (!target)
+        return;
+    target->setTimestamp(timestamp);
+    target->setTag(tag);
+    target->setFlags(flags);
+}
+
+} // namespace core
+} // namespace vexo
