@@ -2,7 +2,6 @@
 
 #include "display/CameraStatusUpdateEvent.h"
 #include "display/Qt4DisplaySceneVisualizerD.h"
-#include "display/CanvasResizeWatcher.h"
 #include "display/RequestTimedInterruptEvent.h"
 #include "display/SceneEventTypes.h"
 #include "frame/HandOverAnnotations.h"
@@ -17,16 +16,11 @@
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDockWidget>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
-#include <QResizeEvent>
-#include <QStatusBar>
-#include <QTimer>
 
 namespace vexo {
 namespace core {
@@ -42,178 +36,10 @@ void postToWindow(QObject* window, QEvent* e, Qt::EventPriority priority)
     QCoreApplication::postEvent(window, e, priority);
 }
 
-QLabel* makeStatusIcon(QWidget* parent, QHBoxLayout* layout, const char* resource)
-{
-    QLabel* label = new QLabel(parent);
-    label->setFixedSize(16, 16);
-    label->setPixmap(QPixmap(QString::fromLatin1(resource)));
-    layout->addWidget(label);
-    return label;
-}
-
-QLabel* makeStatusText(QWidget* parent, const QString& text)
-{
-    QLabel* label = new QLabel(text, parent);
-    QFont font = QApplication::font();
-    font.setPointSize(7);
-    label->setFont(font);
-    return label;
-}
-
-// A hidden floating tool window that may only be closed or floated.
-QDockWidget* makeToolDock(QWidget* parent, QWidget* content, const QString& title)
-{
-    QDockWidget* dock = new QDockWidget(parent);
-    dock->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetFloatable);
-    dock->setAllowedAreas(Qt::NoDockWidgetArea);
-    dock->setFloating(true);
-    dock->setWidget(content);
-    dock->setWindowTitle(title);
-    dock->hide();
-    return dock;
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
-// Construction and destruction
-
-Qt4DisplaySceneVisualizer* Qt4DisplaySceneVisualizer::create(QWidget* parent, int boardIndex,
-                                                             int dmaIndex)
-{
-    Qt4DisplaySceneVisualizer* window = new Qt4DisplaySceneVisualizer(parent, boardIndex, dmaIndex);
-    window->d->window = window;
-    window->canvasWidget->setVisualizer(window);
-    return window;
-}
-
-Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardIndex,
-                                                     int dmaIndex)
-    : QMainWindow(parent)
-    , vexo::core::DisplaySceneVisualizer()
-    , d(new D(boardIndex, dmaIndex))
-{
-    SceneEventTypes::registerOnce();
-
-    setupUi(this);
-    deactivateFrameBufferControls();
-
-    // Status bar: six lamps in one widget, then the overflow and rate labels.
-    QWidget* lamps = new QWidget(statusbar);
-    QHBoxLayout* lampLayout = new QHBoxLayout(lamps);
-    lampLayout->setContentsMargins(0, 0, 0, 0);
-    lampLayout->setSpacing(2);
-    d->clockLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/clock_off.png");
-    d->fvalLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/fval_off.png");
-    d->lvalLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/lval_off.png");
-    d->exsyncLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/exsync_off.png");
-    d->extrgLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/extrg_off.png");
-    d->bufferFillLabel = makeStatusIcon(lamps, lampLayout, ":/display-qt4/buffer_0.png");
-    statusbar->addWidget(lamps);
-
-    d->overflowLabel = makeStatusText(statusbar, QStringLiteral("Overflow: -"));
-    d->overflowLabel->setFixedSize(150, 16);
-    statusbar->addWidget(d->overflowLabel);
-    d->acquisitionFpsLabel = makeStatusText(statusbar, QStringLiteral("Acquisition FPS: -"));
-    d->acquisitionFpsLabel->setFixedSize(150, 16);
-    d->acquisitionFpsLabel->setEnabled(false);
-    statusbar->addWidget(d->acquisitionFpsLabel);
-    d->renderFpsLabel = makeStatusText(statusbar, QStringLiteral("Render FPS: -"));
-    d->renderFpsLabel->setFixedSize(150, 16);
-    d->renderFpsLabel->setEnabled(false);
-    statusbar->addWidget(d->renderFpsLabel);
-    d->renderTimeLabel = makeStatusText(statusbar, QStringLiteral("Render Time (microseconds): -"));
-    d->renderTimeLabel->setEnabled(false);
-    statusbar->addWidget(d->renderTimeLabel, 1);
-    d->renderFpsLabel->hide();
-    d->renderTimeLabel->hide();
-
-    connect(horizontalScrollBar, SIGNAL(valueChanged(int)), this,
-            SLOT(horizontalScrollBarValueChanged(int)));
-    connect(verticalScrollBar, SIGNAL(valueChanged(int)), this,
-            SLOT(verticalScrollBarValueChanged(int)));
-    connect(grabInfiniteButton, SIGNAL(clicked()), this, SLOT(internalGrabInfiniteButtonClicked()));
-    connect(grabSequenceButton, SIGNAL(clicked()), this, SLOT(internalGrabSequenceButtonClicked()));
-    connect(grabSingleButton, SIGNAL(clicked()), this, SLOT(internalGrabSingleButtonClicked()));
-    connect(stopButton, SIGNAL(clicked()), this, SLOT(internalStopButtonClicked()));
-    connect(localSettingsButton, SIGNAL(clicked()), this,
-            SLOT(internalLocalSettingsButtonClicked()));
-    connect(hexDecButton, SIGNAL(toggled(bool)), this, SLOT(hexDecButtonToggled(bool)));
-    connect(rgbOverlayButton, SIGNAL(toggled(bool)), this, SLOT(rgbOverlayButtonToggled(bool)));
-    connect(frameBufferSlider, SIGNAL(valueChanged(int)), this, SLOT(frameBufferValueChanged(int)));
-    connect(frameBufferSpinBox, SIGNAL(valueChanged(int)), this,
-            SLOT(frameBufferValueChanged(int)));
-    connect(zoomInButton, SIGNAL(clicked()), this, SLOT(zoomInButtonClicked()));
-    connect(zoomOutButton, SIGNAL(clicked()), this, SLOT(zoomOutButtonClicked()));
-    connect(zoomValueSpinBox, SIGNAL(valueChanged(int)), this, SLOT(zoomValueChanged(int)));
-    connect(saveFrameButton, SIGNAL(clicked()), this, SLOT(saveFrameButtonClicked()));
-    connect(saveSequenceButton, SIGNAL(clicked()), this, SLOT(saveSequenceButtonClicked()));
-
-    horizontalScrollBar->setContextMenuPolicy(Qt::NoContextMenu);
-    verticalScrollBar->setContextMenuPolicy(Qt::NoContextMenu);
-
-    setupEvents();
-
-    new CanvasResizeWatcher(this, canvasWidget, [this] {
-        return canvasWidget->width() == d->canvasWidth && canvasWidget->height() == d->canvasHeight;
-    });
-
-    d->renderInterruptTimer = new QTimer(this);
-    d->renderInterruptTimer->setSingleShot(true);
-    d->renderInterruptTimer->setTimerType(Qt::PreciseTimer);
-    connect(d->renderInterruptTimer, SIGNAL(timeout()), this, SLOT(renderInterruptTimeout()));
-
-    grabInfiniteButton->setToolTip(QStringLiteral("Grab Infinite"));
-    grabSequenceButton->setToolTip(QStringLiteral("Grab Frame Sequence"));
-    grabSingleButton->setToolTip(QStringLiteral("Grab Single Frame"));
-    stopButton->setToolTip(QStringLiteral("Stop Grabbing"));
-    zoomInButton->setToolTip(QStringLiteral("Zoom In"));
-    zoomOutButton->setToolTip(QStringLiteral("Zoom Out"));
-    localSettingsButton->setToolTip(QStringLiteral("Local DMA Settings"));
-    rgbOverlayButton->setToolTip(QStringLiteral("Display Pixel Values"));
-    hexDecButton->setToolTip(QStringLiteral("Display Values As Decimal/Hexadecimal"));
-    saveFrameButton->setToolTip(QStringLiteral("Save Current Frame"));
-    saveSequenceButton->setToolTip(QStringLiteral("Save Current Sequence"));
-    d->clockLabel->setToolTip(QStringLiteral("Sources Detected"));
-    d->fvalLabel->setToolTip(QStringLiteral("FVAL"));
-    d->lvalLabel->setToolTip(QStringLiteral("LVAL"));
-    d->bufferFillLabel->setToolTip(QStringLiteral("Buffer Filllevel"));
-    d->bufferFillLabel->hide();
-
-    // The tool windows belong to the window's parent, not to the window, so they float
-    // on their own and outlive a hidden window.
-    d->lineProfileDialog = new Qt4LineProfileDialog(parent);
-    d->lineProfileDock = makeToolDock(parent, d->lineProfileDialog,
-                                      QStringLiteral("Line Profile - Device %1, DMA %2")
-                                          .arg(boardIndex).arg(dmaIndex));
-    lineProfileButton->setEnabled(true);
-    lineProfileButton->setToolTip(QStringLiteral("Toggle Line Profile Dialog"));
-    connect(lineProfileButton, SIGNAL(clicked()), this, SLOT(toggleLineProfileVisibility()));
-
-    d->lineHistogramDialog = new Qt4LineHistogramDialog(parent);
-    d->lineHistogramDock = makeToolDock(parent, d->lineHistogramDialog,
-                                        QStringLiteral("Line Histogram - Device %1, DMA %2")
-                                            .arg(boardIndex).arg(dmaIndex));
-    lineHistogramButton->setEnabled(true);
-    lineHistogramButton->setToolTip(QStringLiteral("Toggle Line Histogram Dialog"));
-    connect(lineHistogramButton, SIGNAL(clicked()), this, SLOT(toggleLineHistogramVisibility()));
-}
-
-Qt4DisplaySceneVisualizer::~Qt4DisplaySceneVisualizer()
-{
-    // The scene should have let go already; if not, cut it off before the private record
-    // goes, so that no callback can reach a half-destroyed window.
-    if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->detachVisualizer(this);
-
-    d->renderInterruptTimer->stop();
-    shutdownEvents();
-    d->lineHistogramDialog->deleteLater();
-    d->lineProfileDialog->deleteLater();
-    d->lineHistogramDock->deleteLater();
-    d->lineProfileDock->deleteLater();
-    d.reset();
-}
+// The host's switches and the logger
 
 void Qt4DisplaySceneVisualizer::enableCloseEventSignal(bool enabled)
 {
@@ -252,11 +78,7 @@ void Qt4DisplaySceneVisualizer::notifySceneAttached()
     if (!attached)
         return;
     const bool grabbing = attached->isGrabbing();
-    localSettingsButton->setEnabled(!grabbing);
-    grabInfiniteButton->setEnabled(!grabbing);
-    grabSequenceButton->setEnabled(!grabbing);
-    grabSingleButton->setEnabled(!grabbing);
-    stopButton->setEnabled(grabbing);
+    d->setAcquisitionButtons(!grabbing, grabbing);
     if (d->grabSignals)
         emit grabButtonStatusUpdated();
     frameBufferSlider->setEnabled(!grabbing);
@@ -404,6 +226,7 @@ bool Qt4DisplaySceneVisualizer::event(QEvent* e)
         processFrameBuffersAdded();
         return true;
     }
+    // QWidget's, not QMainWindow's, on purpose: kept for compatibility with the fixed surface.
     return QWidget::event(e);
 }
 

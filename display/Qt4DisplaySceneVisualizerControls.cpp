@@ -14,6 +14,9 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QSpinBox>
 
 namespace vexo {
 namespace core {
@@ -30,6 +33,33 @@ QIcon grabIcon(const char* name, bool sourcesDetected)
 }
 
 } // namespace
+
+void Qt4DisplaySceneVisualizer::D::setAcquisitionButtons(bool grabAllowed, bool stopAllowed) const
+{
+    window->localSettingsButton->setEnabled(grabAllowed);
+    window->grabInfiniteButton->setEnabled(grabAllowed);
+    window->grabSequenceButton->setEnabled(grabAllowed);
+    window->grabSingleButton->setEnabled(grabAllowed);
+    window->stopButton->setEnabled(stopAllowed);
+}
+
+void Qt4DisplaySceneVisualizer::D::setBufferSelectors(int minimum, int maximum, int step,
+                                                      int value) const
+{
+    QSlider* slider = window->frameBufferSlider;
+    QSpinBox* spinBox = window->frameBufferSpinBox;
+    const QSignalBlocker sliderBlocker(slider);
+    const QSignalBlocker spinBoxBlocker(spinBox);
+    slider->setMinimum(minimum);
+    slider->setMaximum(maximum);
+    slider->setSingleStep(step);
+    slider->setPageStep(step);
+    slider->setValue(value);
+    spinBox->setMinimum(minimum);
+    spinBox->setMaximum(maximum);
+    spinBox->setSingleStep(step);
+    spinBox->setValue(value);
+}
 
 void Qt4DisplaySceneVisualizer::grabPressed(void (Qt4DisplaySceneVisualizer::*signal)(), int mode)
 {
@@ -92,16 +122,12 @@ void Qt4DisplaySceneVisualizer::applyDmaConnectionToControlButtons(bool sourcesD
                                                                    bool acquisitionRunning,
                                                                    bool controlsLocked)
 {
-    const bool grabAllowed = !acquisitionRunning && !controlsLocked;
-    localSettingsButton->setEnabled(grabAllowed);
-    grabInfiniteButton->setEnabled(grabAllowed);
-    grabSequenceButton->setEnabled(grabAllowed);
-    grabSingleButton->setEnabled(grabAllowed);
+    d->setAcquisitionButtons(!acquisitionRunning && !controlsLocked,
+                             acquisitionRunning && !controlsLocked);
     grabInfiniteButton->setIcon(grabIcon("grab_infinite", sourcesDetected));
     grabSequenceButton->setIcon(grabIcon("grab_sequence", sourcesDetected));
     grabSingleButton->setIcon(grabIcon("grab_single", sourcesDetected));
     d->sourcesDetected = sourcesDetected;
-    stopButton->setEnabled(acquisitionRunning && !controlsLocked);
 }
 
 bool Qt4DisplaySceneVisualizer::hasValidBuffersOrIsAcquisitionRunning()
@@ -126,19 +152,7 @@ void Qt4DisplaySceneVisualizer::activateFrameBufferControls()
         return;
     saveFrameButton->setEnabled(true);
     saveSequenceButton->setEnabled(true);
-    const bool sliderBlocked = frameBufferSlider->blockSignals(true);
-    const bool spinBoxBlocked = frameBufferSpinBox->blockSignals(true);
-    frameBufferSlider->setMinimum(1);
-    frameBufferSlider->setMaximum(d->validBufferCount);
-    frameBufferSlider->setSingleStep(1);
-    frameBufferSlider->setPageStep(1);
-    frameBufferSlider->setValue(d->validBufferCount);
-    frameBufferSpinBox->setMinimum(1);
-    frameBufferSpinBox->setMaximum(d->validBufferCount);
-    frameBufferSpinBox->setSingleStep(1);
-    frameBufferSpinBox->setValue(d->validBufferCount);
-    frameBufferSlider->blockSignals(sliderBlocked);
-    frameBufferSpinBox->blockSignals(spinBoxBlocked);
+    d->setBufferSelectors(1, d->validBufferCount, 1, d->validBufferCount);
     attached->setBuffer(d->validBufferCount);
 }
 
@@ -148,29 +162,17 @@ void Qt4DisplaySceneVisualizer::deactivateFrameBufferControls()
     saveSequenceButton->setEnabled(false);
     frameBufferSlider->setEnabled(false);
     frameBufferSpinBox->setEnabled(false);
-    const bool sliderBlocked = frameBufferSlider->blockSignals(true);
-    const bool spinBoxBlocked = frameBufferSpinBox->blockSignals(true);
-    frameBufferSlider->setMinimum(0);
-    frameBufferSlider->setMaximum(0);
-    frameBufferSlider->setSingleStep(0);
-    frameBufferSlider->setPageStep(0);
-    frameBufferSlider->setValue(0);
-    frameBufferSpinBox->setMinimum(0);
-    frameBufferSpinBox->setMaximum(0);
-    frameBufferSpinBox->setSingleStep(0);
-    frameBufferSpinBox->setValue(0);
-    frameBufferSlider->blockSignals(sliderBlocked);
-    frameBufferSpinBox->blockSignals(spinBoxBlocked);
+    d->setBufferSelectors(0, 0, 0, 0);
 }
 
 void Qt4DisplaySceneVisualizer::frameBufferValueChanged(int value)
 {
-    const bool sliderBlocked = frameBufferSlider->blockSignals(true);
-    const bool spinBoxBlocked = frameBufferSpinBox->blockSignals(true);
-    frameBufferSlider->setValue(value);
-    frameBufferSpinBox->setValue(value);
-    frameBufferSlider->blockSignals(sliderBlocked);
-    frameBufferSpinBox->blockSignals(spinBoxBlocked);
+    {
+        const QSignalBlocker sliderBlocker(frameBufferSlider);
+        const QSignalBlocker spinBoxBlocker(frameBufferSpinBox);
+        frameBufferSlider->setValue(value);
+        frameBufferSpinBox->setValue(value);
+    }
     if (boost::shared_ptr<DisplayScene> attached = scene())
         attached->setBuffer(value);
 }
@@ -184,13 +186,8 @@ void Qt4DisplaySceneVisualizer::processGrabbingStarted()
         d->grabbing = true;
     }
     updateDisplayFps();
-    if (!d->externalButtonControl) {
-        localSettingsButton->setEnabled(false);
-        grabInfiniteButton->setEnabled(false);
-        grabSequenceButton->setEnabled(false);
-        grabSingleButton->setEnabled(false);
-        stopButton->setEnabled(true);
-    }
+    if (!d->externalButtonControl)
+        d->setAcquisitionButtons(false, true);
     if (d->grabSignals)
         emit grabButtonStatusUpdated();
     deactivateFrameBufferControls();
@@ -210,13 +207,8 @@ void Qt4DisplaySceneVisualizer::processGrabbingStopped()
         d->bufferCount.store(0);
         d->grabbing = false;
     }
-    if (!d->externalButtonControl) {
-        localSettingsButton->setEnabled(true);
-        grabInfiniteButton->setEnabled(true);
-        grabSequenceButton->setEnabled(true);
-        grabSingleButton->setEnabled(true);
-        stopButton->setEnabled(false);
-    }
+    if (!d->externalButtonControl)
+        d->setAcquisitionButtons(true, false);
     if (d->grabSignals)
         emit grabButtonStatusUpdated();
     activateFrameBufferControls();

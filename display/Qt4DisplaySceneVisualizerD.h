@@ -5,6 +5,8 @@
 #include "display/OverflowEventRecord.h"
 #include "display/Qt4DisplaySceneVisualizer.h"
 
+#include "vexo-lib-display/ZoomStep.h"
+
 #include <QPoint>
 
 #include <boost/shared_ptr.hpp>
@@ -41,9 +43,16 @@ struct Qt4DisplaySceneVisualizer::D
     {
     }
 
-    // Length conversions between image and canvas pixels at zoomStep (truncating).
-    int imageToCanvas(int length) const;
-    int canvasToImage(int length) const;
+    // The form's parts the constructor adds: the status bar's lamps and labels, and the
+    // two tool windows, which belong to parent. GUI thread, from the constructor.
+    void buildStatusBar();
+    void buildToolDocks(QWidget* parent);
+    // Local settings and the three grab buttons follow grabAllowed, stop follows stopAllowed.
+    void setAcquisitionButtons(bool grabAllowed, bool stopAllowed) const;
+    // Both frame buffer selectors at once, without their signals.
+    void setBufferSelectors(int minimum, int maximum, int step, int value) const;
+    // The zoom buttons at the ends of the range, and the pixel-value switch where the text fits.
+    void updateZoomButtons() const;
     // Fits the scroll bars to the zoomed image and the canvas; when a bar appears or
     // disappears the window is asked to measure its canvas again. GUI thread.
     void updateScrollBars();
@@ -51,6 +60,8 @@ struct Qt4DisplaySceneVisualizer::D
     // place. False when a pointer is null, the point lies right of or below the image, or
     // the buffer is gone; `written` tells whether the buffer has received that pixel.
     bool mapCanvasToImage(int* x, int* y, bool* written) const;
+    // The zoom the frame on screen was rendered at.
+    ZoomStep frameZoom() const { return ZoomStep(frameZoomValue); }
 
     Qt4DisplaySceneVisualizer* window = nullptr;
     int boardIndex;
@@ -61,9 +72,7 @@ struct Qt4DisplaySceneVisualizer::D
     QPoint canvasMousePosition{-1, -1};
     int frameMinX = 0;
     int frameMinY = 0;
-    int frameStepSize = 1;
-    int framePixelSize = 1;
-    int frameZoomValue = 6;
+    int frameZoomValue = ZoomStep::unity;
 
     // Set by the notifying scene thread, cleared by the GUI thread when it has shown the
     // frame; not guarded by frameLock, so an atomic keeps the hand-off well defined.
@@ -77,7 +86,7 @@ struct Qt4DisplaySceneVisualizer::D
     int sceneHeight = 0;
     int canvasHeight = 0;
     int canvasWidth = 0;
-    int zoomStep = 6;
+    ZoomStep zoomStep;
     std::uint64_t renderedFrames = 0;
     double renderFps = 0;
 

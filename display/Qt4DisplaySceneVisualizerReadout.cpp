@@ -2,6 +2,7 @@
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 #include "display/Qt4DisplaySceneVisualizerD.h"
+#include "frame/PixelValue.h"
 
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameBuffer.h"
@@ -10,15 +11,6 @@
 
 namespace vexo {
 namespace core {
-
-namespace {
-
-QString hexValue(std::uint64_t value, int digits)
-{
-    return QStringLiteral("0x%1").arg(value, digits, 16, QLatin1Char('0'));
-}
-
-} // namespace
 
 void Qt4DisplaySceneVisualizer::updateMouseData()
 {
@@ -54,22 +46,9 @@ void Qt4DisplaySceneVisualizer::updateMouseData()
         dataLabel->setEnabled(false);
         return;
     }
-
-    const int bits = buffer->bitsPerPixel();
-    const int digits = bits / 4 + (bits % 4 != 0 ? 1 : 0);
-    QString text;
-    if (buffer->isGray()) {
-        std::uint64_t value = 0;
-        buffer->getPixelValueGray(static_cast<unsigned>(x), static_cast<unsigned>(y), &value);
-        text = d->hexDisplay ? hexValue(value, digits) : QStringLiteral("%1").arg(value);
-    } else {
-        std::uint64_t r = 0, g = 0, b = 0;
-        buffer->getPixelValueColor(static_cast<unsigned>(x), static_cast<unsigned>(y), &r, &g, &b);
-        text = d->hexDisplay ? QStringLiteral("(%1,%2,%3)")
-                                   .arg(hexValue(r, digits), hexValue(g, digits), hexValue(b, digits))
-                             : QStringLiteral("(%1,%2,%3)").arg(r).arg(g).arg(b);
-    }
-    dataLabel->setText(text);
+    // A point inside the scene but outside a smaller buffer reads as 0.
+    const PixelValue value(*buffer, static_cast<unsigned>(x), static_cast<unsigned>(y));
+    dataLabel->setText(QString::fromStdString(value.text(d->hexDisplay)));
     dataLabel->setEnabled(true);
 }
 
@@ -87,6 +66,8 @@ void Qt4DisplaySceneVisualizer::rgbOverlayButtonToggled(bool checked)
         attached->invalidateScene();
 }
 
+// Deliberately connected to nothing (the form has no grid button); kept as the slot is
+// part of the fixed surface.
 void Qt4DisplaySceneVisualizer::gridButtonToggled(bool checked)
 {
     if (boost::shared_ptr<DisplayScene> attached = scene())

@@ -50,6 +50,7 @@ void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool
     d->fvalLabel->setToolTip(fval ? QStringLiteral("FVAL ON") : QStringLiteral("FVAL OFF"));
     d->lvalLabel->setToolTip(lval ? QStringLiteral("LVAL ON") : QStringLiteral("LVAL OFF"));
 
+    // "Filllevel" is spelled so on purpose: kept for compatibility with the fixed texts.
     if (fillLevelPercent != -2) {
         d->bufferFillLabel->show();
         if (bufferOverflow) {

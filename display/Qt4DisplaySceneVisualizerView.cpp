@@ -10,33 +10,16 @@
 #include <QCoreApplication>
 #include <QMouseEvent>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QWheelEvent>
 
 namespace vexo {
 namespace core {
 
-int Qt4DisplaySceneVisualizer::D::imageToCanvas(int length) const
-{
-    if (zoomStep < 0 || zoomStep > 12)
-        return length;
-    if (zoomStep < 6)
-        return length / (1 << (6 - zoomStep));
-    return length * (1 << (zoomStep - 6));
-}
-
-int Qt4DisplaySceneVisualizer::D::canvasToImage(int length) const
-{
-    if (zoomStep < 0 || zoomStep > 12)
-        return length;
-    if (zoomStep < 6)
-        return length * (1 << (6 - zoomStep));
-    return length / (1 << (zoomStep - 6));
-}
-
 void Qt4DisplaySceneVisualizer::D::updateScrollBars()
 {
-    const int zoomedWidth = imageToCanvas(sceneWidth);
-    const int zoomedHeight = imageToCanvas(sceneHeight);
+    const int zoomedWidth = zoomStep.imageToCanvas(sceneWidth);
+    const int zoomedHeight = zoomStep.imageToCanvas(sceneHeight);
     bool changed = false;
 
     const auto fit = [this, &changed](QScrollBar* bar, int zoomed, int canvas, int scene) {
@@ -45,7 +28,7 @@ void Qt4DisplaySceneVisualizer::D::updateScrollBars()
                 bar->show();
                 changed = true;
             }
-            const int page = canvasToImage(canvas);
+            const int page = zoomStep.canvasToImage(canvas);
             bar->setMinimum(0);
             bar->setSingleStep(1);
             bar->setPageStep(page);
@@ -70,15 +53,8 @@ bool Qt4DisplaySceneVisualizer::D::mapCanvasToImage(int* x, int* y, bool* writte
 {
     if (!x || !y || !written)
         return false;
-    if (framePixelSize >= 2) {
-        *x /= framePixelSize;
-        *y /= framePixelSize;
-    } else if (frameStepSize >= 2) {
-        *x *= frameStepSize;
-        *y *= frameStepSize;
-    }
-    *x += frameMinX;
-    *y += frameMinY;
+    *x = frameZoom().canvasToImage(*x) + frameMinX;
+    *y = frameZoom().canvasToImage(*y) + frameMinY;
     if (*x >= sceneWidth || *y >= sceneHeight)
         return false;
     const boost::shared_ptr<FrameBuffer> buffer = currentFrameBuffer.lock();
@@ -91,25 +67,30 @@ bool Qt4DisplaySceneVisualizer::D::mapCanvasToImage(int* x, int* y, bool* writte
     return true;
 }
 
+void Qt4DisplaySceneVisualizer::D::updateZoomButtons() const
+{
+    window->zoomInButton->setEnabled(!zoomStep.isMaximum());
+    window->zoomOutButton->setEnabled(!zoomStep.isMinimum());
+    window->rgbOverlayButton->setEnabled(zoomStep.fitsValueText());
+}
+
 void Qt4DisplaySceneVisualizer::zoomValueChanged(int value)
 {
-    d->zoomStep = value;
+    d->zoomStep = ZoomStep(value);
     d->updateScrollBars();
-    zoomInButton->setEnabled(d->zoomStep != 12);
-    zoomOutButton->setEnabled(d->zoomStep != 0);
-    rgbOverlayButton->setEnabled(d->zoomStep == 11 || d->zoomStep == 12);
+    d->updateZoomButtons();
     if (boost::shared_ptr<DisplayScene> attached = scene())
-        attached->setZoomFactor(d->zoomStep);
+        attached->setZoomFactor(d->zoomStep.value());
 }
 
 void Qt4DisplaySceneVisualizer::zoomInButtonClicked()
 {
-    zoomValueSpinBox->setValue(d->zoomStep + 1);
+    zoomValueSpinBox->setValue(d->zoomStep.zoomedIn().value());
 }
 
 void Qt4DisplaySceneVisualizer::zoomOutButtonClicked()
 {
-    zoomValueSpinBox->setValue(d->zoomStep - 1);
+    zoomValueSpinBox->setValue(d->zoomStep.zoomedOut().value());
 }
 
 void Qt4DisplaySceneVisualizer::horizontalScrollBarValueChanged(int value)
@@ -140,7 +121,9 @@ void Qt4DisplaySceneVisualizer::wheelEvent(QWheelEvent* e)
         return;
     const QPoint angle = e->angleDelta();
     const int delta = angle.y() != 0 ? angle.y() : angle.x();
-    if ((d->zoomStep == 0 && delta < 0) || (d->zoomStep == 12 && delta >= 0))
+    // A delta of 0 counts as a step in.
+    const ZoomStep next = delta < 0 ? d->zoomStep.zoomedOut() : d->zoomStep.zoomedIn();
+    if (next == d->zoomStep)
         return;
 
     // The window receives the wheel in its own coordinates; the canvas may not sit at the
@@ -153,48 +136,36 @@ void Qt4DisplaySceneVisualizer::wheelEvent(QWheelEvent* e)
     bool written = false;
     d->mapCanvasToImage(&ix, &iy, &written);
 
-    d->zoomStep += delta < 0 ? -1 : 1;
+    d->zoomStep = next;
     d->updateScrollBars();
 
+    // The image pixel under the pointer stays under it, if it holds data.
     int offsetX = 0;
     int offsetY = 0;
     if (written) {
-        const int f = d->imageToCanvas(1);
-        const int g = d->canvasToImage(1);
-        int dx = 0;
-        int dy = 0;
-        if (f > 1) {
-            dx = x / f;
-            dy = y / f;
-        } else if (g >= 1) {
-            dx = x * g;
-            dy = y * g;
-        }
-        offsetX = ix - dx;
-        offsetY = iy - dy;
+        offsetX = ix - d->zoomStep.canvasToImage(x);
+        offsetY = iy - d->zoomStep.canvasToImage(y);
     }
     const auto clampToBar = [](QScrollBar* bar, int offset) {
         if (bar->isHidden() || offset < bar->minimum())
             offset = bar->minimum();
         if (offset > bar->maximum())
             offset = bar->maximum();
-        const bool blocked = bar->blockSignals(true);
+        const QSignalBlocker blocker(bar);
         bar->setValue(offset);
-        bar->blockSignals(blocked);
         return offset;
     };
     offsetX = clampToBar(horizontalScrollBar, offsetX);
     offsetY = clampToBar(verticalScrollBar, offsetY);
 
     d->updateScrollBars();
-    const bool blocked = zoomValueSpinBox->blockSignals(true);
-    zoomValueSpinBox->setValue(d->zoomStep);
-    zoomValueSpinBox->blockSignals(blocked);
-    zoomInButton->setEnabled(d->zoomStep != 12);
-    zoomOutButton->setEnabled(d->zoomStep != 0);
-    rgbOverlayButton->setEnabled(d->zoomStep == 11 || d->zoomStep == 12);
+    {
+        const QSignalBlocker blocker(zoomValueSpinBox);
+        zoomValueSpinBox->setValue(d->zoomStep.value());
+    }
+    d->updateZoomButtons();
 
-    attached->setZoomFactorAndOffset(d->zoomStep, offsetX, offsetY);
+    attached->setZoomFactorAndOffset(d->zoomStep.value(), offsetX, offsetY);
 }
 
 void Qt4DisplaySceneVisualizer::mousePressEvent(QMouseEvent* e)
@@ -210,19 +181,11 @@ void Qt4DisplaySceneVisualizer::notifyMouseMoveEvent(QMouseEvent* e)
     // Moves come from the canvas widget, in its own coordinates.
     const int dxc = e->pos().x() - d->dragPosition.x();
     const int dyc = e->pos().y() - d->dragPosition.y();
-    int qx = 0;
-    int qy = 0;
-    QPoint consumed;
-    if (d->framePixelSize >= 2) {
-        qx = dxc / d->framePixelSize;
-        qy = dyc / d->framePixelSize;
-        // The remainder of less than one image pixel carries over to the next move.
-        consumed = QPoint(qx * d->framePixelSize, qy * d->framePixelSize);
-    } else if (d->frameStepSize >= 1) {
-        qx = dxc * d->frameStepSize;
-        qy = dyc * d->frameStepSize;
-        consumed = QPoint(dxc, dyc);
-    }
+    const ZoomStep zoom = d->frameZoom();
+    const int qx = zoom.canvasToImage(dxc);
+    const int qy = zoom.canvasToImage(dyc);
+    // The remainder of less than one image pixel carries over to the next move.
+    const QPoint consumed(zoom.imageToCanvas(qx), zoom.imageToCanvas(qy));
     const auto scroll = [](QScrollBar* bar, int by) {
         if (by == 0 || !bar->isVisible())
             return;

@@ -1,14 +1,18 @@
 #include "display/Qt4ZoomSpinBox.h"
 
+#include "vexo-lib-display/ZoomStep.h"
+
 #include <QLineEdit>
+
+using vexo::core::ZoomStep;
 
 Qt4ZoomSpinBox::Qt4ZoomSpinBox(QWidget* parent)
     : QSpinBox(parent)
 {
-    setMinimum(0);
-    setMaximum(12);
+    setMinimum(ZoomStep::minimum);
+    setMaximum(ZoomStep::maximum);
     setSingleStep(1);
-    setValue(6);
+    setValue(ZoomStep::unity);
     lineEdit()->setReadOnly(true);
 }
 
@@ -16,10 +20,11 @@ Qt4ZoomSpinBox::~Qt4ZoomSpinBox() = default;
 
 QString Qt4ZoomSpinBox::textFromValue(int value) const
 {
-    if (value < 0 || value > 12)
+    if (!ZoomStep::isInRange(value))
         return QString();
-    // Step s scales by 2^(s-6).
-    if (value < 6)
-        return QStringLiteral("1:%1").arg(1 << (6 - value));
-    return QStringLiteral("%1:1").arg(1 << (value - 6));
+    const ZoomStep step(value);
+    // Canvas pixels : image pixels; unity reads "1:1".
+    if (step.stepSize() > 1)
+        return QStringLiteral("1:%1").arg(step.stepSize());
+    return QStringLiteral("%1:1").arg(step.pixelSize());
 }

@@ -20,6 +20,8 @@ using vexo::templates::platform::ReadWriteLockGuard;
 
 struct Logging::D
 {
+    // Level 7 is above every level in use, so callers that test isEnabled() first never
+    // log through it: deliberate, kept for compatibility with the fixed surface.
     Logger* defaultLogger = new Logger(0, 7);
 
     // Written once while attaching and read by every message without a lock: a

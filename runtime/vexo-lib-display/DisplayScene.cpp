@@ -5,6 +5,7 @@
 #include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/ManualFrameSource.h"
 #include "vexo-lib-display/SceneEngine.h"
+#include "vexo-lib-display/ZoomStep.h"
 
 #include <algorithm>
 
@@ -113,7 +114,7 @@ void DisplayScene::setCanvasSize(int canvasWidth, int canvasHeight)
 void DisplayScene::setZoomFactor(int step)
 {
     engine->report(SceneCall::SetZoomFactor, step);
-    engine->changeView([=](View& v) { v.zoomStep = std::clamp(step, 0, 12); });
+    engine->changeView([=](View& v) { v.zoomStep = ZoomStep(step).value(); });
 }
 
 void DisplayScene::setOffset(int x, int y)
@@ -129,7 +130,7 @@ void DisplayScene::setZoomFactorAndOffset(int step, int x, int y)
 {
     engine->report(SceneCall::SetZoomFactorAndOffset, step, x, y);
     engine->changeView([=](View& v) {
-        v.zoomStep = std::clamp(step, 0, 12);
+        v.zoomStep = ZoomStep(step).value();
         v.offsetX = x;
         v.offsetY = y;
     });

@@ -1,6 +1,7 @@
 #include "vexo-lib-display/SceneRenderer.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/ZoomStep.h"
 
 #include <algorithm>
 #include <cstring>
@@ -196,13 +197,13 @@ void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid,
 
 DisplaySceneFrame::Geometry SceneRenderer::geometryFor(int zoomStep, int offsetX, int offsetY)
 {
-    const int step = std::clamp(zoomStep, minZoomStep, maxZoomStep);
+    const ZoomStep step(zoomStep);
     DisplaySceneFrame::Geometry g;
     g.minX = std::max(offsetX, 0);
     g.minY = std::max(offsetY, 0);
-    g.stepSize = step < unityZoomStep ? 1 << (unityZoomStep - step) : 1;
-    g.pixelSize = step > unityZoomStep ? 1 << (step - unityZoomStep) : 1;
-    g.zoomValue = step;
+    g.stepSize = step.stepSize();
+    g.pixelSize = step.pixelSize();
+    g.zoomValue = step.value();
     return g;
 }
 
@@ -223,7 +224,7 @@ void SceneRenderer::render(const FrameBuffer& buffer, const View& view, DisplayS
     m.offsetX = g.minX;
     m.offsetY = g.minY;
     m.step = g.stepSize;
-    m.shift = g.zoomValue > unityZoomStep ? g.zoomValue - unityZoomStep : 0;
+    m.shift = ZoomStep(g.zoomValue).pixelShift();
     m.canvasWidth = frame.width();
 
     const std::uint32_t* table = grayTable(buffer.bitsPerPixel());

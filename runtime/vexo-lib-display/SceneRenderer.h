@@ -1,6 +1,7 @@
 #pragma once
 
 #include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/ZoomStep.h"
 
 #include <cstdint>
 
@@ -14,8 +15,8 @@ class FrameBuffer;
 // per-pixel division. Stateless apart from the tables, which are built once per bit depth
 // on first use and shared read-only by all threads.
 //
-// Zoom step s shows the image at 2^(s - 6): below 6 every 2^(6 - s)-th pixel is shown,
-// above 6 each image pixel covers 2^(s - 6) x 2^(s - 6) canvas pixels.
+// Zoom steps are those of ZoomStep: below unity every stepSize()-th pixel is shown, above
+// it each image pixel covers pixelSize() x pixelSize() canvas pixels.
 //
 // Offsets name the image pixel at the canvas's top-left corner. Negative offsets are
 // taken as 0. Offsets at or past the image's right or bottom edge are kept as given: the
@@ -24,9 +25,6 @@ class FrameBuffer;
 class SceneRenderer
 {
 public:
-    static constexpr int minZoomStep = 0;
-    static constexpr int maxZoomStep = 12;
-    static constexpr int unityZoomStep = 6;
     // Below 8 canvas pixels per image pixel the grid would cover more than it delineates.
     static constexpr int minGridPixelSize = 8;
 
@@ -37,7 +35,7 @@ public:
 
     struct View
     {
-        int zoomStep = unityZoomStep; // clamped to minZoomStep..maxZoomStep
+        int zoomStep = ZoomStep::unity; // clamped to the ZoomStep range
         int offsetX = 0;
         int offsetY = 0;
         bool grid = false;
