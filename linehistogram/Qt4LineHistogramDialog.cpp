@@ -3,15 +3,12 @@
 #include "linehistogram/Qt4LineHistogramDialogD.h"
 #include "linehistogram/Qt4LineHistogramThread.h"
 
-#include "frame/HandOverAnnotations.h"
-
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <QImage>
 
 #include <algorithm>
-#include <cstring>
 
 namespace vexo {
 namespace core {
@@ -30,7 +27,6 @@ Qt4LineHistogramDialog::Qt4LineHistogramDialog(QWidget* parent)
     setupUi(this);
     resize(640, 480);
     d->thread.reset(new Qt4LineHistogramThread);
-    d->thread->startPending = false;
     setSceneFrame(boost::shared_ptr<DisplaySceneFrame>());
     // The worker object belongs to the GUI thread, so finished(), emitted on the worker
     // thread, arrives here queued.
@@ -66,37 +62,24 @@ void Qt4LineHistogramDialog::setSceneFrame(boost::shared_ptr<DisplaySceneFrame> 
 // Any thread.
 void Qt4LineHistogramDialog::waitForThread()
 {
-    d->thread->wait();
-    templates::platform::acceptHandOver(d->thread.get());
-}
-
-void Qt4LineHistogramDialog::startWorker()
-{
-    d->thread->startPending = false;
-    // No effect while a run is in progress: that request waits for the next one.
-    d->thread->start(QThread::InheritPriority);
+    d->thread->waitForRun();
 }
 
 void Qt4LineHistogramDialog::requestHistogram(boost::shared_ptr<DisplaySceneFrame> frame)
 {
     d->thread->setFrame(std::move(frame));
-    d->thread->startPending = true;
-    if (isVisible())
-        startWorker();
+    d->thread->requestRun(isVisible());
 }
 
 void Qt4LineHistogramDialog::yPositionChanged(int value)
 {
     d->thread->setYPosition(value);
-    d->thread->startPending = true;
-    if (isVisible())
-        startWorker();
+    d->thread->requestRun(isVisible());
 }
 
 void Qt4LineHistogramDialog::showEvent(QShowEvent*)
 {
-    if (d->thread->startPending)
-        startWorker();
+    d->thread->startPendingRun(true);
 }
 
 void Qt4LineHistogramDialog::resizeEvent(QResizeEvent*)
@@ -107,7 +90,6 @@ void Qt4LineHistogramDialog::resizeEvent(QResizeEvent*)
 
 void Qt4LineHistogramDialog::newHistogramAvailable()
 {
-    templates::platform::acceptHandOver(d->thread.get());
     // A run that ends after the tool was cleared brings nothing to show.
     if (!d->frame)
         return;
@@ -116,39 +98,24 @@ void Qt4LineHistogramDialog::newHistogramAvailable()
     yPositionSpinBox->setEnabled(true);
     stackedWidget->setCurrentIndex(histogramPage);
 
-    // A copy of our own: a pixmap made straight from the worker's image could share its
-    // pixels, which the next run overwrites and clearing frees. Copied here rather than by
-    // QImage::copy so that race detection sees the read.
-    QImage picture(Qt4LineHistogramThread::pictureSize, Qt4LineHistogramThread::pictureSize,
-                   QImage::Format_RGB32);
-    bool copied = false;
-    {
-        std::lock_guard<std::mutex> lock(d->thread->pictureLock);
-        if (d->thread->image) {
-            std::memcpy(picture.bits(), d->thread->buffer.get(),
-                        Qt4LineHistogramThread::pictureBytes);
-            copied = true;
-        }
-    }
-    if (copied)
+    // A copy of our own: the next run overwrites the worker's store and clearing frees it. A
+    // run started by a later request may be drawing already; its own finished() will bring
+    // that picture, so the one on screen stays until then.
+    QImage picture;
+    if (d->thread->copyPicture(picture))
         d->pixmap = QPixmap::fromImage(std::move(picture), Qt::AutoColor);
 
     histogramWidget->setPixmap(&d->pixmap);
     histogramWidget->update();
 
-    if (isVisible() && d->thread->startPending)
-        startWorker();
+    d->thread->startPendingRun(isVisible());
 }
 
 void Qt4LineHistogramDialog::clearHistogram()
 {
     waitForThread();
-    {
-        std::lock_guard<std::mutex> lock(d->thread->pictureLock);
-        // The next run allocates anew.
-        d->thread->image.reset();
-        d->thread->buffer.reset();
-    }
+    // The next run allocates anew.
+    d->thread->freePicture();
     histogramWidget->setPixmap(nullptr);
     yPositionLabel->setEnabled(false);
     yPositionSpinBox->setEnabled(false);

@@ -45,7 +45,6 @@ private slots:
 private:
     void requestHistogram(boost::shared_ptr<DisplaySceneFrame> frame);
     void clearHistogram();
-    void startWorker();
 
     struct D;
     friend struct VisualizerInspector;    // white-box access for the test suite

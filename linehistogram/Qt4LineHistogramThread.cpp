@@ -1,22 +1,18 @@
 #include "linehistogram/Qt4LineHistogramThread.h"
 
-#include "frame/HandOverAnnotations.h"
-
-#include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
-
-#include <QImage>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace vexo {
 namespace core {
 
 namespace {
 
-constexpr int binCount = 256;
+constexpr int binCount = Qt4LineHistogramThread::pictureSize;
 // RGB32 pixels are 0xffRRGGBB: Qt copies them as they are onto surfaces with alpha, where a
 // zero top byte would paint the picture transparent.
 constexpr std::uint32_t opaque = 0xFF000000u;
@@ -110,60 +106,40 @@ void drawColour(const Heights& hr, const Heights& hg, const Heights& hb, std::ui
     }
 }
 
-// Allocated once and kept until the dialog clears the tool. Caller holds pictureLock.
-void ensurePicture(Qt4LineHistogramThread& worker)
+} // namespace
+
+Qt4LineHistogramThread::Qt4LineHistogramThread() = default;
+
+Qt4LineHistogramThread::~Qt4LineHistogramThread()
 {
-    if (worker.buffer)
-        return;
-    // Not initialised: every run writes all of it.
-    worker.buffer.reset(new std::uint32_t[Qt4LineHistogramThread::pictureBytes / 4]);
-    worker.image.reset(new QImage(reinterpret_cast<uchar*>(worker.buffer.get()),
-                                  Qt4LineHistogramThread::pictureSize,
-                                  Qt4LineHistogramThread::pictureSize,
-                                  Qt4LineHistogramThread::pictureSize * 4,
-                                  QImage::Format_RGB32));
+    wait();
 }
 
-void histogramOfLine(Qt4LineHistogramThread& worker)
+// Worker thread.
+void Qt4LineHistogramThread::drawLine(const FrameBuffer& source, int y)
 {
-    boost::shared_ptr<DisplaySceneFrame> frame;
-    int y = 0;
-    {
-        std::lock_guard<std::mutex> lock(worker.requestLock);
-        frame = worker.frame;
-        y = worker.yPosition;
-    }
-    if (!frame)
-        return;
-    const boost::shared_ptr<FrameBuffer> source = frame->frameBuffer();
-    if (!source)
-        return;
-
-    const int width = source->width();
-    const BinScale scale(source->bitsPerPixel());
+    const int width = source.width();
+    const BinScale scale(source.bitsPerPixel());
     // A line outside the buffer reads as failed reads, whose value 0 counts in bin 0.
     const unsigned line = static_cast<unsigned>(y);
 
-    if (source->isGray()) {
+    if (source.isGray()) {
         Counts counts{};
         for (int x = 0; x < width; ++x) {
             std::uint64_t value = 0;
-            source->getPixelValueGray(static_cast<unsigned>(x), line, &value);
+            source.getPixelValueGray(static_cast<unsigned>(x), line, &value);
             ++counts[scale.bin(value)];
         }
         Heights heights;
         barHeights(counts, largestCount(counts), heights);
-
-        std::lock_guard<std::mutex> lock(worker.pictureLock);
-        ensurePicture(worker);
-        drawGray(heights, worker.buffer.get());
+        drawGray(heights, claimPicture(pictureSize));
         return;
     }
 
     Counts red{}, green{}, blue{};
     for (int x = 0; x < width; ++x) {
         std::uint64_t r = 0, g = 0, b = 0;
-        source->getPixelValueColor(static_cast<unsigned>(x), line, &r, &g, &b);
+        source.getPixelValueColor(static_cast<unsigned>(x), line, &r, &g, &b);
         ++red[scale.bin(r)];
         ++green[scale.bin(g)];
         ++blue[scale.bin(b)];
@@ -174,45 +150,7 @@ void histogramOfLine(Qt4LineHistogramThread& worker)
     barHeights(red, largest, hr);
     barHeights(green, largest, hg);
     barHeights(blue, largest, hb);
-
-    std::lock_guard<std::mutex> lock(worker.pictureLock);
-    ensurePicture(worker);
-    drawColour(hr, hg, hb, worker.buffer.get());
-}
-
-} // namespace
-
-Qt4LineHistogramThread::Qt4LineHistogramThread() = default;
-
-Qt4LineHistogramThread::~Qt4LineHistogramThread()
-{
-    wait();
-    templates::platform::acceptHandOver(this);
-    image.reset(); // before the pixels it points into
-    buffer.reset();
-}
-
-void Qt4LineHistogramThread::setFrame(boost::shared_ptr<DisplaySceneFrame> newFrame)
-{
-    std::lock_guard<std::mutex> lock(requestLock);
-    // The previous frame goes with the parameter, after the lock is released.
-    frame.swap(newFrame);
-}
-
-void Qt4LineHistogramThread::setYPosition(int y)
-{
-    std::lock_guard<std::mutex> lock(requestLock);
-    yPosition = y;
-}
-
-// Worker thread.
-void Qt4LineHistogramThread::run()
-{
-    histogramOfLine(*this);
-    // finished() and wait() pass the end of the run through Qt's own locks, which the race
-    // detector does not see; this marks everything the run did as visible to whoever
-    // accepts the hand-over on this object (the dialog, on finished() or after waiting).
-    templates::platform::announceHandOver(this);
+    drawColour(hr, hg, hb, claimPicture(pictureSize));
 }
 
 } // namespace core

@@ -1,75 +1,21 @@
 #include "lineprofile/Qt4LineProfileDialog.h"
 
 #include "lineprofile/Qt4LineProfileDialogD.h"
+
+#include "frame/PixelValue.h"
 #include "lineprofile/Qt4LineProfileThread.h"
 
-#include "vexo-core/VelmarApplication.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <QLabel>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QImage>
-#include <QMessageBox>
-#include <QTextStream>
 
 #include <cstdint>
 #include <mutex>
-#include <string>
 
 namespace vexo {
 namespace core {
-
-namespace {
-
-const std::string lastStoragePathKey = "gui.mainwindow.file.last_storage_path";
-
-// The marker spin box counts in frame buffer values; the canvases in picture levels. The
-// same scaling as the worker's, but on signed values: -1 ("None") stays negative.
-int toPictureLevel(int value, int bitsPerPixel)
-{
-    if (bitsPerPixel < 8)
-        return value * (1 << (8 - bitsPerPixel));
-    if (bitsPerPixel > 8) {
-        // Arithmetic shift, written out so a negative value rounds towards minus infinity
-        // on every compiler.
-        const int shift = bitsPerPixel - 8;
-        return value >= 0 ? value >> shift : ~(~value >> shift);
-    }
-    return value;
-}
-
-// Asks for the file to write and settles the suffix and an existing file. Empty when the
-// user cancelled or would not overwrite; otherwise the name is remembered.
-QString chooseExportFile(QWidget* parent, const QString& filter, const QString& suffix)
-{
-    const QString last =
-        QString::fromStdString(VelmarApplication::getConfigStringEntry(lastStoragePathKey, ""));
-    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Current Line Profile"),
-                                                last, filter, nullptr,
-                                                QFileDialog::DontConfirmOverwrite);
-    if (name.isEmpty())
-        return QString();
-    // The test is on the lower-case form; the name keeps the case it was typed in.
-    if (!name.toLower().endsWith(suffix))
-        name += suffix;
-    if (QFileInfo::exists(name)
-        && QMessageBox::question(parent, QStringLiteral("File Exists"),
-                                 QStringLiteral("File already exists... Overwrite?"),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
-               != QMessageBox::Yes)
-        return QString();
-    VelmarApplication::setConfigEntry(lastStoragePathKey, name.toStdString());
-    return name;
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------------------
-// Construction and destruction
-
 
 namespace {
 
@@ -85,6 +31,9 @@ int showVisibleRange(QLabel* minLabel, QLabel* maxLabel, int offset, int visible
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------
+// Construction and destruction
 
 Qt4LineProfileDialog::Qt4LineProfileDialog(QWidget* parent)
     : QDialog(parent)
@@ -170,46 +119,25 @@ void Qt4LineProfileDialog::setSceneFrame(boost::shared_ptr<DisplaySceneFrame> fr
 
 void Qt4LineProfileDialog::requestProfile(boost::shared_ptr<DisplaySceneFrame> frame)
 {
-    {
-        std::lock_guard<std::mutex> lock(d->thread->mutex);
-        d->thread->frame = std::move(frame);
-    }
-    d->thread->startPending = true;
-    startRequestedRun();
+    d->thread->setFrame(std::move(frame));
+    d->thread->requestRun(isVisible());
 }
 
 void Qt4LineProfileDialog::yPositionChanged(int value)
 {
-    {
-        std::lock_guard<std::mutex> lock(d->thread->mutex);
-        d->thread->yPosition = value;
-    }
-    d->thread->startPending = true;
-    startRequestedRun();
-}
-
-void Qt4LineProfileDialog::startRequestedRun()
-{
-    // A hidden dialog (its dock closed) keeps the request until it is shown. A start while
-    // a run is in progress does nothing, and the request then waits for the next one.
-    if (isVisible()) {
-        d->thread->startPending = false;
-        d->thread->start(QThread::InheritPriority);
-    }
+    d->thread->setYPosition(value);
+    d->thread->requestRun(isVisible());
 }
 
 void Qt4LineProfileDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (d->thread->startPending) {
-        d->thread->startPending = false;
-        d->thread->start(QThread::InheritPriority);
-    }
+    d->thread->startPendingRun(true);
 }
 
 void Qt4LineProfileDialog::waitForThread()
 {
-    d->thread->wait();
+    d->thread->waitForRun();
 }
 
 int Qt4LineProfileDialog::requestedLine() const
@@ -227,30 +155,17 @@ void Qt4LineProfileDialog::newProfileAvailable()
     overviewStackedWidget->setCurrentIndex(1);
     detailStackedWidget->setCurrentIndex(1);
 
+    // A run started by a later request may be drawing already; its own finished() will
+    // bring that picture, so the one on screen stays until then.
     QImage picture;
-    bool taken = false;
-    {
-        // A run started by a later request may be drawing already; its own finished() will
-        // bring that picture, so the store is left alone until then. The pixels are copied
-        // out: a pixmap made straight from the image would keep pointing into the store,
-        // which the next run overwrites.
-        std::lock_guard<std::mutex> lock(d->thread->mutex);
-        if (!d->thread->drawing && d->thread->image) {
-            picture = d->thread->image->copy();
-            taken = true;
-        }
-    }
-    if (taken)
+    if (d->thread->copyPicture(picture))
         d->pixmap = QPixmap::fromImage(std::move(picture), Qt::AutoColor);
 
     profileOverviewWidget->setPixmap(&d->pixmap, true);
     profileDetailWidget->setPixmap(&d->pixmap, false);
     updateProfileView();
 
-    if (isVisible() && d->thread->startPending) {
-        d->thread->startPending = false;
-        d->thread->start(QThread::InheritPriority);
-    }
+    d->thread->startPendingRun(isVisible());
 }
 
 void Qt4LineProfileDialog::clearProfile()
@@ -355,7 +270,9 @@ void Qt4LineProfileDialog::verticalMarkerValueChanged(int value)
 
 void Qt4LineProfileDialog::horizontalMarkerValueChanged(int value)
 {
-    const int level = toPictureLevel(value, d->bitsPerPixel);
+    // The spin box counts in frame buffer values, the canvases in picture levels; "None"
+    // (-1) stays negative.
+    const int level = PixelValue::toEightBitLevel(value, d->bitsPerPixel);
     if (level == d->horizontalMarker)
         return;
     d->horizontalMarker = level;
@@ -371,78 +288,11 @@ void Qt4LineProfileDialog::mousePositionChanged(int x)
         return;
     }
     // Raw values of the last requested line, which may be ahead of the picture on screen.
-    const unsigned column = static_cast<unsigned>(x);
-    const unsigned line = static_cast<unsigned>(requestedLine());
-    if (buffer->isGray()) {
-        std::uint64_t value = 0;
-        buffer->getPixelValueGray(column, line, &value);
-        positionLabel->setText(QStringLiteral("Position (X): %1 -> Data (Gray): %2")
-                                   .arg(x)
-                                   .arg(static_cast<qulonglong>(value)));
-    } else {
-        std::uint64_t red = 0;
-        std::uint64_t green = 0;
-        std::uint64_t blue = 0;
-        buffer->getPixelValueColor(column, line, &red, &green, &blue);
-        positionLabel->setText(QStringLiteral("Position (X): %1 -> Data (R,G,B): (%2,%3,%4)")
-                                   .arg(x)
-                                   .arg(static_cast<qulonglong>(red))
-                                   .arg(static_cast<qulonglong>(green))
-                                   .arg(static_cast<qulonglong>(blue)));
-    }
-}
-
-// ---------------------------------------------------------------------------------------
-// Export (GUI thread)
-
-void Qt4LineProfileDialog::savePngButtonClicked()
-{
-    const QString name =
-        chooseExportFile(this, QStringLiteral("PNG (*.png)"), QStringLiteral(".png"));
-    if (name.isEmpty())
-        return;
-    // The picture as the worker drew it: no zoom, markers or band. Failures stay silent.
-    QFile file(name);
-    file.open(QIODevice::WriteOnly);
-    d->pixmap.save(&file, "PNG");
-}
-
-void Qt4LineProfileDialog::saveCsvButtonClicked()
-{
-    const QString name =
-        chooseExportFile(this, QStringLiteral("CSV (*.csv)"), QStringLiteral(".csv"));
-    if (name.isEmpty())
-        return;
-    boost::shared_ptr<FrameBuffer> buffer = d->frame ? d->frame->frameBuffer() : nullptr;
-    if (!buffer) {
-        QMessageBox::warning(nullptr, QStringLiteral("Warning"),
-                             QStringLiteral("Internal error accessing profile data."),
-                             QMessageBox::Ok);
-        return;
-    }
-
-    // Binary mode: every line ends in a single line feed on every platform.
-    QFile file(name);
-    file.open(QIODevice::WriteOnly);
-    QTextStream out(&file);
-    const unsigned line = static_cast<unsigned>(requestedLine());
-    const bool gray = buffer->isGray();
-    for (int x = 0; x < buffer->width(); ++x) {
-        const unsigned column = static_cast<unsigned>(x);
-        if (gray) {
-            std::uint64_t value = 0;
-            buffer->getPixelValueGray(column, line, &value);
-            out << x << ',' << static_cast<qulonglong>(value) << '\n';
-        } else {
-            std::uint64_t red = 0;
-            std::uint64_t green = 0;
-            std::uint64_t blue = 0;
-            buffer->getPixelValueColor(column, line, &red, &green, &blue);
-            out << x << ',' << static_cast<qulonglong>(red) << ','
-                << static_cast<qulonglong>(green) << ',' << static_cast<qulonglong>(blue)
-                << '\n';
-        }
-    }
+    const PixelValue value(*buffer, static_cast<unsigned>(x), static_cast<unsigned>(requestedLine()));
+    positionLabel->setText((value.isGray() ? QStringLiteral("Position (X): %1 -> Data (Gray): %2")
+                                           : QStringLiteral("Position (X): %1 -> Data (R,G,B): %2"))
+                               .arg(x)
+                               .arg(QString::fromStdString(value.text(false))));
 }
 
 } // namespace core

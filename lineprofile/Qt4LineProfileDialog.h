@@ -48,7 +48,6 @@ private slots:
 
 private:
     void requestProfile(boost::shared_ptr<DisplaySceneFrame> frame);
-    void startRequestedRun();
     void clearProfile();
     void updateProfileView();
     // The line of the last request; what the readout and the CSV export read.

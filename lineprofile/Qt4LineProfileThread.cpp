@@ -1,9 +1,6 @@
 #include "lineprofile/Qt4LineProfileThread.h"
 
-#include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
-
-#include <QImage>
 
 #include <algorithm>
 #include <cstddef>
@@ -16,7 +13,7 @@ namespace core {
 
 namespace {
 
-constexpr int levels = 256;
+constexpr int levels = LineToolThread::pictureHeight;
 constexpr std::uint32_t curveWhite = 0xFFFFFF;
 constexpr std::uint32_t fillGray = 0x444444;
 
@@ -153,61 +150,14 @@ void drawPicture(std::uint32_t* pixels, int width, const std::vector<Levels>& ch
 Qt4LineProfileThread::~Qt4LineProfileThread()
 {
     wait();
-    freePicture();
-}
-
-void Qt4LineProfileThread::freePicture()
-{
-    // Under the lock so that the last run's writes are ordered before the free.
-    std::lock_guard<std::mutex> lock(mutex);
-    delete image;
-    image = nullptr;
-    delete[] buffer;
-    buffer = nullptr;
-    bufferWidth = 0;
 }
 
 // Worker thread.
-void Qt4LineProfileThread::run()
+void Qt4LineProfileThread::drawLine(const FrameBuffer& source, int y)
 {
-    boost::shared_ptr<DisplaySceneFrame> request;
-    int y;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        request = frame;
-        y = yPosition;
-    }
-    if (!request)
-        return;
-    boost::shared_ptr<FrameBuffer> source = request->frameBuffer();
-    if (!source)
-        return;
-
-    // The line is read before the picture is claimed, so the GUI thread can still take
-    // the previous picture meanwhile.
-    const int width = std::max(source->width(), 0);
-    const std::vector<Levels> channels = readLine(*source, y, width);
-    source.reset();
-    request.reset();
-
-    {
-        // Waits at most for one conversion of the previous picture on the GUI thread.
-        std::lock_guard<std::mutex> lock(mutex);
-        drawing = true;
-    }
-
-    if (!buffer || bufferWidth != width) {
-        delete[] buffer;
-        buffer = new unsigned char[static_cast<std::size_t>(width) * levels * 4];
-        bufferWidth = width;
-        delete image;
-        image = new QImage(buffer, width, levels, width * 4, QImage::Format_RGB32);
-    }
-
-    drawPicture(reinterpret_cast<std::uint32_t*>(buffer), width, channels);
-
-    std::lock_guard<std::mutex> lock(mutex);
-    drawing = false;
+    const int width = std::max(source.width(), 0);
+    const std::vector<Levels> channels = readLine(source, y, width);
+    drawPicture(claimPicture(width), width, channels);
 }
 
 } // namespace core

@@ -1,7 +1,7 @@
 // The line profile canvas: the marker columns and the sample under the pointer, the
 // overview band and the horizontal markers, as painted.
 
-#include "ProfileTestSupport.h"
+#include "LineToolTestSupport.h"
 
 #include "lineprofile/Qt4LineProfileCanvas.h"
 
@@ -9,7 +9,7 @@
 #include <QSignalSpy>
 #include <QtTest>
 
-using profiletest::movePointer;
+using linetooltest::movePointer;
 using vexo::core::Qt4LineProfileCanvas;
 
 class TestLineProfileCanvas : public QObject

@@ -1,8 +1,8 @@
 // The line profile exports: file contents, suffixes, the overwrite question, cancelling, the
 // remembered path and an export that fails. Every modal dialog is answered by the test.
 
-#include "ProfileTestSupport.h"
 #include "DisplayTestSupport.h"
+#include "LineToolTestSupport.h"
 
 #include "vexo-core/VelmarApplication.h"
 
@@ -12,7 +12,7 @@
 #include <QtTest>
 
 using vexo::core::VelmarApplication;
-using namespace profiletest;
+using namespace linetooltest;
 
 namespace {
 
@@ -82,7 +82,7 @@ void TestLineProfileExport::save()
 
     VelmarApplication::clearConfig();
     QTemporaryDir files;
-    Shown shown;
+    Rig<ProfileTool> shown;
     QVERIFY(files.isValid() && shown.showWith(line.empty() ? frameWithoutBuffer() : middleLineFrame(gray ? 12 : 10, gray, line), line.empty() ? 0 : 1));
     for (const QString name : {"old.png", "old.csv"}) {
         QFile file(files.filePath(name));

@@ -6,7 +6,7 @@
 // First: the group has a member named like Qt's "slots" keyword macro.
 #include "vexo-lib-display/FrameBufferGroup.h"
 
-#include "../lineprofile/ProfileTestSupport.h"
+#include "../linetool/LineToolTestSupport.h"
 #include "DisplayTestSupport.h"
 #include "RuntimeTestSupport.h"
 
@@ -44,7 +44,7 @@ void fillNormal(FrameBuffer& buffer)
 // A window on an idle scene whose frames the test pushes and grabs one by one.
 struct Rig : WindowRig
 {
-    Rig() : WindowRig(normalFormat, 2)
+    Rig() : WindowRig(normalFormat, 3)
     {
         window->resize(640, 480);
         window->show();
@@ -315,7 +315,7 @@ class TestBadInputs : public QObject
 private slots:
     void initTestCase()
     {
-        profiletest::dropOffscreenSizeHintWarnings();
+        linetooltest::dropOffscreenSizeHintWarnings();
         static QTemporaryDir folder; // the rows' own configuration file, apart from the user's
         qputenv("VEXO_CONFIG_FILE", folder.filePath(QStringLiteral("config.ini")).toUtf8());
     }

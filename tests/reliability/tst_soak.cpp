@@ -7,7 +7,7 @@
 // First: the group has a member named like Qt's "slots" keyword macro.
 #include "vexo-lib-display/FrameBufferGroup.h"
 
-#include "../lineprofile/ProfileTestSupport.h"
+#include "../linetool/LineToolTestSupport.h"
 #include "DisplayTestSupport.h"
 #include "RuntimeTestSupport.h"
 
@@ -91,7 +91,7 @@ class TestSoak : public QObject
 private slots:
     void twoWindowsUnderRandomUse()
     {
-        profiletest::dropOffscreenSizeHintWarnings();
+        linetooltest::dropOffscreenSizeHintWarnings();
         qputenv("VEXO_CONFIG_FILE", folder.filePath(QStringLiteral("config.ini")).toUtf8());
         const int seconds = std::max(1, envInt("VEXO_SOAK_SECONDS", 30));
         const quint32 seed = quint32(envInt("VEXO_SOAK_SEED", int(QRandomGenerator::global()->generate() & 0x7fffffff)));

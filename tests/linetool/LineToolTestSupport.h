@@ -1,0 +1,234 @@
+#pragma once
+
+// Shared by the line tool tests: white-box access to both tools, frames to feed them, a
+// worker's run on the test's thread, a frame buffer that holds a run until released, and
+// per tool a traits struct, so that one test body checks both tools.
+
+#include "linehistogram/Qt4LineHistogramCanvas.h"
+#include "linehistogram/Qt4LineHistogramCanvasD.h"
+#include "linehistogram/Qt4LineHistogramDialog.h"
+#include "linehistogram/Qt4LineHistogramDialogD.h"
+#include "lineprofile/Qt4LineProfileDialog.h"
+#include "lineprofile/Qt4LineProfileDialogD.h"
+
+#include <boost/make_shared.hpp>
+
+#include <QMouseEvent>
+#include <QTest>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace vexo::core {
+struct LineProfileInspector { static Qt4LineProfileDialog::D& d(Qt4LineProfileDialog* dialog) { return *dialog->d; } };
+struct LineHistogramInspector
+{
+    static Qt4LineHistogramDialog::D& d(Qt4LineHistogramDialog* dialog) { return *dialog->d; }
+    static Qt4LineHistogramCanvas::D& d(Qt4LineHistogramCanvas* canvas) { return *canvas->d; }
+};
+} // namespace vexo::core
+
+using Values = std::vector<std::uint64_t>; // one a sample for gray, R, G, B for colour
+Q_DECLARE_METATYPE(Values)
+
+namespace linetooltest {
+
+using namespace vexo::core;
+using Frame = boost::shared_ptr<DisplaySceneFrame>;
+
+inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
+{
+    auto frame = boost::make_shared<DisplaySceneFrame>(8, 8);
+    frame->setFrameBuffer(buffer);
+    return frame;
+}
+inline Frame frameWithoutBuffer() { return frameOver({}); }
+
+// Sample c (0 for gray, R G B for colour) of pixel (x, y) is f(x, y, c).
+inline Frame frameOf(int width, int height, int bits, bool gray, const std::function<std::uint64_t(int, int, int)>& f)
+{
+    auto buffer = boost::make_shared<FrameBuffer>(width, height, bits, gray);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            gray ? buffer->setPixelValueGray(x, y, f(x, y, 0)) : buffer->setPixelValueColor(x, y, f(x, y, 0), f(x, y, 1), f(x, y, 2));
+    buffer->setComplete();
+    return frameOver(buffer);
+}
+
+// Line 1 holds `line`; line 0 is all 1 and line 2 all 0xffff (colour: green 0), so reading
+// the wrong line shows.
+inline Frame middleLineFrame(int bits, bool gray, const Values& line)
+{
+    return frameOf(int(gray ? line.size() : line.size() / 3), 3, bits, gray, [&](int x, int y, int c) {
+        return y == 1 ? line[gray ? x : 3 * x + c] : y == 0 ? 1 : c == 1 ? 0 : 0xffff;
+    });
+}
+
+// Every line different, so the picture tells which line of which frame was read.
+inline Frame linesFrame(int width, int height, int bits, bool gray = true, int seed = 0)
+{
+    return frameOf(width, height, bits, gray, [=](int x, int y, int c) { return std::uint64_t((x * (y + 1 + seed) + 7 * y + 5 * c) % (1 << bits)); });
+}
+
+// A gray buffer whose width(), the first thing a run asks after taking its request, waits
+// until released, so a test can act while a run is certainly in progress. Only other
+// threads wait: the dialog reads the size on the thread that made the buffer.
+struct GatedBuffer : FrameBuffer
+{
+    GatedBuffer(int width, int height) : FrameBuffer(width, height, 8, true) {}
+    int width() const override
+    {
+        if (std::this_thread::get_id() != maker)
+            for (entered = true; !open;)
+                std::this_thread::yield();
+        return FrameBuffer::width();
+    }
+    mutable std::atomic<bool> entered{false}, open{false};
+    const std::thread::id maker = std::this_thread::get_id();
+};
+
+template <typename Worker> struct DirectRun : Worker { using Worker::run; };
+
+// The picture a tool's worker draws for line y of the frame, as a deep copy.
+template <typename T>
+QImage runOn(const Frame& frame, int y)
+{
+    DirectRun<typename T::Worker> worker;
+    worker.setFrame(frame);
+    worker.setYPosition(y);
+    worker.run();
+    return worker.image ? worker.image->copy() : QImage();
+}
+
+inline void movePointer(QWidget* widget, int x)
+{
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &move);
+}
+
+struct ProfileTool
+{
+    using Dialog = Qt4LineProfileDialog;
+    using Worker = Qt4LineProfileThread;
+    static constexpr bool opaque = false;
+    static constexpr int gatedWidth = 8192; // a picture of 8 MB
+    static LineToolThread& worker(Dialog& dialog) { return *LineProfileInspector::d(&dialog).thread; }
+    static const QPixmap& pixmap(Dialog& dialog) { return LineProfileInspector::d(&dialog).pixmap; }
+    static bool shown(Dialog& dialog) { return dialog.overviewStackedWidget->currentIndex() == 1; }
+    static int pictureWidth(int lineWidth) { return lineWidth; }
+    // Pages, range labels (a number as n), what is enabled (readout, range, controls, line)
+    // and the line and marker maxima.
+    static QString state(Dialog& dialog)
+    {
+        auto label = [](QLabel* l) { return l->text() == QLatin1String("-") ? l->text() : QStringLiteral("n"); };
+        return QStringLiteral("pages %1 %2, labels %3 %4, enabled %5%6%7%8, maxima %9 %10 %11")
+            .arg(dialog.overviewStackedWidget->currentIndex()).arg(dialog.detailStackedWidget->currentIndex())
+            .arg(label(dialog.minXLabel), label(dialog.maxXLabel))
+            .arg(dialog.positionLabel->isEnabled()).arg(dialog.minXLabel->isEnabled())
+            .arg(dialog.lineProfileControlsGroupBox->isEnabled()).arg(dialog.yPositionSpinBox->isEnabled())
+            .arg(dialog.yPositionSpinBox->maximum()).arg(dialog.verticalMarkerSpinBox->maximum())
+            .arg(dialog.horizontalMarkerSpinBox->maximum());
+    }
+    static QString noBuffer() { return QStringLiteral("pages 0 0, labels - -, enabled 0000, maxima 0 -1 -1"); }
+    static QString shownState(int width, int height, int bits)
+    {
+        return QStringLiteral("pages 1 1, labels n n, enabled 1011, maxima %1 %2 %3").arg(height - 1).arg(width - 1).arg((1 << bits) - 1);
+    }
+    // The view's own controls, changed while frames stream in.
+    static void fiddle(Dialog& dialog, int step)
+    {
+        if (step % 3 == 0)
+            dialog.zoomSpinBox->setValue(1 + step % 5);
+        dialog.profileDetailScrollBar->setValue(step * 37 % (dialog.profileDetailScrollBar->maximum() + 1));
+        movePointer(dialog.profileDetailWidget, step % 700);
+    }
+};
+
+struct HistogramTool
+{
+    using Dialog = Qt4LineHistogramDialog;
+    using Worker = Qt4LineHistogramThread;
+    // RGB32 means 0xffRRGGBB; a transparent top byte shows once painted onto alpha surfaces.
+    static constexpr bool opaque = true;
+    static constexpr int gatedWidth = 500000; // still counting when the dialog clears
+    static LineToolThread& worker(Dialog& dialog) { return *LineHistogramInspector::d(&dialog).thread; }
+    static const QPixmap& pixmap(Dialog& dialog) { return LineHistogramInspector::d(&dialog).pixmap; }
+    static bool shown(Dialog& dialog) { return dialog.stackedWidget->currentIndex() == 1; }
+    static int pictureWidth(int) { return 256; }
+    // The page, whether the line is enabled (box, label), its maximum and what the canvas
+    // shows.
+    static QString state(Dialog& dialog)
+    {
+        const QPixmap& canvas = LineHistogramInspector::d(dialog.histogramWidget).pixmap;
+        return QStringLiteral("page %1, line %2 %3, maximum %4, canvas %5").arg(dialog.stackedWidget->currentIndex())
+            .arg(dialog.yPositionSpinBox->isEnabled()).arg(dialog.yPositionLabel->isEnabled()).arg(dialog.yPositionSpinBox->maximum())
+            .arg(canvas.isNull() ? "none" : canvas.toImage() == pixmap(dialog).toImage() ? "the picture" : "another picture");
+    }
+    static QString noBuffer() { return QStringLiteral("page 0, line 0 0, maximum 0, canvas none"); }
+    static QString shownState(int, int height, int) { return QStringLiteral("page 1, line 1 1, maximum %1, canvas the picture").arg(height - 1); }
+    static void fiddle(Dialog&, int) {}
+};
+
+// Runs body(ProfileTool()) or body(HistogramTool()), as the current row's "tool" says.
+template <typename Body>
+void forTool(Body body)
+{
+    QFETCH(QString, tool);
+    if (tool == QLatin1String("profile"))
+        body(ProfileTool());
+    else
+        body(HistogramTool());
+}
+// A row of a table whose first column is "tool".
+inline QTestData& row(const char* tool, const char* name) { return QTest::addRow("%s: %s", tool, name) << QString(tool); }
+inline void bothTools()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::newRow("profile") << QStringLiteral("profile");
+    QTest::newRow("histogram") << QStringLiteral("histogram");
+}
+
+// A tool's dialog and the number of results it took: the count is connected after the
+// dialog's own slot, so once it moves the dialog has taken that result.
+template <typename T>
+struct Rig
+{
+    std::unique_ptr<typename T::Dialog> dialog{new typename T::Dialog(nullptr)};
+    LineToolThread& worker = T::worker(*dialog);
+    int results = 0;
+    QMetaObject::Connection counting = QObject::connect(&worker, &QThread::finished, dialog.get(), [this] { ++results; });
+
+    // Hidden, the dialog keeps the request; showing it runs once, for `frame` at line y.
+    bool showWith(const Frame& frame, int y = 0)
+    {
+        dialog->setSceneFrame(frame);
+        dialog->yPositionSpinBox->setValue(y);
+        dialog->show();
+        return waitForResult(0);
+    }
+    bool waitForResult(int before) { return QTest::qWaitFor([&] { return results > before; }) && T::shown(*dialog); }
+    // Until no run is in progress and every result is taken; finished() is posted before wait() returns.
+    void settle()
+    {
+        do {
+            dialog->waitForThread();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+        } while (worker.isRunning());
+    }
+    QImage picture() const { return T::pixmap(*dialog).toImage().convertToFormat(QImage::Format_RGB32); }
+};
+
+// The offscreen platform warns each time a window's size limits change, which buries real
+// messages; that warning is dropped, everything else passes through.
+inline void dropOffscreenSizeHintWarnings()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+        if (!(type == QtWarningMsg && message.startsWith(QLatin1String("This plugin does not support"))) && previous)
+            previous(type, context, message);
+    });
+}
+
+} // namespace linetooltest
