@@ -40,7 +40,7 @@ void BM_MemcpyCanvas(benchmark::State& state)
 // One frame notified, handled on the GUI thread and painted, tool docks closed.
 void BM_WindowFrame(benchmark::State& state)
 {
-    auto scene = DisplayScene::create({4096, 4096, 8, true}, 2);
+    auto scene = DisplayScene::create({4096, 4096, 8, true}, 3);
     std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
     scene->attachVisualizer(window.get());
     window->resize(canvasWidth + 40, canvasHeight + 120);

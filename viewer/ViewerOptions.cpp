@@ -1,5 +1,7 @@
 #include "ViewerOptions.h"
 
+#include "vexo-lib-display/RingSize.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -49,7 +51,9 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption fpsOption("fps", "Frames per second, 0 for as fast as possible (default 30).", "rate", "30");
     const QCommandLineOption patternOption("pattern", "gradient (moving, default) or chart.", "name", "gradient");
     const QCommandLineOption chunkOption("lines-per-chunk", "Deliver frames a few lines at a time (default 0: whole frames).", "lines", "0");
-    const QCommandLineOption buffersOption("buffers", "Frame buffers per channel (default 16).", "n", "16");
+    const QCommandLineOption buffersOption(
+        "buffers", QStringLiteral("Frame buffers per channel (default 16, at least %1).").arg(vexo::core::RingSize::minimum),
+        "n", "16");
     const QCommandLineOption configOption("config", "Configuration file (default: the user's).", "file");
     const QCommandLineOption grabOption("grab-frames", "Headless: grab until <n> frames were shown, then stop.", "n");
     const QCommandLineOption screenshotOption("screenshot", "Headless: save a PNG of the window to <file> and exit.", "file");
@@ -80,7 +84,7 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         || !inRange(parser, widthOption, "the width", 1, any, &format.width, error)
         || !inRange(parser, heightOption, "the height", 1, any, &format.height, error)
         || !inRange(parser, bitsOption, "bits per value", 1, 16, &format.bitsPerPixel, error)
-        || !inRange(parser, buffersOption, "the number of buffers", 1, any, &bufferCount, error)
+        || !inRange(parser, buffersOption, "the number of buffers", vexo::core::RingSize::minimum, any, &bufferCount, error)
         || !inRange(parser, chunkOption, "lines per chunk", 0, any, &simulator.linesPerChunk, error))
         return false;
     bool ok = false;

@@ -41,8 +41,8 @@ public:
     // the caller: when its bytes exceed the memory available (SystemMemory::available())
     // or allocating it fails all the same, the scene is still made, but without buffers:
     // frameBufferGroup()->capacity() is 0, startGrabbing() does nothing and ringError()
-    // says what was asked for and what is available. A host checks ringError() after
-    // create() and setFormat().
+    // says what was asked for and what is available. A ring smaller than RingSize::minimum
+    // is refused the same way. A host checks ringError() after create() and setFormat().
     static boost::shared_ptr<DisplayScene> create(std::unique_ptr<FrameSource> source,
                                                   int bufferCount = defaultBufferCount);
     // A scene whose frames are pushed by the caller (a ManualFrameSource, see source()).

@@ -1,5 +1,7 @@
 #include "vexo-lib-display/DisplaySceneVisualizer.h"
 
+#include "vexo-core/MutexLocker.h"
+
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
 
@@ -16,7 +18,7 @@ DisplaySceneVisualizer::~DisplaySceneVisualizer()
 
 boost::shared_ptr<DisplayScene> DisplaySceneVisualizer::scene() const
 {
-    std::lock_guard<std::mutex> lock(sceneMutex);
+    MutexLocker lock(sceneMutex);
     return attachedScene.lock();
 }
 
@@ -28,7 +30,7 @@ void DisplaySceneVisualizer::freeSceneFrame(boost::shared_ptr<DisplaySceneFrame>
 
 void DisplaySceneVisualizer::setScene(const boost::shared_ptr<DisplayScene>& newScene)
 {
-    std::lock_guard<std::mutex> lock(sceneMutex);
+    MutexLocker lock(sceneMutex);
     attachedScene = newScene;
 }
 

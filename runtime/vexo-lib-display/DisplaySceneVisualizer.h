@@ -1,10 +1,11 @@
 #pragma once
 
+#include "vexo-core/Mutex.h"
+
 #include <boost/shared_ptr.hpp>
 #include <boost/weak_ptr.hpp>
 
 #include <cstdint>
-#include <mutex>
 
 namespace vexo {
 namespace core {
@@ -28,7 +29,7 @@ public:
     DisplaySceneVisualizer& operator=(const DisplaySceneVisualizer&) = delete;
 
     // The attached scene, empty while none. Any thread.
-    boost::shared_ptr<DisplayScene> scene() const;
+    boost::shared_ptr<DisplayScene> scene() const VEXO_EXCLUDES(sceneMutex);
 
     // Hands a shown or skipped frame back to the scene, which reuses its canvas. GUI thread.
     void freeSceneFrame(boost::shared_ptr<DisplaySceneFrame> frame);
@@ -56,11 +57,11 @@ public:
 
 private:
     friend class DisplayScene;
-    void setScene(const boost::shared_ptr<DisplayScene>& newScene);
+    void setScene(const boost::shared_ptr<DisplayScene>& newScene) VEXO_EXCLUDES(sceneMutex);
 
     // Guards attachedScene; any thread, held for a copy only.
-    mutable std::mutex sceneMutex;
-    boost::weak_ptr<DisplayScene> attachedScene;
+    mutable Mutex sceneMutex;
+    boost::weak_ptr<DisplayScene> attachedScene VEXO_GUARDED_BY(sceneMutex);
 };
 
 } // namespace core

@@ -1,11 +1,29 @@
 #include "vexo-lib-display/FrameBufferGroup.h"
 
+#include "vexo-core/MutexLocker.h"
 #include "vexo-lib-display/FrameBuffer.h"
+
+#include <boost/weak_ptr.hpp>
 
 #include <algorithm>
 
 namespace vexo {
 namespace core {
+
+// Carried by every pointer the group lends: returns the slot when the last copy goes.
+struct FrameBufferGroup::LeaseEnd
+{
+    boost::weak_ptr<const FrameBufferGroup> group;
+    boost::shared_ptr<FrameBuffer> keep; // the buffer outlives a group released first
+    int slot;
+
+    void operator()(FrameBuffer*)
+    {
+        if (const boost::shared_ptr<const FrameBufferGroup> owner = group.lock())
+            owner->endLease(slot);
+        keep.reset();
+    }
+};
 
 boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int width,
                                                              int height, int bitsPerPixel,
@@ -19,6 +37,8 @@ boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int w
         buffer->setFrameBufferGroup(group);
         group->ring.push_back(buffer);
     }
+    MutexLocker lock(group->bookkeeping);
+    group->leases.assign(static_cast<std::size_t>(count), 0);
     return group;
 }
 
@@ -39,6 +59,16 @@ void FrameBufferGroup::unlock()
     accessLock.unlock_shared();
 }
 
+bool FrameBufferGroup::tryLockForWriting()
+{
+    return accessLock.try_lock();
+}
+
+void FrameBufferGroup::unlockWriting()
+{
+    accessLock.unlock();
+}
+
 int FrameBufferGroup::capacity() const
 {
     return static_cast<int>(ring.size());
@@ -46,35 +76,47 @@ int FrameBufferGroup::capacity() const
 
 int FrameBufferGroup::size() const
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     return static_cast<int>(stored.size());
 }
 
 std::int64_t FrameBufferGroup::frameCounter() const
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     return counter;
+}
+
+boost::shared_ptr<FrameBuffer> FrameBufferGroup::lend(int slot) const
+{
+    ++leases[static_cast<std::size_t>(slot)];
+    const boost::shared_ptr<FrameBuffer>& buffer = ring[static_cast<std::size_t>(slot)];
+    return boost::shared_ptr<FrameBuffer>(buffer.get(), LeaseEnd{shared_from_this(), buffer, slot});
+}
+
+void FrameBufferGroup::endLease(int slot) const
+{
+    // Under the lock: the holder's last access happens before a writer sees the slot free.
+    MutexLocker lock(bookkeeping);
+    --leases[static_cast<std::size_t>(slot)];
 }
 
 boost::shared_ptr<FrameBuffer> FrameBufferGroup::buffer(std::int64_t index) const
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     const std::int64_t first = counter - static_cast<std::int64_t>(stored.size());
     if (index < first || index >= counter)
         return {};
-    return ring[static_cast<std::size_t>(stored[static_cast<std::size_t>(index - first)])];
+    return lend(stored[static_cast<std::size_t>(index - first)]);
 }
 
 bool FrameBufferGroup::slotBusy(int slot) const
 {
-    // The group's own pointer is one reference; any other is a reader's. The count is
-    // read with acquire order, so a reader's last access happens before a new write.
-    return slot == writing || ring[static_cast<std::size_t>(slot)].use_count() > 1;
+    return slot == writing || leases[static_cast<std::size_t>(slot)] > 0;
 }
 
 int FrameBufferGroup::busyCount() const
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     int busy = 0;
     for (int slot = 0; slot < capacity(); ++slot)
         busy += slotBusy(slot) ? 1 : 0;
@@ -83,68 +125,73 @@ int FrameBufferGroup::busyCount() const
 
 boost::shared_ptr<FrameBuffer> FrameBufferGroup::bufferInProgress() const
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
-    return writing >= 0 ? ring[static_cast<std::size_t>(writing)] : boost::shared_ptr<FrameBuffer>();
+    MutexLocker lock(bookkeeping);
+    return writing >= 0 ? lend(writing) : boost::shared_ptr<FrameBuffer>();
+}
+
+int FrameBufferGroup::claimSlot()
+{
+    // A slot that holds no stored frame first, else the oldest stored frame not in use.
+    for (int slot = 0; slot < capacity(); ++slot) {
+        if (std::find(stored.begin(), stored.end(), slot) == stored.end() && !slotBusy(slot))
+            return slot;
+    }
+    for (auto oldest = stored.begin(); oldest != stored.end(); ++oldest) {
+        if (!slotBusy(*oldest)) {
+            const int slot = *oldest;
+            stored.erase(oldest);
+            return slot;
+        }
+    }
+    return -1;
 }
 
 boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite()
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     if (writing >= 0)
         return {};
-
-    // A slot that holds no stored frame first, else the oldest stored frame not in use.
-    int chosen = -1;
-    for (int slot = 0; slot < capacity() && chosen < 0; ++slot) {
-        if (std::find(stored.begin(), stored.end(), slot) == stored.end() && !slotBusy(slot))
-            chosen = slot;
-    }
-    auto evicted = stored.end();
-    if (chosen < 0) {
-        evicted = std::find_if(stored.begin(), stored.end(),
-                               [this](int slot) { return !slotBusy(slot); });
-        if (evicted == stored.end())
-            return {};
-        chosen = *evicted;
-    }
-    if (!accessLock.try_lock())
+    // The write lock first: a reader holding the group keeps every stored frame.
+    if (!tryLockForWriting())
         return {};
-    if (evicted != stored.end())
-        stored.erase(evicted);
-    writing = chosen;
-    const boost::shared_ptr<FrameBuffer>& slot = ring[static_cast<std::size_t>(chosen)];
+    writing = claimSlot();
+    if (writing < 0) {
+        unlockWriting();
+        return {};
+    }
+    const boost::shared_ptr<FrameBuffer>& slot = ring[static_cast<std::size_t>(writing)];
     slot->setLastValidPixel(-1, -1);
     slot->setTransferLength(0);
-    return slot;
+    return lend(writing);
 }
 
 void FrameBufferGroup::commitWrite()
 {
     {
-        std::lock_guard<std::mutex> lock(bookkeeping);
+        MutexLocker lock(bookkeeping);
         if (writing < 0)
             return;
         stored.push_back(writing);
         ++counter;
         writing = -1;
     }
-    accessLock.unlock();
+    unlockWriting();
 }
 
 void FrameBufferGroup::abortWrite()
 {
     {
-        std::lock_guard<std::mutex> lock(bookkeeping);
+        MutexLocker lock(bookkeeping);
         if (writing < 0)
             return;
         writing = -1;
     }
-    accessLock.unlock();
+    unlockWriting();
 }
 
 void FrameBufferGroup::reset()
 {
-    std::lock_guard<std::mutex> lock(bookkeeping);
+    MutexLocker lock(bookkeeping);
     stored.clear();
     counter = 0;
 }

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "vexo-core/Mutex.h"
+#include "vexo-core/SharedMutex.h"
+
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
 #include <deque>
-#include <mutex>
-#include <shared_mutex>
 #include <vector>
 
 namespace vexo {
@@ -21,11 +22,14 @@ class FrameBuffer;
 // buffer(k) for k from frameCounter() - size() to frameCounter() - 1 walks them oldest
 // first.
 //
-// A slot is free for the next frame when nobody outside the group holds a reference to
-// it: the display, a tool or a save keeps its buffer from being overwritten. The writer
-// takes the oldest free slot and drops its frame when there is none, so acquisition
-// never waits for a reader. A reader that holds the read lock (try_readlock) keeps the
-// writer out altogether.
+// Every pointer the group hands out (buffer(), bufferInProgress(), beginWrite()) is a
+// lease on its slot: the slot stays busy, and its frame is not overwritten, until the
+// last copy of that pointer is gone; then the lease returns the slot. Copies share one
+// lease. Only leases count, so whoever keeps a frame (the display's canvas, a tool, a
+// save) keeps exactly its slots, and letting go of the pointer frees them at once. A
+// lease keeps its buffer alive even past the group. The writer takes the oldest free
+// slot and drops its frame when there is none, so acquisition never waits for a reader.
+// A reader that holds the read lock (try_readlock) keeps the writer out altogether.
 //
 // Threads: the writer side runs on the acquisition thread; everything else on any thread.
 class FrameBufferGroup : public boost::enable_shared_from_this<FrameBufferGroup>
@@ -44,8 +48,9 @@ public:
     FrameBufferGroup& operator=(const FrameBufferGroup&) = delete;
 
     // True means a read lock is held until unlock(); false while a frame is being written.
-    bool try_readlock();
-    void unlock();
+    // The lock spans the caller's calls, which the analysis cannot follow.
+    bool try_readlock() VEXO_NO_THREAD_SAFETY_ANALYSIS;
+    void unlock() VEXO_NO_THREAD_SAFETY_ANALYSIS;
 
     virtual int size() const;
     virtual std::int64_t frameCounter() const;
@@ -53,7 +58,7 @@ public:
     virtual boost::shared_ptr<FrameBuffer> buffer(std::int64_t index) const;
 
     int capacity() const;
-    // Slots that are held outside the group or being written.
+    // Slots that are leased or being written.
     int busyCount() const;
     // The slot a frame is being written into; empty between frames.
     boost::shared_ptr<FrameBuffer> bufferInProgress() const;
@@ -71,17 +76,29 @@ public:
     void reset();
 
 private:
-    FrameBufferGroup() = default;
-    bool slotBusy(int slot) const;
+    struct LeaseEnd;
 
-    std::vector<boost::shared_ptr<FrameBuffer>> ring;
+    FrameBufferGroup() = default;
+    bool slotBusy(int slot) const VEXO_REQUIRES(bookkeeping);
+    // The slot for the next frame, -1 when none; erases it from the stored frames.
+    int claimSlot() VEXO_REQUIRES(bookkeeping);
+    // The write lock, held from beginWrite() to commitWrite() or abortWrite().
+    bool tryLockForWriting() VEXO_NO_THREAD_SAFETY_ANALYSIS;
+    void unlockWriting() VEXO_NO_THREAD_SAFETY_ANALYSIS;
+    boost::shared_ptr<FrameBuffer> lend(int slot) const VEXO_REQUIRES(bookkeeping);
+    void endLease(int slot) const VEXO_EXCLUDES(bookkeeping);
+
+    std::vector<boost::shared_ptr<FrameBuffer>> ring; // fixed once made; never lent itself
     // Shared by readers; the writer holds it exclusively while it fills a slot.
-    std::shared_mutex accessLock;
-    // Guards stored, counter and writing; held for short bookkeeping only.
-    mutable std::mutex bookkeeping;
-    std::deque<int> stored; // ring of the stored frames, oldest first
-    std::int64_t counter = 0;
-    int writing = -1; // the claimed slot, -1 when none
+    SharedMutex accessLock;
+    // Guards the fields below; held for short bookkeeping only. A lease ends under it, so
+    // no lent pointer may go while it is held.
+    mutable Mutex bookkeeping;
+    std::deque<int> stored VEXO_GUARDED_BY(bookkeeping); // the stored frames' slots, oldest first
+    std::int64_t counter VEXO_GUARDED_BY(bookkeeping) = 0;
+    int writing VEXO_GUARDED_BY(bookkeeping) = -1; // the claimed slot, -1 when none
+    // Leases out per slot; lending is bookkeeping, so const readers lend too.
+    mutable std::vector<int> leases VEXO_GUARDED_BY(bookkeeping);
 };
 
 } // namespace core

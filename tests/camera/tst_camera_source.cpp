@@ -220,12 +220,12 @@ private slots:
     void bayerMatchesTheCamera()
     {
         std::map<std::uint64_t, std::array<int, 3>> colourAt;
-        const auto rgb = grabOne(DisplayScene::create(openFake("RGB8"), 2));
+        const auto rgb = grabOne(DisplayScene::create(openFake("RGB8"), 3));
         QVERIFY(rgb && !rgb->isGray());
         for (int y = 0; y < 48; ++y)
             for (int x = 0; x < 64; ++x)
                 colourAt[std::uint64_t(x) + y + rgb->tag()] = {rgb->line(y)[3 * x], rgb->line(y)[3 * x + 1], rgb->line(y)[3 * x + 2]};
-        auto scene = DisplayScene::create(openFake("BayerGR8"), 2);
+        auto scene = DisplayScene::create(openFake("BayerGR8"), 3);
         QCOMPARE(scene->format(), (FrameFormat{64, 48, 8, false}));
         const auto buffer = grabOne(scene);
         QVERIFY(buffer);
@@ -264,7 +264,7 @@ private slots:
         const std::string error = camera->lastError();
         QVERIFY(!camera->isUsable());
         QVERIFY2(error.find("Mono12Packed") != std::string::npos && error.find("not supported") != std::string::npos, error.c_str());
-        auto scene = DisplayScene::create(std::move(camera), 2);
+        auto scene = DisplayScene::create(std::move(camera), 3);
         scene->startGrabbing(-1);
         QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), patience);
         QCOMPARE(scene->statistics().framesAcquired, std::uint64_t(0));

@@ -46,20 +46,14 @@ public:
             s->detachVisualizer(this);
     }
 
-    std::vector<Call> calls() const
+    std::vector<Call> calls() const { std::lock_guard<std::mutex> lock(mutex); return recorded; }
+    // Calls of that name; only flagged ones if asked, only those on one thread if given.
+    int count(const std::string& name, bool flagged = false, std::thread::id thread = {}) const
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        return recorded;
-    }
-    int count(const std::string& name) const
-    {
-        const auto all = calls();
-        return int(std::count_if(all.begin(), all.end(), [&](const Call& c) { return c.name == name; }));
-    }
-    bool anyCallOn(std::thread::id thread, const std::string& name) const
-    {
-        const auto all = calls();
-        return std::any_of(all.begin(), all.end(), [&](const Call& c) { return c.name == name && c.thread == thread; });
+        std::lock_guard<std::mutex> lock(mutex); // counted in place: the record grows long
+        return int(std::count_if(recorded.begin(), recorded.end(), [&](const Call& c) {
+            return c.name == name && (c.flag || !flagged) && (thread == std::thread::id() || c.thread == thread);
+        }));
     }
     // The acquisition as told, in order: starts, stops, ring changes, and the frame index of
     // each buffer update.
@@ -72,11 +66,8 @@ public:
                 told += " " + (c.name == "buffer" ? std::to_string(c.frameIndex) : c.name);
         return told.empty() ? told : told.substr(1);
     }
-    boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return kept;
-    }
+    boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const { std::lock_guard<std::mutex> lock(mutex); return kept; }
+    void forgetFrame() { std::lock_guard<std::mutex> lock(mutex); kept.reset(); }
 
     void notifySceneAttached() override { record({"attached"}); }
     void notifySceneFrameChanged(boost::shared_ptr<vexo::core::DisplaySceneFrame> frame, double) override

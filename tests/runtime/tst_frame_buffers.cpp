@@ -158,6 +158,10 @@ private slots:
         group->abortWrite();
         QVERIFY(!group->bufferInProgress() && group->size() == 2);
         QVERIFY(store(*group, 6)); // the abort let go of the write lock
+        // A lease outlives its group: the buffer stays readable and its end finds no group.
+        auto survivor = group->buffer(group->frameCounter() - 1);
+        group.reset();
+        QCOMPARE(survivor->frameIndex(), std::int64_t(6));
     }
 };
 

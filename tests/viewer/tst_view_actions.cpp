@@ -109,7 +109,7 @@ private slots:
         const QVector<int>& f = row.frame;
         const QSize size = f.isEmpty() ? QSize(2048, 2048)
                                        : QSize(area.width() * f[0] / f[1] + f[2], area.height() * f[3] / f[4] + f[5]);
-        const auto scene = simulatorScene({size.width(), size.height(), 8, true}, 2);
+        const auto scene = simulatorScene({size.width(), size.height(), 8, true}, 3);
         scene->attachVisualizer(window.get());
         const auto detach = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
         if (!f.isEmpty() && (size.width() > area.width() || size.height() > area.height())) {
@@ -202,7 +202,7 @@ private slots:
 
     void titleFollowsFormat()
     {
-        auto scene = simulatorScene({320, 160, 12, true}, 2);
+        auto scene = simulatorScene({320, 160, 12, true}, 3);
         std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 4, 1));
         scene->attachVisualizer(window.get());
         const auto detach = qScopeGuard([&] { scene->detachVisualizer(window.get()); });

@@ -1,0 +1,76 @@
+#include "vexo-lib-display/CanvasPool.h"
+
+#include "vexo-core/MutexLocker.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/FrameBuffer.h"
+
+namespace vexo {
+namespace core {
+
+// Carried by every lent pointer: the canvas drops its buffer's lease and is idle again.
+struct CanvasPool::Return
+{
+    std::weak_ptr<CanvasPool> pool;
+    boost::shared_ptr<DisplaySceneFrame> keep;
+
+    void operator()(DisplaySceneFrame*)
+    {
+        // Nobody else holds the canvas now, so this thread may change it.
+        keep->setFrameBuffer({});
+        if (const std::shared_ptr<CanvasPool> owner = pool.lock())
+            owner->giveBack(keep.get());
+        keep.reset();
+    }
+};
+
+CanvasPool::CanvasPool(std::size_t size)
+    : capacity(size)
+{
+}
+
+boost::shared_ptr<DisplaySceneFrame> CanvasPool::lend(int width, int height)
+{
+    {
+        MutexLocker lock(mutex);
+        for (Slot& slot : slots)
+            if (!slot.lent && slot.canvas->width() == width && slot.canvas->height() == height)
+                return lendSlot(slot);
+    }
+    // Made outside the lock, so that a return on the GUI thread never waits for it.
+    const boost::shared_ptr<DisplaySceneFrame> fresh(new DisplaySceneFrame(width, height));
+    MutexLocker lock(mutex);
+    ++allocations;
+    Slot* room = nullptr;
+    for (Slot& slot : slots)
+        if (!slot.lent && !room)
+            room = &slot; // a canvas of an old size makes room
+    if (!room && slots.size() < capacity)
+        room = &slots.emplace_back();
+    if (!room)
+        return fresh; // every pooled canvas is out: this one is not kept
+    room->canvas = fresh;
+    return lendSlot(*room);
+}
+
+boost::shared_ptr<DisplaySceneFrame> CanvasPool::lendSlot(Slot& slot)
+{
+    slot.lent = true;
+    return boost::shared_ptr<DisplaySceneFrame>(slot.canvas.get(), Return{weak_from_this(), slot.canvas});
+}
+
+void CanvasPool::giveBack(const DisplaySceneFrame* canvas)
+{
+    MutexLocker lock(mutex);
+    for (Slot& slot : slots)
+        if (slot.canvas.get() == canvas)
+            slot.lent = false;
+}
+
+std::uint64_t CanvasPool::allocated() const
+{
+    MutexLocker lock(mutex);
+    return allocations;
+}
+
+} // namespace core
+} // namespace vexo

@@ -1,0 +1,228 @@
+#include "vexo-lib-display/SceneRendering.h"
+
+#include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/CanvasPool.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/DisplaySceneVisualizer.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SceneRenderer.h"
+#include "vexo-lib-display/SceneRing.h"
+#include "vexo-lib-display/SceneVisualizerLink.h"
+
+#include <chrono>
+
+namespace vexo {
+namespace core {
+
+namespace {
+
+constexpr std::size_t canvasPoolSize = 6;
+constexpr std::size_t renderRateWindow = 16;
+constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
+
+} // namespace
+
+SceneRendering::SceneRendering(SceneRing& sceneRing, const SceneVisualizerLink& visualizerLink,
+                               std::function<bool()> grabbing)
+    : ring(sceneRing)
+    , link(visualizerLink)
+    , isGrabbing(std::move(grabbing))
+    , canvases(std::make_shared<CanvasPool>(canvasPoolSize))
+{
+}
+
+SceneRendering::~SceneRendering() = default;
+
+void SceneRendering::stop()
+{
+    {
+        MutexLocker lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+}
+
+void SceneRendering::requestRender()
+{
+    {
+        MutexLocker lock(mutex);
+        renderRequested = true;
+    }
+    wake.notify_all();
+}
+
+void SceneRendering::timerInterrupt()
+{
+    {
+        MutexLocker lock(mutex);
+        timerFired = true;
+        interruptPending = false;
+    }
+    wake.notify_all();
+}
+
+void SceneRendering::changeView(const std::function<void(DisplayScene::View&)>& change)
+{
+    {
+        MutexLocker lock(mutex);
+        change(viewState);
+    }
+    requestRender();
+}
+
+DisplayScene::View SceneRendering::view() const
+{
+    MutexLocker lock(mutex);
+    return viewState;
+}
+
+void SceneRendering::setRateLimit(double framesPerSecond)
+{
+    MutexLocker lock(mutex);
+    minRenderInterval = framesPerSecond > 0 ? static_cast<std::uint64_t>(1e6 / framesPerSecond) : 0;
+}
+
+void SceneRendering::setShowArriving(bool show)
+{
+    {
+        MutexLocker lock(mutex);
+        showInProgress = show;
+    }
+    if (show)
+        requestRender();
+}
+
+std::uint64_t SceneRendering::canvasesAllocated() const
+{
+    return canvases->allocated();
+}
+
+void SceneRendering::loop()
+{
+    Work work;
+    while (waitForWork(&work)) {
+        const DisplayScene::View& view = work.view;
+        const bool grabbingNow = isGrabbing();
+        if (!view.visible || view.canvasWidth <= 0 || view.canvasHeight <= 0 || !link.visualizer()) {
+            clearRequest();
+            continue;
+        }
+        if (grabbingNow && tooEarly(work)) {
+            waitForPace(work.interval); // the request stays set; the interrupt brings it back
+            continue;
+        }
+        clearRequest();
+        renderOnce(view, grabbingNow);
+    }
+}
+
+bool SceneRendering::waitForWork(Work* work)
+{
+    MutexLocker lock(mutex);
+    while (!stopping && !renderRequested && !timerFired)
+        lock.wait(wake);
+    if (stopping)
+        return false;
+    work->fired = timerFired;
+    timerFired = false;
+    if (work->fired)
+        renderRequested = true; // a paced render is due now
+    work->view = viewState;
+    work->interval = minRenderInterval;
+    return true;
+}
+
+bool SceneRendering::tooEarly(const Work& work) const
+{
+    return !work.fired && lastRender && work.interval > 0
+           && lastRender->elapsedMicroseconds(false) < work.interval;
+}
+
+void SceneRendering::waitForPace(std::uint64_t interval)
+{
+    bool ask = false;
+    {
+        MutexLocker lock(mutex);
+        ask = !interruptPending;
+        interruptPending = true;
+    }
+    if (ask) {
+        const boost::shared_ptr<StopWatch> since = lastRender;
+        link.withVisualizer([since, interval](DisplaySceneVisualizer& v) { v.requestTimedInterrupt(since, interval); });
+    }
+    // Should no interrupt come (a visualizer without an event loop), the scene paces itself.
+    MutexLocker lock(mutex);
+    const auto due = std::chrono::steady_clock::now() + std::chrono::microseconds(interval) + selfPacingGrace;
+    while (!stopping && !timerFired) {
+        if (!lock.waitUntil(wake, due)) {
+            timerFired = true;
+            interruptPending = false;
+        }
+    }
+}
+
+void SceneRendering::clearRequest()
+{
+    MutexLocker lock(mutex);
+    renderRequested = false;
+}
+
+boost::shared_ptr<FrameBuffer> SceneRendering::bufferToShow(const FrameBufferGroup& group, bool grabbingNow,
+                                                            int selected) const
+{
+    bool inProgress;
+    {
+        MutexLocker lock(mutex);
+        inProgress = showInProgress;
+    }
+    if (grabbingNow && inProgress) {
+        if (boost::shared_ptr<FrameBuffer> arriving = group.bufferInProgress())
+            return arriving;
+    }
+    const std::int64_t counter = group.frameCounter();
+    const int size = group.size();
+    if (!grabbingNow && selected >= 1 && selected <= size)
+        return group.buffer(counter - size + selected - 1);
+    return group.buffer(counter - 1);
+}
+
+void SceneRendering::renderOnce(const DisplayScene::View& view, bool grabbingNow)
+{
+    std::uint64_t generation = 0;
+    const boost::shared_ptr<FrameBufferGroup> group = ring.current(&generation);
+    boost::shared_ptr<FrameBuffer> source = bufferToShow(*group, grabbingNow, view.selectedBuffer);
+    if (!source)
+        return;
+    StopWatch renderWatch;
+    const boost::shared_ptr<DisplaySceneFrame> frame = canvases->lend(view.canvasWidth, view.canvasHeight);
+    SceneRenderer::View shown;
+    shown.zoomStep = view.zoomStep;
+    shown.offsetX = view.offsetX;
+    shown.offsetY = view.offsetY;
+    shown.grid = view.zoomGrid;
+    SceneRenderer::render(*source, shown, *frame);
+    frame->setFrameBuffer(source);
+    frame->setRenderTimeInMicroseconds(renderWatch.elapsedMicroseconds(false));
+    source.reset(); // the frame holds the lease now
+    const double fps = countRender();
+    // Not handed out when rendered from buffers that were replaced meanwhile.
+    ring.whileCurrent(generation, [this, &frame, fps] {
+        link.withVisualizer([&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); });
+    });
+}
+
+double SceneRendering::countRender()
+{
+    lastRender.reset(new StopWatch);
+    const std::uint64_t now = StopWatch::nowMicroseconds();
+    renderTimes.push_back(now);
+    if (renderTimes.size() > renderRateWindow)
+        renderTimes.pop_front();
+    ++rendered;
+    const double span = renderTimes.size() > 1 ? double(now - renderTimes.front()) : 0.0;
+    return span > 0 ? 1e6 * double(renderTimes.size() - 1) / span : 0.0;
+}
+
+} // namespace core
+} // namespace vexo

@@ -1,0 +1,97 @@
+#pragma once
+
+// A scene's render thread: turns the shown buffer into canvases for the visualizer.
+// Internal to the runtime.
+
+#include "vexo-core/MutexLocker.h"
+#include "vexo-lib-display/DisplayScene.h"
+
+#include <boost/shared_ptr.hpp>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace vexo {
+namespace core {
+
+class CanvasPool;
+class FrameBuffer;
+class FrameBufferGroup;
+class SceneRing;
+class SceneVisualizerLink;
+class StopWatch;
+
+// Renders on request (a view change, a new frame, lines of a slow frame) and on timer
+// interrupts. While grabbing, renders are paced to the rate limit: one that comes too
+// early asks the visualizer for a timer interrupt and waits for it.
+class SceneRendering
+{
+public:
+    // isGrabbing: whether the acquisition runs; any thread.
+    SceneRendering(SceneRing& ring, const SceneVisualizerLink& link, std::function<bool()> isGrabbing);
+    ~SceneRendering();
+
+    // The render thread's body; returns once stop() was called.
+    void loop() VEXO_EXCLUDES(mutex);
+
+    // Any thread.
+    void stop() VEXO_EXCLUDES(mutex);
+    void requestRender() VEXO_EXCLUDES(mutex);
+    void timerInterrupt() VEXO_EXCLUDES(mutex);
+    void changeView(const std::function<void(DisplayScene::View&)>& change) VEXO_EXCLUDES(mutex);
+    DisplayScene::View view() const VEXO_EXCLUDES(mutex);
+    void setRateLimit(double framesPerSecond) VEXO_EXCLUDES(mutex);
+    // Acquisition thread: the frame being written is to be shown as its lines arrive.
+    void setShowArriving(bool show) VEXO_EXCLUDES(mutex);
+    std::uint64_t renderedFrames() const { return rendered.load(); }
+    std::uint64_t canvasesAllocated() const;
+
+private:
+    struct Work
+    {
+        DisplayScene::View view;
+        bool fired = false;
+        std::uint64_t interval = 0;
+    };
+
+    // Waits for a render request or a timer interrupt; false once stopping.
+    bool waitForWork(Work* work) VEXO_EXCLUDES(mutex);
+    bool tooEarly(const Work& work) const;
+    // Asks for a timer interrupt and waits for it, or paces itself should none come.
+    void waitForPace(std::uint64_t interval) VEXO_EXCLUDES(mutex);
+    void clearRequest() VEXO_EXCLUDES(mutex);
+    void renderOnce(const DisplayScene::View& view, bool grabbingNow);
+    boost::shared_ptr<FrameBuffer> bufferToShow(const FrameBufferGroup& group, bool grabbingNow,
+                                                int selected) const VEXO_EXCLUDES(mutex);
+    // Counts a render; the rate achieved over the last few.
+    double countRender();
+
+    SceneRing& ring;
+    const SceneVisualizerLink& link;
+    const std::function<bool()> isGrabbing;
+    const std::shared_ptr<CanvasPool> canvases;
+
+    // Guards the fields below; wake wakes the render thread when one changes.
+    mutable Mutex mutex;
+    std::condition_variable wake;
+    bool stopping VEXO_GUARDED_BY(mutex) = false;
+    bool renderRequested VEXO_GUARDED_BY(mutex) = false;
+    bool timerFired VEXO_GUARDED_BY(mutex) = false;
+    bool interruptPending VEXO_GUARDED_BY(mutex) = false;
+    bool showInProgress VEXO_GUARDED_BY(mutex) = false; // a frame arriving line by line is shown
+    DisplayScene::View viewState VEXO_GUARDED_BY(mutex);
+    std::uint64_t minRenderInterval VEXO_GUARDED_BY(mutex) = 1000000 / 60;
+
+    // Render thread only.
+    boost::shared_ptr<StopWatch> lastRender;
+    std::deque<std::uint64_t> renderTimes;
+
+    std::atomic<std::uint64_t> rendered{0};
+};
+
+} // namespace core
+} // namespace vexo
