@@ -90,12 +90,14 @@ struct Qt4DisplaySceneVisualizer::D
     std::uint64_t renderedFrames = 0;
     double renderFps = 0;
 
-    // Guards bufferCount, grabbing and bufferRing. Scene threads write the ring; the GUI
-    // thread resets the count and reads the ring.
+    // Guards bufferCount and bufferRing. Scene threads write the ring; the GUI thread
+    // resets the count and reads the ring.
     std::atomic<std::int32_t> bufferLock{0};
     // Written under bufferLock; the GUI thread also reads it without the lock (a value one
     // update old only shifts the first shown frame), so it is atomic.
     std::atomic<std::uint64_t> bufferCount{0};
+    // GUI thread only: written there (inside bufferLock's sections, beside the count they
+    // reset) and read there without it; no scene thread touches it.
     bool grabbing = false;
     int validBufferCount = 0;
     bool sourcesDetected = false;
