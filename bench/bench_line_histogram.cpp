@@ -102,10 +102,8 @@ int main(int argc, char** argv)
     worker.setYPosition(0);
     worker.run(); // allocates the picture, as the first run of a tool does
 
-    benchmark::RegisterBenchmark(baselineName, memsetPicture, &worker)
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("run_gray12_16384", workerRun, &worker)
-        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(baselineName, memsetPicture, &worker)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("run_gray12_16384", workerRun, &worker)->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("getter_reads_16384", getterReads, frame->frameBuffer().get())
         ->Unit(benchmark::kMicrosecond);
 

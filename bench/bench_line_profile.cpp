@@ -88,9 +88,7 @@ int main(int argc, char** argv)
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
 
-    benchmark::RegisterBenchmark(baselineName, memsetPicture)
-        ->Unit(benchmark::kMicrosecond)
-        ->UseRealTime();
+    benchmark::RegisterBenchmark(baselineName, memsetPicture)->Unit(benchmark::kMicrosecond)->UseRealTime();
     benchmark::RegisterBenchmark("worker_run_gray12_16384", workerRun, true)
         ->Unit(benchmark::kMicrosecond)
         ->UseRealTime();

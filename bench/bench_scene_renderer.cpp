@@ -107,17 +107,14 @@ int main(int argc, char** argv)
     benchmark::RegisterBenchmark(baselineName, memcpyCanvas)->Unit(benchmark::kMicrosecond);
     for (const auto& source : sources) {
         for (int step : {0, 3, 6, 9, 12}) {
-            const std::string name = std::string("render_") + source.name + "_step"
-                                     + std::to_string(step);
+            const std::string name = std::string("render_") + source.name + "_step" + std::to_string(step);
             benchmark::RegisterBenchmark(name.c_str(), renderCanvas, source.buffer, step)
                 ->Unit(benchmark::kMicrosecond);
         }
     }
 
-    benchmark::RegisterBenchmark("read_visible_gray", readVisibleSamples, gray8.get())
-        ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("read_visible_rgb", readVisibleSamples, rgb8.get())
-        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("read_visible_gray", readVisibleSamples, gray8.get())->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("read_visible_rgb", readVisibleSamples, rgb8.get())->Unit(benchmark::kMicrosecond);
 
     RatioReporter reporter(baselineName, "memcpy");
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -105,8 +105,14 @@ void displayedRate(benchmark::State& state, double renderLimit)
     scene->detachVisualizer(window.get());
 }
 
-void BM_DisplayedRateCapped(benchmark::State& state) { displayedRate(state, 60); }
-void BM_DisplayedRateUncapped(benchmark::State& state) { displayedRate(state, 0); }
+void BM_DisplayedRateCapped(benchmark::State& state)
+{
+    displayedRate(state, 60);
+}
+void BM_DisplayedRateUncapped(benchmark::State& state)
+{
+    displayedRate(state, 0);
+}
 
 } // namespace
 

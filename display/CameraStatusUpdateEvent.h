@@ -8,9 +8,8 @@ namespace core {
 // Carries one camera status notification from a scene thread to the GUI thread.
 struct CameraStatusUpdateEvent : public QEvent
 {
-    CameraStatusUpdateEvent(QEvent::Type type, bool cameraClock, bool fval, bool lval,
-                            bool exsync, bool extrg, bool bufferOverflow, int fillLevelStep,
-                            int fillLevelPercent)
+    CameraStatusUpdateEvent(QEvent::Type type, bool cameraClock, bool fval, bool lval, bool exsync, bool extrg,
+                            bool bufferOverflow, int fillLevelStep, int fillLevelPercent)
         : QEvent(type)
         , cameraClock(cameraClock)
         , fval(fval)

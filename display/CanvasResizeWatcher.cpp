@@ -21,7 +21,6 @@ bool CanvasResizeWatcher::eventFilter(QObject* watched, QEvent* e)
     // Posted, not sent: the layout is still placing the canvas's neighbours (the scroll
     // bars) when the canvas hears of its new size.
     if (watched == canvas && (e->type() == QEvent::Resize || e->type() == QEvent::Show) && !measured())
-        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()),
-                                    Qt::NormalEventPriority);
+        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()), Qt::NormalEventPriority);
     return false;
 }

@@ -64,8 +64,7 @@ void Qt4DisplaySceneVisualizer::enableExternalButtonControl(bool enabled)
 vexo::tools::logging::Logger& Qt4DisplaySceneVisualizer::getDefaultLogger() const
 {
     if (!defaultLogger)
-        defaultLogger = vexo::tools::logging::Logging::instance()->getLogger(
-            "vexo.core.Qt4DisplaySceneVisualizer");
+        defaultLogger = vexo::tools::logging::Logging::instance()->getLogger("vexo.core.Qt4DisplaySceneVisualizer");
     return *defaultLogger;
 }
 
@@ -88,8 +87,7 @@ void Qt4DisplaySceneVisualizer::notifySceneAttached()
     d->updateScrollBars();
 }
 
-void Qt4DisplaySceneVisualizer::notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame,
-                                                        double renderFps)
+void Qt4DisplaySceneVisualizer::notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame, double renderFps)
 {
     boost::shared_ptr<DisplayScene> attached = scene();
     if (!attached)
@@ -108,20 +106,17 @@ void Qt4DisplaySceneVisualizer::notifySceneFrameChanged(boost::shared_ptr<Displa
     if (d->frameEventPending.load() && attached->isGrabbing())
         return;
     d->frameEventPending.store(true);
-    postToWindow(this, new QEvent(SceneEventTypes::sceneFrameChanged),
-                                Qt::HighEventPriority);
+    postToWindow(this, new QEvent(SceneEventTypes::sceneFrameChanged), Qt::HighEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifyGrabbingStarted()
 {
-    postToWindow(this, new QEvent(SceneEventTypes::grabbingStarted),
-                                Qt::NormalEventPriority);
+    postToWindow(this, new QEvent(SceneEventTypes::grabbingStarted), Qt::NormalEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifyGrabbingStopped()
 {
-    postToWindow(this, new QEvent(SceneEventTypes::grabbingStopped),
-                                Qt::NormalEventPriority);
+    postToWindow(this, new QEvent(SceneEventTypes::grabbingStopped), Qt::NormalEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifyBufferUpdated(boost::shared_ptr<FrameBuffer> buffer)
@@ -136,17 +131,14 @@ void Qt4DisplaySceneVisualizer::notifyBufferUpdated(boost::shared_ptr<FrameBuffe
     buffer.reset();
 }
 
-void Qt4DisplaySceneVisualizer::notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval,
-                                                         bool exsync, bool extrg,
-                                                         bool bufferOverflow, int fillLevelStep,
+void Qt4DisplaySceneVisualizer::notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync,
+                                                         bool extrg, bool bufferOverflow, int fillLevelStep,
                                                          int fillLevelPercent)
 {
     postToWindow(this,
-                                new CameraStatusUpdateEvent(SceneEventTypes::cameraStatusUpdate,
-                                                            cameraClock, fval, lval, exsync,
-                                                            extrg, bufferOverflow, fillLevelStep,
-                                                            fillLevelPercent),
-                                Qt::HighEventPriority);
+                 new CameraStatusUpdateEvent(SceneEventTypes::cameraStatusUpdate, cameraClock, fval, lval, exsync,
+                                             extrg, bufferOverflow, fillLevelStep, fillLevelPercent),
+                 Qt::HighEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifySourcesConnected(bool connected)
@@ -162,23 +154,19 @@ void Qt4DisplaySceneVisualizer::notifyFrameBuffersInvalidated()
     // No worker may still read pixels of the buffers that are going away.
     d->lineProfileDialog->waitForThread();
     d->lineHistogramDialog->waitForThread();
-    postToWindow(this, new QEvent(SceneEventTypes::frameBuffersInvalidated),
-                                Qt::HighEventPriority);
+    postToWindow(this, new QEvent(SceneEventTypes::frameBuffersInvalidated), Qt::HighEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifyFrameBuffersAdded()
 {
-    postToWindow(this, new QEvent(SceneEventTypes::frameBuffersAdded),
-                                Qt::HighEventPriority);
+    postToWindow(this, new QEvent(SceneEventTypes::frameBuffersAdded), Qt::HighEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::requestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch,
                                                       std::uint64_t microseconds)
 {
-    postToWindow(this,
-                                new RequestTimedInterruptEvent(SceneEventTypes::requestTimedInterrupt,
-                                                               stopWatch, microseconds),
-                                Qt::HighEventPriority);
+    postToWindow(this, new RequestTimedInterruptEvent(SceneEventTypes::requestTimedInterrupt, stopWatch, microseconds),
+                 Qt::HighEventPriority);
 }
 
 void Qt4DisplaySceneVisualizer::notifyCanvasMousePosition(const QPoint& position)
@@ -205,9 +193,8 @@ bool Qt4DisplaySceneVisualizer::event(QEvent* e)
     }
     if (type == SceneEventTypes::cameraStatusUpdate) {
         CameraStatusUpdateEvent* status = static_cast<CameraStatusUpdateEvent*>(e);
-        processCameraStatusUpdate(status->cameraClock, status->fval, status->lval, status->exsync,
-                                  status->extrg, status->bufferOverflow, status->fillLevelStep,
-                                  status->fillLevelPercent);
+        processCameraStatusUpdate(status->cameraClock, status->fval, status->lval, status->exsync, status->extrg,
+                                  status->bufferOverflow, status->fillLevelStep, status->fillLevelPercent);
         return true;
     }
     if (type == SceneEventTypes::grabbingStarted) {

@@ -34,10 +34,9 @@ namespace core {
 // frames its scene renders, steers the scene's view and acquisition, and carries two tool
 // windows for one image line. Scene callbacks arrive on the scene's threads and are turned
 // into events for the GUI thread; everything else runs on the GUI thread.
-class VEXO_DISPLAY_QT4_EXPORT Qt4DisplaySceneVisualizer
-    : public QMainWindow
-    , private Ui::DisplaySceneVisualizer
-    , public vexo::core::DisplaySceneVisualizer
+class VEXO_DISPLAY_QT4_EXPORT Qt4DisplaySceneVisualizer : public QMainWindow,
+                                                          private Ui::DisplaySceneVisualizer,
+                                                          public vexo::core::DisplaySceneVisualizer
 {
     Q_OBJECT
 
@@ -61,25 +60,21 @@ public:
     void resetEvents();
 
     // --- Acquisition controls, for a host that steers acquisition itself ---
-    void applyDmaConnectionToControlButtons(bool sourcesDetected, bool acquisitionRunning,
-                                            bool controlsLocked);
+    void applyDmaConnectionToControlButtons(bool sourcesDetected, bool acquisitionRunning, bool controlsLocked);
     bool hasValidBuffersOrIsAcquisitionRunning();
 
     // --- Scene callbacks (see DisplaySceneVisualizer for their threads) ---
     void notifySceneAttached() override;
-    void notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame,
-                                 double renderFps) override;
+    void notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame, double renderFps) override;
     void notifyGrabbingStarted() override;
     void notifyGrabbingStopped() override;
     void notifyBufferUpdated(boost::shared_ptr<FrameBuffer> buffer) override;
-    void notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync,
-                                  bool extrg, bool bufferOverflow, int fillLevelStep,
-                                  int fillLevelPercent) override;
+    void notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync, bool extrg, bool bufferOverflow,
+                                  int fillLevelStep, int fillLevelPercent) override;
     void notifySourcesConnected(bool connected) override;
     void notifyFrameBuffersInvalidated() override;
     void notifyFrameBuffersAdded() override;
-    void requestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch,
-                               std::uint64_t microseconds) override;
+    void requestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch, std::uint64_t microseconds) override;
 
     // GUI thread, from the canvas widget: the mouse position in canvas coordinates, then
     // the move itself (panning).
@@ -140,16 +135,13 @@ private:
     struct D;
     friend struct VisualizerInspector; // white-box access for the test suite
 
-    explicit Qt4DisplaySceneVisualizer(QWidget* parent = nullptr, int boardIndex = -1,
-                                       int dmaIndex = -1);
+    explicit Qt4DisplaySceneVisualizer(QWidget* parent = nullptr, int boardIndex = -1, int dmaIndex = -1);
 
     // GUI-thread work of the scene callbacks, dispatched by event().
     void processSceneFrameChanged();
-    void processRequestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch,
-                                      std::uint64_t microseconds);
-    void processCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync,
-                                   bool extrg, bool bufferOverflow, int fillLevelStep,
-                                   int fillLevelPercent);
+    void processRequestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch, std::uint64_t microseconds);
+    void processCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync, bool extrg, bool bufferOverflow,
+                                   int fillLevelStep, int fillLevelPercent);
     void processGrabbingStarted();
     void processGrabbingStopped();
     void processFrameBuffersInvalidated();

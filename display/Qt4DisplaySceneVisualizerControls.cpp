@@ -28,8 +28,7 @@ namespace {
 QIcon grabIcon(const char* name, bool sourcesDetected)
 {
     return QIcon(QPixmap(QStringLiteral(":/display-qt4/%1%2.png")
-                             .arg(QLatin1String(name),
-                                  sourcesDetected ? QString() : QStringLiteral("_no_source"))));
+                             .arg(QLatin1String(name), sourcesDetected ? QString() : QStringLiteral("_no_source"))));
 }
 
 } // namespace
@@ -43,8 +42,7 @@ void Qt4DisplaySceneVisualizer::D::setAcquisitionButtons(bool grabAllowed, bool 
     window->stopButton->setEnabled(stopAllowed);
 }
 
-void Qt4DisplaySceneVisualizer::D::setBufferSelectors(int minimum, int maximum, int step,
-                                                      int value) const
+void Qt4DisplaySceneVisualizer::D::setBufferSelectors(int minimum, int maximum, int step, int value) const
 {
     QSlider* slider = window->frameBufferSlider;
     QSpinBox* spinBox = window->frameBufferSpinBox;
@@ -118,12 +116,10 @@ void Qt4DisplaySceneVisualizer::internalLocalSettingsButtonClicked()
     emit localSettingsButtonClicked();
 }
 
-void Qt4DisplaySceneVisualizer::applyDmaConnectionToControlButtons(bool sourcesDetected,
-                                                                   bool acquisitionRunning,
+void Qt4DisplaySceneVisualizer::applyDmaConnectionToControlButtons(bool sourcesDetected, bool acquisitionRunning,
                                                                    bool controlsLocked)
 {
-    d->setAcquisitionButtons(!acquisitionRunning && !controlsLocked,
-                             acquisitionRunning && !controlsLocked);
+    d->setAcquisitionButtons(!acquisitionRunning && !controlsLocked, acquisitionRunning && !controlsLocked);
     grabInfiniteButton->setIcon(grabIcon("grab_infinite", sourcesDetected));
     grabSequenceButton->setIcon(grabIcon("grab_sequence", sourcesDetected));
     grabSingleButton->setIcon(grabIcon("grab_single", sourcesDetected));

@@ -91,8 +91,8 @@ void Qt4DisplaySceneVisualizer::polishPixmap(QPixmap& pixmap, const QImage& imag
             // Readable on any background: the canvas colour one pixel inside the cell
             // with bit 6 of each channel flipped.
             // (A last partial cell one pixel wide has no such pixel: take its edge.)
-            const QRgb under = image.pixel(std::min(cell * x + 1, image.width() - 1),
-                                           std::min(cell * y + 1, image.height() - 1));
+            const QRgb under =
+                image.pixel(std::min(cell * x + 1, image.width() - 1), std::min(cell * y + 1, image.height() - 1));
             painter.setPen(QColor(qRed(under) ^ 0x40, qGreen(under) ^ 0x40, qBlue(under) ^ 0x40));
             painter.drawText(QRect(cell * x, cell * y, cell, cell), Qt::AlignCenter,
                              QString::fromStdString(value.cellText(d->hexDisplay)));

@@ -30,8 +30,7 @@ namespace {
 const char* const storagePathKey = "gui.mainwindow.file.last_storage_path";
 
 // The buffer on screen and its group, or nothing when there is nothing to save.
-bool bufferToSave(const boost::weak_ptr<FrameBuffer>& current,
-                  boost::shared_ptr<FrameBuffer>* buffer,
+bool bufferToSave(const boost::weak_ptr<FrameBuffer>& current, boost::shared_ptr<FrameBuffer>* buffer,
                   boost::shared_ptr<FrameBufferGroup>* group)
 {
     *buffer = current.lock();
@@ -46,9 +45,9 @@ bool bufferToSave(const boost::weak_ptr<FrameBuffer>& current,
 QString askForFileName(QWidget* parent, const QString& caption)
 {
     const std::string& remembered = VelmarApplication::getConfigStringEntry(storagePathKey, "");
-    const QString picked = QFileDialog::getSaveFileName(
-        parent, caption, QString::fromUtf8(remembered.c_str()), QStringLiteral("TIFF (*.tif)"),
-        nullptr, QFileDialog::DontConfirmOverwrite);
+    const QString picked =
+        QFileDialog::getSaveFileName(parent, caption, QString::fromUtf8(remembered.c_str()),
+                                     QStringLiteral("TIFF (*.tif)"), nullptr, QFileDialog::DontConfirmOverwrite);
     if (picked.isEmpty())
         return QString();
     return TiffFileNames::withSuffix(picked);
@@ -56,9 +55,8 @@ QString askForFileName(QWidget* parent, const QString& caption)
 
 bool confirmOverwrite(QWidget* parent, const QString& title, const QString& text)
 {
-    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::NoButton)
-           == QMessageBox::Yes;
+    return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
+        == QMessageBox::Yes;
 }
 
 // The box's text is fixed; why the write failed goes to the log.
@@ -72,8 +70,8 @@ void logWriteError(vexo::tools::logging::Logger& logger, const std::string& reas
 void reportWriteError(QWidget* parent)
 {
     QMessageBox::critical(parent, QStringLiteral("Error Writing TIFF."),
-                          QStringLiteral("Could not write TIFF file (Write Error or Disk Full)"),
-                          QMessageBox::Ok, QMessageBox::NoButton);
+                          QStringLiteral("Could not write TIFF file (Write Error or Disk Full)"), QMessageBox::Ok,
+                          QMessageBox::NoButton);
 }
 
 } // namespace
@@ -88,8 +86,7 @@ void Qt4DisplaySceneVisualizer::saveFrameButtonClicked()
     if (fileName.isEmpty())
         return;
     if (QFileInfo(fileName).exists()
-        && !confirmOverwrite(this, QStringLiteral("File Exists"),
-                             QStringLiteral("File already exists... Overwrite?")))
+        && !confirmOverwrite(this, QStringLiteral("File Exists"), QStringLiteral("File already exists... Overwrite?")))
         return;
     VelmarApplication::setConfigEntry(storagePathKey, fileName.toStdString());
 

@@ -104,33 +104,28 @@ void Qt4DisplaySceneVisualizer::D::buildToolDocks(QWidget* parent)
     // on their own and outlive a hidden window.
     lineProfileDialog = new Qt4LineProfileDialog(parent);
     lineProfileDock = makeToolDock(parent, lineProfileDialog,
-                                   QStringLiteral("Line Profile - Device %1, DMA %2")
-                                       .arg(boardIndex).arg(dmaIndex));
+                                   QStringLiteral("Line Profile - Device %1, DMA %2").arg(boardIndex).arg(dmaIndex));
     window->lineProfileButton->setEnabled(true);
     window->lineProfileButton->setToolTip(QStringLiteral("Toggle Line Profile Dialog"));
-    QObject::connect(window->lineProfileButton, SIGNAL(clicked()), window,
-            SLOT(toggleLineProfileVisibility()));
+    QObject::connect(window->lineProfileButton, SIGNAL(clicked()), window, SLOT(toggleLineProfileVisibility()));
 
     lineHistogramDialog = new Qt4LineHistogramDialog(parent);
-    lineHistogramDock = makeToolDock(parent, lineHistogramDialog,
-                                     QStringLiteral("Line Histogram - Device %1, DMA %2")
-                                         .arg(boardIndex).arg(dmaIndex));
+    lineHistogramDock =
+        makeToolDock(parent, lineHistogramDialog,
+                     QStringLiteral("Line Histogram - Device %1, DMA %2").arg(boardIndex).arg(dmaIndex));
     window->lineHistogramButton->setEnabled(true);
     window->lineHistogramButton->setToolTip(QStringLiteral("Toggle Line Histogram Dialog"));
-    QObject::connect(window->lineHistogramButton, SIGNAL(clicked()), window,
-            SLOT(toggleLineHistogramVisibility()));
+    QObject::connect(window->lineHistogramButton, SIGNAL(clicked()), window, SLOT(toggleLineHistogramVisibility()));
 }
 
-Qt4DisplaySceneVisualizer* Qt4DisplaySceneVisualizer::create(QWidget* parent, int boardIndex,
-                                                             int dmaIndex)
+Qt4DisplaySceneVisualizer* Qt4DisplaySceneVisualizer::create(QWidget* parent, int boardIndex, int dmaIndex)
 {
     Qt4DisplaySceneVisualizer* window = new Qt4DisplaySceneVisualizer(parent, boardIndex, dmaIndex);
     window->canvasWidget->setVisualizer(window);
     return window;
 }
 
-Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardIndex,
-                                                     int dmaIndex)
+Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardIndex, int dmaIndex)
     : QMainWindow(parent)
     , vexo::core::DisplaySceneVisualizer()
     , d(new D(boardIndex, dmaIndex))
@@ -142,21 +137,17 @@ Qt4DisplaySceneVisualizer::Qt4DisplaySceneVisualizer(QWidget* parent, int boardI
     deactivateFrameBufferControls();
     d->buildStatusBar();
 
-    connect(horizontalScrollBar, SIGNAL(valueChanged(int)), this,
-            SLOT(horizontalScrollBarValueChanged(int)));
-    connect(verticalScrollBar, SIGNAL(valueChanged(int)), this,
-            SLOT(verticalScrollBarValueChanged(int)));
+    connect(horizontalScrollBar, SIGNAL(valueChanged(int)), this, SLOT(horizontalScrollBarValueChanged(int)));
+    connect(verticalScrollBar, SIGNAL(valueChanged(int)), this, SLOT(verticalScrollBarValueChanged(int)));
     connect(grabInfiniteButton, SIGNAL(clicked()), this, SLOT(internalGrabInfiniteButtonClicked()));
     connect(grabSequenceButton, SIGNAL(clicked()), this, SLOT(internalGrabSequenceButtonClicked()));
     connect(grabSingleButton, SIGNAL(clicked()), this, SLOT(internalGrabSingleButtonClicked()));
     connect(stopButton, SIGNAL(clicked()), this, SLOT(internalStopButtonClicked()));
-    connect(localSettingsButton, SIGNAL(clicked()), this,
-            SLOT(internalLocalSettingsButtonClicked()));
+    connect(localSettingsButton, SIGNAL(clicked()), this, SLOT(internalLocalSettingsButtonClicked()));
     connect(hexDecButton, SIGNAL(toggled(bool)), this, SLOT(hexDecButtonToggled(bool)));
     connect(rgbOverlayButton, SIGNAL(toggled(bool)), this, SLOT(rgbOverlayButtonToggled(bool)));
     connect(frameBufferSlider, SIGNAL(valueChanged(int)), this, SLOT(frameBufferValueChanged(int)));
-    connect(frameBufferSpinBox, SIGNAL(valueChanged(int)), this,
-            SLOT(frameBufferValueChanged(int)));
+    connect(frameBufferSpinBox, SIGNAL(valueChanged(int)), this, SLOT(frameBufferValueChanged(int)));
     connect(zoomInButton, SIGNAL(clicked()), this, SLOT(zoomInButtonClicked()));
     connect(zoomOutButton, SIGNAL(clicked()), this, SLOT(zoomOutButtonClicked()));
     connect(zoomValueSpinBox, SIGNAL(valueChanged(int)), this, SLOT(zoomValueChanged(int)));

@@ -34,9 +34,8 @@ void setFill(QLabel* label, const QString& picture, const QString& toolTip)
 
 } // namespace
 
-void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool fval, bool lval,
-                                                          bool exsync, bool extrg,
-                                                          bool bufferOverflow, int fillLevelStep,
+void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync,
+                                                          bool extrg, bool bufferOverflow, int fillLevelStep,
                                                           int fillLevelPercent)
 {
     const bool clock = cameraClock || d->sourcesConnected;
@@ -45,8 +44,7 @@ void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool
     setLamp(d->lvalLabel, "lval", lval);
     setLamp(d->exsyncLabel, "exsync", exsync);
     setLamp(d->extrgLabel, "extrg", extrg);
-    d->clockLabel->setToolTip(clock ? QStringLiteral("Sources Detected")
-                                    : QStringLiteral("NO Sources Detected"));
+    d->clockLabel->setToolTip(clock ? QStringLiteral("Sources Detected") : QStringLiteral("NO Sources Detected"));
     d->fvalLabel->setToolTip(fval ? QStringLiteral("FVAL ON") : QStringLiteral("FVAL OFF"));
     d->lvalLabel->setToolTip(lval ? QStringLiteral("LVAL ON") : QStringLiteral("LVAL OFF"));
 
@@ -54,8 +52,7 @@ void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool
     if (fillLevelPercent != -2) {
         d->bufferFillLabel->show();
         if (bufferOverflow) {
-            setFill(d->bufferFillLabel, QStringLiteral("buffer_overflow"),
-                    QStringLiteral("Buffer Filllevel: 100%"));
+            setFill(d->bufferFillLabel, QStringLiteral("buffer_overflow"), QStringLiteral("Buffer Filllevel: 100%"));
         } else if (fillLevelPercent == -1) {
             switch (fillLevelStep) {
             case 0:
@@ -73,11 +70,11 @@ void Qt4DisplaySceneVisualizer::processCameraStatusUpdate(bool cameraClock, bool
             }
         } else {
             const int p = fillLevelPercent;
-            const QString picture = p < 10   ? QStringLiteral("buffer_0")
-                                    : p < 25 ? QStringLiteral("buffer_1")
-                                    : p < 50 ? QStringLiteral("buffer_2")
-                                    : p < 75 ? QStringLiteral("buffer_3")
-                                             : QStringLiteral("buffer_overflow");
+            const QString picture = p < 10 ? QStringLiteral("buffer_0")
+                : p < 25                   ? QStringLiteral("buffer_1")
+                : p < 50                   ? QStringLiteral("buffer_2")
+                : p < 75                   ? QStringLiteral("buffer_3")
+                                           : QStringLiteral("buffer_overflow");
             setFill(d->bufferFillLabel, picture, QStringLiteral("Buffer Filllevel: %1%").arg(p));
         }
     }
@@ -109,7 +106,8 @@ void Qt4DisplaySceneVisualizer::updateDisplayFps()
         const std::uint64_t length = buffer->transferLength();
         frameIndexLabel->setText(QStringLiteral("%1").arg(buffer->frameIndex()));
         frameIndexLabel->setEnabled(true);
-        frameTagLabel->setText(QStringLiteral("%1 (0x%2)").arg(buffer->tag()).arg(buffer->tag(), 6, 16, QLatin1Char('0')));
+        frameTagLabel->setText(
+            QStringLiteral("%1 (0x%2)").arg(buffer->tag()).arg(buffer->tag(), 6, 16, QLatin1Char('0')));
         frameTagLabel->setEnabled(true);
         frameFlagsLabel->setText(QStringLiteral("0x%1").arg(buffer->flags(), 2, 16, QLatin1Char('0')));
         frameFlagsLabel->setEnabled(true);
@@ -118,16 +116,14 @@ void Qt4DisplaySceneVisualizer::updateDisplayFps()
 
         // The height the transfer amounts to at the assumed width. Without a width (or
         // depth) there is nothing to divide by: the row then shows "-".
-        const std::int32_t bitsPerLine =
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(d->sceneWidth)
-                                      * static_cast<std::uint32_t>(buffer->bitsPerPixel()));
+        const std::int32_t bitsPerLine = static_cast<std::int32_t>(
+            static_cast<std::uint32_t>(d->sceneWidth) * static_cast<std::uint32_t>(buffer->bitsPerPixel()));
         QString height = QStringLiteral("-");
         if (bitsPerLine != 0) {
             const std::uint64_t bits = length * 8;
             const std::uint64_t divisor = static_cast<std::uint64_t>(static_cast<std::uint32_t>(bitsPerLine));
-            height = bits % divisor == 0
-                         ? QStringLiteral("%1").arg(bits / divisor)
-                         : QString::number(double(bits) / double(divisor), 'f', 2);
+            height = bits % divisor == 0 ? QStringLiteral("%1").arg(bits / divisor)
+                                         : QString::number(double(bits) / double(divisor), 'f', 2);
         }
         const QString row = QStringLiteral(
             "<tr><td style='white-space:nowrap'><b>%1</b></td><td style='white-space:nowrap'>%2</td></tr>");
@@ -227,8 +223,7 @@ void Qt4DisplaySceneVisualizer::shutdownEvents()
 void Qt4DisplaySceneVisualizer::eventTimerRefresh()
 {
     const auto text = [](const OverflowEventRecord& record) {
-        return record.supported.load() ? QStringLiteral("%1").arg(record.count.load())
-                                       : QStringLiteral("-");
+        return record.supported.load() ? QStringLiteral("%1").arg(record.count.load()) : QStringLiteral("-");
     };
     const QString corrupted = text(d->corruptedEvents);
     const QString lost = text(d->lostEvents);

@@ -45,8 +45,7 @@ void Qt4DisplaySceneVisualizer::D::updateScrollBars()
 
     // The layout moves the canvas for a shown or hidden bar; measure it again then.
     if (changed)
-        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()),
-                                    Qt::NormalEventPriority);
+        QCoreApplication::postEvent(window, new QResizeEvent(window->size(), window->size()), Qt::NormalEventPriority);
 }
 
 bool Qt4DisplaySceneVisualizer::D::mapCanvasToImage(int* x, int* y, bool* written) const

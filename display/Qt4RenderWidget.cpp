@@ -28,8 +28,8 @@ void Qt4RenderWidget::setSceneFrame(boost::shared_ptr<vexo::core::DisplaySceneFr
 {
     if (frame) {
         // Wrap the canvas without copying; the only copy is the conversion to the pixmap.
-        const QImage image(frame->canvas(), frame->width(), frame->height(),
-                           frame->bytesPerScanline(), QImage::Format_RGB32);
+        const QImage image(frame->canvas(), frame->width(), frame->height(), frame->bytesPerScanline(),
+                           QImage::Format_RGB32);
         d->pixmap.convertFromImage(image, Qt::AutoColor);
         d->frame = frame;
         if (d->visualizer)

@@ -15,8 +15,7 @@ namespace core {
 // its own reference to the stop watch until Qt deletes it.
 struct RequestTimedInterruptEvent : public QEvent
 {
-    RequestTimedInterruptEvent(QEvent::Type type, boost::shared_ptr<StopWatch> stopWatch,
-                               std::uint64_t microseconds)
+    RequestTimedInterruptEvent(QEvent::Type type, boost::shared_ptr<StopWatch> stopWatch, std::uint64_t microseconds)
         : QEvent(type)
         , stopWatch(std::move(stopWatch))
         , microseconds(microseconds)

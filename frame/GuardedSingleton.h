@@ -32,8 +32,7 @@ public:
     // Any thread; the first call creates the object, concurrent first calls wait for it.
     static T* instance()
     {
-        static_assert(std::is_base_of_v<GuardedSingleton<T>, T>,
-                      "T must derive from GuardedSingleton<T>");
+        static_assert(std::is_base_of_v<GuardedSingleton<T>, T>, "T must derive from GuardedSingleton<T>");
         vexo::templates::platform::SpinLockVariableGuard guard(&lockWord_, &ownerWord_);
         if (GuardedSingletonBase* existing = instanceSlot_.load())
             return static_cast<T*>(existing);
@@ -46,22 +45,17 @@ public:
         return created;
     }
 
-    InstanceSlot* instancePointer() final
-    {
-        return &instanceSlot_;
-    }
+    InstanceSlot* instancePointer() final { return &instanceSlot_; }
 
 protected:
     GuardedSingleton() = default;
 
     // Runs once after creation and publication, still under the creation lock.
-    virtual void afterCreate()
-    {
-    }
+    virtual void afterCreate() { }
 
     // Per-type state, constant-initialised so instance() works during static
     // initialisation. Protected so T can inspect them, e.g. in diagnostics.
     inline static InstanceSlot instanceSlot_{nullptr};
-    inline static std::atomic<std::int32_t> lockWord_{0};   // guards creation
+    inline static std::atomic<std::int32_t> lockWord_{0}; // guards creation
     inline static std::atomic<std::uint32_t> ownerWord_{0}; // thread holding lockWord_
 };

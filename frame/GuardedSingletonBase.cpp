@@ -1,7 +1,5 @@
 #include "frame/GuardedSingletonBase.h"
 
-void GuardedSingletonBase::beforeDestroy()
-{
-}
+void GuardedSingletonBase::beforeDestroy() { }
 
 GuardedSingletonBase::~GuardedSingletonBase() = default;

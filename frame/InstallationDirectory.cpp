@@ -45,8 +45,7 @@ bool ownModulePath(char* path)
 {
     Dl_info info{};
     link_map* module = nullptr;
-    if (::dladdr1(static_cast<const void*>(directoryBuffer), &info,
-                  reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP)
+    if (::dladdr1(static_cast<const void*>(directoryBuffer), &info, reinterpret_cast<void**>(&module), RTLD_DL_LINKMAP)
         == 0)
         return false;
     if (module && module->l_name && module->l_name[0] != '\0') {
@@ -119,8 +118,7 @@ const char* installationDirectory()
         return directoryBuffer;
 
     char modulePath[installationPathSize];
-    if (!findInstallationDirectory(ownModulePath(modulePath) ? modulePath : nullptr,
-                                   directoryBuffer))
+    if (!findInstallationDirectory(ownModulePath(modulePath) ? modulePath : nullptr, directoryBuffer))
         return nullptr;
     directoryFound = true;
     return directoryBuffer;

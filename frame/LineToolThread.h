@@ -152,8 +152,8 @@ protected:
             image.reset();
             buffer.reset(new std::uint32_t[pictureBytes(width) / 4]);
             bufferWidth = width;
-            image.reset(new QImage(reinterpret_cast<uchar*>(buffer.get()), width, pictureHeight,
-                                   width * 4, QImage::Format_RGB32));
+            image.reset(new QImage(reinterpret_cast<uchar*>(buffer.get()), width, pictureHeight, width * 4,
+                                   QImage::Format_RGB32));
         }
         return buffer.get();
     }
@@ -179,10 +179,7 @@ protected:
     }
 
 private:
-    static std::size_t pictureBytes(int width)
-    {
-        return static_cast<std::size_t>(width) * pictureHeight * 4;
-    }
+    static std::size_t pictureBytes(int width) { return static_cast<std::size_t>(width) * pictureHeight * 4; }
 };
 
 } // namespace core

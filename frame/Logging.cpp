@@ -65,8 +65,8 @@ void Logging::afterCreate()
     DynamicLibrary* library = loadInstalledLibrary("common-logging-dispatcher", nullptr);
     if (!library)
         return;
-    auto* dispatcher = static_cast<const LoggingDispatcherDescriptor*>(
-        library->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
+    auto* dispatcher =
+        static_cast<const LoggingDispatcherDescriptor*>(library->symbol(LOGGING_DISPATCHER_DESCRIPTOR_SYMBOL));
     if (!dispatcher) {
         delete library;
         return;
@@ -76,8 +76,7 @@ void Logging::afterCreate()
 
     LoggingRegisterLoggerFunction registerLogger = nullptr;
     LoggingLogMessageFunction logMessage = nullptr;
-    dispatcher->attach(this, &Logging::disconnectCallback, &Logging::setLevelCallback,
-                       &registerLogger, &logMessage);
+    dispatcher->attach(this, &Logging::disconnectCallback, &Logging::setLevelCallback, &registerLogger, &logMessage);
     d->registerLogger = registerLogger;
     d->logMessage = logMessage;
 }
@@ -100,8 +99,8 @@ Logger* Logging::getLogger(const char* name)
     return logger;
 }
 
-void Logging::dispatchMessage(std::uint64_t id, std::uint32_t level, const char* message,
-                              std::uint32_t a, std::uintptr_t b)
+void Logging::dispatchMessage(std::uint64_t id, std::uint32_t level, const char* message, std::uint32_t a,
+                              std::uintptr_t b)
 {
     const LoggingLogMessageFunction logMessage = d->logMessage.load();
     if (d->dispatcher.load() && logMessage)

@@ -29,8 +29,7 @@ public:
     Logger* getLogger(const char* name);
 
     // Forwards a message to the dispatcher, if one is attached. No level test is made.
-    void dispatchMessage(std::uint64_t id, std::uint32_t level, const char* message,
-                         std::uint32_t a, std::uintptr_t b);
+    void dispatchMessage(std::uint64_t id, std::uint32_t level, const char* message, std::uint32_t a, std::uintptr_t b);
 
     // Whether a dispatcher is attached (and has not disconnected).
     bool isAttached() const;

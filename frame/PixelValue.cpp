@@ -41,8 +41,8 @@ std::string PixelValue::text(bool hex) const
 {
     if (gray)
         return format(values[0], bits, hex);
-    return '(' + format(values[0], bits, hex) + ',' + format(values[1], bits, hex) + ','
-           + format(values[2], bits, hex) + ')';
+    return '(' + format(values[0], bits, hex) + ',' + format(values[1], bits, hex) + ',' + format(values[2], bits, hex)
+        + ')';
 }
 
 std::string PixelValue::cellText(bool hex) const
@@ -50,7 +50,7 @@ std::string PixelValue::cellText(bool hex) const
     if (gray)
         return format(values[0], bits, hex);
     return "R: " + format(values[0], bits, hex) + "\nG: " + format(values[1], bits, hex)
-           + "\nB: " + format(values[2], bits, hex);
+        + "\nB: " + format(values[2], bits, hex);
 }
 
 int PixelValue::hexDigits(int bitsPerPixel)

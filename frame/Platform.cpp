@@ -24,8 +24,7 @@ void forgetThreadIdInChild()
 ThreadId currentThreadId()
 {
     if (cachedThreadId == 0) {
-        static const bool forkHandlerInstalled =
-            ::pthread_atfork(nullptr, nullptr, &forgetThreadIdInChild) == 0;
+        static const bool forkHandlerInstalled = ::pthread_atfork(nullptr, nullptr, &forgetThreadIdInChild) == 0;
         static_cast<void>(forkHandlerInstalled);
         cachedThreadId = static_cast<ThreadId>(::syscall(SYS_gettid));
     }

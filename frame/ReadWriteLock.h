@@ -33,11 +33,11 @@ private:
     // criticalSection_ guards the three counters and every change of the two events, so
     // an event's state always matches the counters once the section is left.
     mutable std::mutex criticalSection_;
-    std::uint32_t readers_ = 0;        // readers holding the lock
+    std::uint32_t readers_ = 0; // readers holding the lock
     std::uint32_t waitingWriters_ = 0; // writers announced but not yet holding it
     bool writerActive_ = false;
     ManualResetEvent noReadersEvent_{true}; // signalled while readers_ is 0
-    ManualResetEvent noWriterEvent_{true};  // signalled while no writer holds the lock
+    ManualResetEvent noWriterEvent_{true}; // signalled while no writer holds the lock
 };
 
 } // namespace vexo::templates::platform

@@ -26,9 +26,9 @@ struct SpinLockVariableGuard
     SpinLockVariableGuard(const SpinLockVariableGuard&) = delete;
     SpinLockVariableGuard& operator=(const SpinLockVariableGuard&) = delete;
 
-    std::atomic<std::int32_t>* const lockVariable;   // not owned
+    std::atomic<std::int32_t>* const lockVariable; // not owned
     std::atomic<std::uint32_t>* const ownerVariable; // not owned; may be null
-    bool locked;                                     // this guard must release the lock
+    bool locked; // this guard must release the lock
 };
 
 } // namespace vexo::templates::platform

@@ -31,8 +31,8 @@ void logLibraryCall(const char* what, unsigned useCount)
     if (!logger->isEnabled(2))
         return;
     std::ostringstream text;
-    text << "thread-id=" << vexo::templates::platform::currentThreadId() << '|' << what
-         << libraryTag << " (useCount: " << useCount << ')';
+    text << "thread-id=" << vexo::templates::platform::currentThreadId() << '|' << what << libraryTag
+         << " (useCount: " << useCount << ')';
     logger->log(2, text.str().c_str(), 0, 0);
 }
 

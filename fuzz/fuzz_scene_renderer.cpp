@@ -22,8 +22,7 @@ using vexo::core::SceneRenderer;
 
 namespace {
 
-[[noreturn]] void fail(const char* what, long long a = 0, long long b = 0, long long c = 0,
-                       long long d = 0)
+[[noreturn]] void fail(const char* what, long long a = 0, long long b = 0, long long c = 0, long long d = 0)
 {
     std::fprintf(stderr, "fuzz_scene_renderer: %s (%lld, %lld, %lld, %lld)\n", what, a, b, c, d);
     std::abort();
@@ -94,10 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> bytes = in.ConsumeRemainingBytes<std::uint8_t>();
 
     FrameBuffer buffer(requestedWidth, requestedHeight, requestedBits, gray);
-    if (buffer.width() != width || buffer.height() != height || buffer.bitsPerPixel() != bits
-        || buffer.isGray() != gray || buffer.channels() != channels)
-        fail("buffer format", buffer.width(), buffer.height(), buffer.bitsPerPixel(),
-             buffer.channels());
+    if (buffer.width() != width || buffer.height() != height || buffer.bitsPerPixel() != bits || buffer.isGray() != gray
+        || buffer.channels() != channels)
+        fail("buffer format", buffer.width(), buffer.height(), buffer.bitsPerPixel(), buffer.channels());
 
     // Samples come from the input, cycled when it runs short so large images still vary.
     std::vector<std::uint16_t> model(static_cast<std::size_t>(width) * height * channels);
@@ -124,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 v[1] = nextValue();
                 v[2] = nextValue();
             }
-            const bool stored = gray ? buffer.setPixelValueGray(x, y, v[0])
-                                     : buffer.setPixelValueColor(x, y, v[0], v[1], v[2]);
+            const bool stored =
+                gray ? buffer.setPixelValueGray(x, y, v[0]) : buffer.setPixelValueColor(x, y, v[0], v[1], v[2]);
             if (!stored)
                 fail("pixel not stored", x, y);
             for (int c = 0; c < channels; ++c)
@@ -176,8 +174,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     expected = SceneRenderer::gridColor;
                 } else if (written) {
                     const std::uint16_t* s =
-                        &model[(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x))
-                               * channels];
+                        &model[(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(x)) * channels];
                     const std::uint32_t r = toByte(s[0], bits);
                     const std::uint32_t g = gray ? r : toByte(s[1], bits);
                     const std::uint32_t b = gray ? r : toByte(s[2], bits);
@@ -188,10 +185,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::fprintf(stderr,
                              "fuzz_scene_renderer: image %dx%d bits %d %s, zoom %d offset %d,%d "
                              "canvas %dx%d grid %d last %d,%d\n",
-                             width, height, bits, gray ? "gray" : "colour", requestedZoom,
-                             offsetX, offsetY, canvasWidth, canvasHeight, grid, lastX, lastY);
-                std::fprintf(stderr, "fuzz_scene_renderer: canvas %d,%d is 0x%08x, expected 0x%08x\n",
-                             cx, cy, line[cx], expected);
+                             width, height, bits, gray ? "gray" : "colour", requestedZoom, offsetX, offsetY,
+                             canvasWidth, canvasHeight, grid, lastX, lastY);
+                std::fprintf(stderr, "fuzz_scene_renderer: canvas %d,%d is 0x%08x, expected 0x%08x\n", cx, cy, line[cx],
+                             expected);
                 std::abort();
             }
         }

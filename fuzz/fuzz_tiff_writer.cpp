@@ -134,8 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int i = 0; i < width * channels; ++i) {
             std::uint16_t v = 0;
             if (!bytes.empty()) {
-                v = static_cast<std::uint16_t>(bytes[next % bytes.size()] << 8
-                                               | bytes[(next + 1) % bytes.size()]);
+                v = static_cast<std::uint16_t>(bytes[next % bytes.size()] << 8 | bytes[(next + 1) % bytes.size()]);
                 next += 2;
             }
             if (range == 0)
@@ -177,11 +176,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail(("cannot open the saved file: " + readError).c_str());
 
     std::uint32_t fileWidth = 0, fileHeight = 0;
-    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0, planar = 0,
-                  compression = 0, sampleFormat = 0;
+    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0, planar = 0, compression = 0,
+                  sampleFormat = 0;
     char* description = nullptr;
-    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &fileWidth)
-        || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &fileHeight)
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &fileWidth) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &fileHeight)
         || !TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samplesPerPixel)
         || !TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bitsPerSample)
         || !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)
@@ -191,17 +189,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         || !TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description))
         fail("a tag is missing");
     const unsigned wantBits = bits > 8 ? 16 : 8;
-    if (fileWidth != unsigned(width) || fileHeight != unsigned(height)
-        || samplesPerPixel != channels || bitsPerSample != wantBits)
+    if (fileWidth != unsigned(width) || fileHeight != unsigned(height) || samplesPerPixel != channels
+        || bitsPerSample != wantBits)
         fail("format", fileWidth, fileHeight, bitsPerSample);
-    if (photometric != (gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
-        || planar != PLANARCONFIG_CONTIG || compression != COMPRESSION_NONE
-        || sampleFormat != SAMPLEFORMAT_UINT)
+    if (photometric != (gray ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB) || planar != PLANARCONFIG_CONTIG
+        || compression != COMPRESSION_NONE || sampleFormat != SAMPLEFORMAT_UINT)
         fail("layout", photometric, planar, compression);
     char text[128];
     std::snprintf(text, sizeof text, "frameIndex=%lld timestamp=%llu bitsPerPixel=%d",
-                  static_cast<long long>(frameIndex), static_cast<unsigned long long>(timestamp),
-                  bits);
+                  static_cast<long long>(frameIndex), static_cast<unsigned long long>(timestamp), bits);
     if (std::strcmp(description, text) != 0) {
         std::fprintf(stderr, "description \"%s\", expected \"%s\"\n", description, text);
         fail("description");

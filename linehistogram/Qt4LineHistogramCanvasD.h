@@ -11,8 +11,8 @@ namespace core {
 
 struct Qt4LineHistogramCanvas::D
 {
-    QPixmap pixmap;       // the picture as handed over
-    bool dirty = true;    // handed over and not yet painted: the next paint covers everything
+    QPixmap pixmap; // the picture as handed over
+    bool dirty = true; // handed over and not yet painted: the next paint covers everything
     QPixmap fittedPixmap; // pixmap scaled to the widget size
 };
 

@@ -47,7 +47,7 @@ private:
     void clearHistogram();
 
     struct D;
-    friend struct VisualizerInspector;    // white-box access for the test suite
+    friend struct VisualizerInspector; // white-box access for the test suite
     friend struct LineHistogramInspector; // likewise
 
     boost::shared_ptr<D> d;

@@ -60,8 +60,7 @@ void barHeights(const Counts& counts, std::uint64_t largest, Heights& heights)
         }
         if (c != previousCount) {
             // Truncated, not rounded: a count of half the largest gives 189 (189.54).
-            const double h = 256.0 * std::log10(1.0 + 9.0 * static_cast<double>(c)
-                                                          / static_cast<double>(largest));
+            const double h = 256.0 * std::log10(1.0 + 9.0 * static_cast<double>(c) / static_cast<double>(largest));
             previousHeight = static_cast<std::int32_t>(std::clamp(h, 0.0, 255.0));
             previousCount = c;
         }
@@ -96,11 +95,11 @@ void drawColour(const Heights& hr, const Heights& hg, const Heights& hb, std::ui
         std::uint32_t* row = pixels + (binCount - 1 - level) * binCount;
         for (int b = 0; b < binCount; ++b) {
             const std::uint32_t tops = (-static_cast<std::uint32_t>(hr[b] == level) & 0xFF0000u)
-                                       | (-static_cast<std::uint32_t>(hg[b] == level) & 0x00FF00u)
-                                       | (-static_cast<std::uint32_t>(hb[b] == level) & 0x0000FFu);
+                | (-static_cast<std::uint32_t>(hg[b] == level) & 0x00FF00u)
+                | (-static_cast<std::uint32_t>(hb[b] == level) & 0x0000FFu);
             const std::uint32_t bodies = (-static_cast<std::uint32_t>(hr[b] > level) & 0x440000u)
-                                         | (-static_cast<std::uint32_t>(hg[b] > level) & 0x004400u)
-                                         | (-static_cast<std::uint32_t>(hb[b] > level) & 0x000044u);
+                | (-static_cast<std::uint32_t>(hg[b] > level) & 0x004400u)
+                | (-static_cast<std::uint32_t>(hb[b] > level) & 0x000044u);
             row[b] = opaque | tops | (bodies & -static_cast<std::uint32_t>(tops == 0));
         }
     }
@@ -144,8 +143,7 @@ void Qt4LineHistogramThread::drawLine(const FrameBuffer& source, int y)
         ++green[scale.bin(g)];
         ++blue[scale.bin(b)];
     }
-    const std::uint64_t largest
-        = std::max({largestCount(red), largestCount(green), largestCount(blue)});
+    const std::uint64_t largest = std::max({largestCount(red), largestCount(green), largestCount(blue)});
     Heights hr, hg, hb;
     barHeights(red, largest, hr);
     barHeights(green, largest, hg);

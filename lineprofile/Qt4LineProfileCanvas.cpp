@@ -53,8 +53,7 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview)
     d->overview = overview;
     if (!overview) {
         if (!d->pixmap.isNull() && d->zoom != 1) {
-            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom,
-                                                         d->pixmap.height()));
+            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom, d->pixmap.height()));
             d->zoomedPixmapZoom = d->zoom;
         } else if (d->zoom == 1) {
             // The cached stretch belongs to the old picture; the next zoom makes it anew.
@@ -133,29 +132,25 @@ void Qt4LineProfileCanvas::paintEvent(QPaintEvent* event)
             }
             painter.setPen(QPen(overviewMarkerColor, 1, Qt::SolidLine));
             if (d->verticalMarker != -1 && samples != 0) {
-                const double k = static_cast<double>(span == samples ? r.width() : span)
-                                 / samples;
+                const double k = static_cast<double>(span == samples ? r.width() : span) / samples;
                 const int x = static_cast<int>(d->verticalMarker * k);
                 painter.drawLine(x, 0, x, overviewHeight);
             }
             if (d->horizontalMarker != -1) {
-                const int y = overviewHeight
-                              - static_cast<int>(d->horizontalMarker * overviewLevelScale);
+                const int y = overviewHeight - static_cast<int>(d->horizontalMarker * overviewLevelScale);
                 painter.drawLine(0, y, r.width(), y);
             }
         }
     } else {
         if (d->zoom != 1 && d->zoomedPixmapZoom != d->zoom) {
             // One zoom is cached; scrolling and exposes reuse it.
-            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom,
-                                                         d->pixmap.height()));
+            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom, d->pixmap.height()));
             d->zoomedPixmapZoom = d->zoom;
         }
         const QPixmap& source = d->zoom != 1 ? d->zoomedPixmap : d->pixmap;
         if (area.intersects(source.rect())) {
             const QRect r = area & source.rect();
-            painter.drawPixmap(r.topLeft(), source,
-                               QRect(r.x() + d->xOffset, r.y(), r.width(), r.height()));
+            painter.drawPixmap(r.topLeft(), source, QRect(r.x() + d->xOffset, r.y(), r.width(), r.height()));
 
             if (d->horizontalMarker != -1) {
                 painter.setPen(QPen(detailMarkerColor, 1, Qt::SolidLine));

@@ -21,8 +21,7 @@ namespace {
 
 // Labels the first and last sample the detail view shows from `offset` on; returns the
 // last zoomed column.
-int showVisibleRange(QLabel* minLabel, QLabel* maxLabel, int offset, int visible, int zoomedWidth,
-                     int zoom)
+int showVisibleRange(QLabel* minLabel, QLabel* maxLabel, int offset, int visible, int zoomedWidth, int zoom)
 {
     minLabel->setText(QStringLiteral("     \n%1").arg(static_cast<int>(static_cast<double>(offset) / zoom)));
     const int right = qMin(visible + offset, zoomedWidth - 1);
@@ -53,10 +52,8 @@ Qt4LineProfileDialog::Qt4LineProfileDialog(QWidget* parent)
         marker->setValue(-1);
         marker->setSpecialValueText(QStringLiteral("None"));
     }
-    connect(verticalMarkerSpinBox, SIGNAL(valueChanged(int)), this,
-            SLOT(verticalMarkerValueChanged(int)));
-    connect(horizontalMarkerSpinBox, SIGNAL(valueChanged(int)), this,
-            SLOT(horizontalMarkerValueChanged(int)));
+    connect(verticalMarkerSpinBox, SIGNAL(valueChanged(int)), this, SLOT(verticalMarkerValueChanged(int)));
+    connect(horizontalMarkerSpinBox, SIGNAL(valueChanged(int)), this, SLOT(horizontalMarkerValueChanged(int)));
 
     // The background choice is kept in the form but not offered.
     backgroundColorComboBox->setEnabled(false);
@@ -74,10 +71,8 @@ Qt4LineProfileDialog::Qt4LineProfileDialog(QWidget* parent)
     // newProfileAvailable runs there, through the event queue.
     connect(d->thread.get(), SIGNAL(finished()), this, SLOT(newProfileAvailable()));
     connect(yPositionSpinBox, SIGNAL(valueChanged(int)), this, SLOT(yPositionChanged(int)));
-    connect(profileDetailScrollBar, SIGNAL(valueChanged(int)), this,
-            SLOT(scrollBarValueChanged(int)));
-    connect(profileDetailWidget, SIGNAL(mousePositionChanged(int)), this,
-            SLOT(mousePositionChanged(int)));
+    connect(profileDetailScrollBar, SIGNAL(valueChanged(int)), this, SLOT(scrollBarValueChanged(int)));
+    connect(profileDetailWidget, SIGNAL(mousePositionChanged(int)), this, SLOT(mousePositionChanged(int)));
 }
 
 Qt4LineProfileDialog::~Qt4LineProfileDialog()

@@ -21,10 +21,10 @@ struct Qt4LineProfileDialog::D
     // The last worker picture, copied out of the worker's store; both canvases and the PNG
     // export use it.
     QPixmap pixmap;
-    int zoom = 1;              // screen pixels per sample in the detail view, 1..64
-    int verticalMarker = -1;   // marked sample, -1 for none
+    int zoom = 1; // screen pixels per sample in the detail view, 1..64
+    int verticalMarker = -1; // marked sample, -1 for none
     int horizontalMarker = -1; // marked level on the picture's 8-bit scale, -1 for none
-    int bitsPerPixel = 1;      // of the current frame buffer
+    int bitsPerPixel = 1; // of the current frame buffer
 };
 
 } // namespace core

@@ -30,11 +30,9 @@ const std::string lastStoragePathKey = "gui.mainwindow.file.last_storage_path";
 // user cancelled or would not overwrite; otherwise the name is remembered.
 QString chooseExportFile(QWidget* parent, const QString& filter, const QString& suffix)
 {
-    const QString last =
-        QString::fromStdString(VelmarApplication::getConfigStringEntry(lastStoragePathKey, ""));
-    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Current Line Profile"),
-                                                last, filter, nullptr,
-                                                QFileDialog::DontConfirmOverwrite);
+    const QString last = QString::fromStdString(VelmarApplication::getConfigStringEntry(lastStoragePathKey, ""));
+    QString name = QFileDialog::getSaveFileName(parent, QStringLiteral("Save Current Line Profile"), last, filter,
+                                                nullptr, QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty())
         return QString();
     // The test is on the lower-case form; the name keeps the case it was typed in.
@@ -44,7 +42,7 @@ QString chooseExportFile(QWidget* parent, const QString& filter, const QString& 
         && QMessageBox::question(parent, QStringLiteral("File Exists"),
                                  QStringLiteral("File already exists... Overwrite?"),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
-               != QMessageBox::Yes)
+            != QMessageBox::Yes)
         return QString();
     VelmarApplication::setConfigEntry(lastStoragePathKey, name.toStdString());
     return name;
@@ -54,8 +52,7 @@ QString chooseExportFile(QWidget* parent, const QString& filter, const QString& 
 
 void Qt4LineProfileDialog::savePngButtonClicked()
 {
-    const QString name =
-        chooseExportFile(this, QStringLiteral("PNG (*.png)"), QStringLiteral(".png"));
+    const QString name = chooseExportFile(this, QStringLiteral("PNG (*.png)"), QStringLiteral(".png"));
     if (name.isEmpty())
         return;
     // The picture as the worker drew it: no zoom, markers or band. Failures stay silent.
@@ -66,15 +63,13 @@ void Qt4LineProfileDialog::savePngButtonClicked()
 
 void Qt4LineProfileDialog::saveCsvButtonClicked()
 {
-    const QString name =
-        chooseExportFile(this, QStringLiteral("CSV (*.csv)"), QStringLiteral(".csv"));
+    const QString name = chooseExportFile(this, QStringLiteral("CSV (*.csv)"), QStringLiteral(".csv"));
     if (name.isEmpty())
         return;
     boost::shared_ptr<FrameBuffer> buffer = d->frame ? d->frame->frameBuffer() : nullptr;
     if (!buffer) {
         QMessageBox::warning(nullptr, QStringLiteral("Warning"),
-                             QStringLiteral("Internal error accessing profile data."),
-                             QMessageBox::Ok);
+                             QStringLiteral("Internal error accessing profile data."), QMessageBox::Ok);
         return;
     }
 

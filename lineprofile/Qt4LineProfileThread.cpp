@@ -37,16 +37,14 @@ std::uint32_t grayPixel(std::uint32_t value, std::uint32_t level)
     return value == level ? curveWhite : (value > level ? fillGray : 0u);
 }
 
-std::uint32_t colorPixel(std::uint32_t red, std::uint32_t green, std::uint32_t blue,
-                         std::uint32_t level)
+std::uint32_t colorPixel(std::uint32_t red, std::uint32_t green, std::uint32_t blue, std::uint32_t level)
 {
     // Curve points of several channels mix additively and hide the fills; fills of several
     // channels mix where no curve passes.
-    const std::uint32_t curve = (red == level ? 0xFF0000u : 0u)
-                                | (green == level ? 0x00FF00u : 0u)
-                                | (blue == level ? 0x0000FFu : 0u);
-    const std::uint32_t fill = (red > level ? 0x440000u : 0u) | (green > level ? 0x004400u : 0u)
-                               | (blue > level ? 0x000044u : 0u);
+    const std::uint32_t curve =
+        (red == level ? 0xFF0000u : 0u) | (green == level ? 0x00FF00u : 0u) | (blue == level ? 0x0000FFu : 0u);
+    const std::uint32_t fill =
+        (red > level ? 0x440000u : 0u) | (green > level ? 0x004400u : 0u) | (blue > level ? 0x000044u : 0u);
     return curve != 0 ? curve : fill;
 }
 
@@ -133,15 +131,13 @@ void drawPicture(std::uint32_t* pixels, int width, const std::vector<Levels>& ch
     const ColumnsByLevel columns(channels, width);
     if (channels.size() == 1) {
         const Levels& value = channels[0];
-        drawRows(pixels, width, columns,
-                 [&](int x, std::uint32_t level) { return grayPixel(value[x], level); });
+        drawRows(pixels, width, columns, [&](int x, std::uint32_t level) { return grayPixel(value[x], level); });
     } else {
         const Levels& red = channels[0];
         const Levels& green = channels[1];
         const Levels& blue = channels[2];
-        drawRows(pixels, width, columns, [&](int x, std::uint32_t level) {
-            return colorPixel(red[x], green[x], blue[x], level);
-        });
+        drawRows(pixels, width, columns,
+                 [&](int x, std::uint32_t level) { return colorPixel(red[x], green[x], blue[x], level); });
     }
 }
 

@@ -78,8 +78,8 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     // A source that refuses or stops is told of at once. The simulator's rate is its own
     // (it may be changed); a camera's is the one asked for, if any.
     const QString name = !options.camera ? QStringLiteral("the simulator")
-                         : options.cameraId.isEmpty() ? QStringLiteral("the camera")
-                                                      : QStringLiteral("camera %1").arg(options.cameraId);
+        : options.cameraId.isEmpty()     ? QStringLiteral("the camera")
+                                         : QStringLiteral("camera %1").arg(options.cameraId);
     const double cameraFps = options.camera ? options.cameraFps : 0.0;
     sourceWatch.reset(new SourceWatch(displayScene, w, name, [this, cameraFps] {
         if (auto* simulator = dynamic_cast<vexo::core::SimulatorSource*>(&displayScene->source())) {

@@ -28,8 +28,7 @@ class Channel : public QObject
     Q_OBJECT
 
 public:
-    Channel(const ViewerOptions& options, std::unique_ptr<vexo::core::FrameSource> source, int board,
-            int dma);
+    Channel(const ViewerOptions& options, std::unique_ptr<vexo::core::FrameSource> source, int board, int dma);
     ~Channel() override;
 
     vexo::core::Qt4DisplaySceneVisualizer* window() const;

@@ -31,7 +31,8 @@ ChannelTitle::ChannelTitle(Qt4DisplaySceneVisualizer* window, const boost::weak_
 QString ChannelTitle::describe(const FrameSource& source, const FrameFormat& format)
 {
     // The simulator's frames are named as a camera would name that format.
-    QString what = QStringLiteral("%1%2").arg(format.gray ? QStringLiteral("Mono") : QStringLiteral("RGB"))
+    QString what = QStringLiteral("%1%2")
+                       .arg(format.gray ? QStringLiteral("Mono") : QStringLiteral("RGB"))
                        .arg(format.bitsPerPixel);
 #ifdef VEXO_HAVE_CAMERA
     if (const auto* camera = dynamic_cast<const vexo::core::CameraSource*>(&source))

@@ -25,12 +25,11 @@ class ChannelTitle : public QObject
     Q_OBJECT
 
 public:
-    ChannelTitle(vexo::core::Qt4DisplaySceneVisualizer* window,
-                 const boost::weak_ptr<vexo::core::DisplayScene>& scene, const QString& prefix);
+    ChannelTitle(vexo::core::Qt4DisplaySceneVisualizer* window, const boost::weak_ptr<vexo::core::DisplayScene>& scene,
+                 const QString& prefix);
 
     // "simulator Mono12 2048 x 2048", "<camera id> BayerRG8 1280 x 1024".
-    static QString describe(const vexo::core::FrameSource& source,
-                            const vexo::core::FrameFormat& format);
+    static QString describe(const vexo::core::FrameSource& source, const vexo::core::FrameFormat& format);
 
 public slots:
     void update();

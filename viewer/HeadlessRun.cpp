@@ -103,8 +103,7 @@ void HeadlessRun::step()
             status = exitSourceGone;
             return;
         }
-        if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames)
-            && !acquisitionRate.isEmpty()) {
+        if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames) && !acquisitionRate.isEmpty()) {
             window->findChild<QPushButton*>("stopButton")->click();
             phase = Stopping;
         }
@@ -186,9 +185,8 @@ void HeadlessRun::writeReport()
         << "framesDropped=" << statistics.framesDropped << "\n"
         << "framesLostBySource=" << channel->scene()->source().status().framesLost << "\n"
         << "overflow=" << labelText(window, QStringLiteral("Overflow:")) << "\n"
-        << "canvas=" << origin.x() << "," << origin.y() << "," << canvas->width() << ","
-        << canvas->height() << "\n"
-        << "sceneCanvas=" << channel->scene()->view().canvasWidth << ","
-        << channel->scene()->view().canvasHeight << "\n"
+        << "canvas=" << origin.x() << "," << origin.y() << "," << canvas->width() << "," << canvas->height() << "\n"
+        << "sceneCanvas=" << channel->scene()->view().canvasWidth << "," << channel->scene()->view().canvasHeight
+        << "\n"
         << "framesShown=" << channel->scene()->statistics().framesRecycled << "\n";
 }

@@ -38,8 +38,8 @@ MemoryBudget::MemoryBudget(const ViewerOptions& options)
         // The camera's pixel format is known only once it is open: count the least it can
         // take (gray) unless colour was asked for; the scene checks the rest itself.
         const bool colour = options.pixelFormat.startsWith(QLatin1String("RGB"))
-                            || options.pixelFormat.startsWith(QLatin1String("BGR"))
-                            || options.pixelFormat.startsWith(QLatin1String("Bayer"));
+            || options.pixelFormat.startsWith(QLatin1String("BGR"))
+            || options.pixelFormat.startsWith(QLatin1String("Bayer"));
         d.bytesPerBuffer = vexo::core::FrameBuffer::bytesFor(options.cameraWidth, options.cameraHeight, !colour);
     }
 }

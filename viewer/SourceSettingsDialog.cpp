@@ -308,8 +308,8 @@ void SourceSettingsDialog::applyCamera(QStringList* problems)
 #endif
 }
 
-void SourceSettingsDialog::ringRefused(const FrameFormat& format, const FrameFormat& before,
-                                       QStringList* problems, const std::function<void()>& undo)
+void SourceSettingsDialog::ringRefused(const FrameFormat& format, const FrameFormat& before, QStringList* problems,
+                                       const std::function<void()>& undo)
 {
     QString reason = QString::fromStdString(scene->ringError());
     if (reason.isEmpty())

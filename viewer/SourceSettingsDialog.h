@@ -71,7 +71,7 @@ private:
 
     boost::shared_ptr<vexo::core::DisplayScene> scene;
     vexo::core::SimulatorSource* simulator = nullptr; // the scene's source, when it is one
-    vexo::core::CameraSource* camera = nullptr;       // the scene's source, when it is one
+    vexo::core::CameraSource* camera = nullptr; // the scene's source, when it is one
 
     QWidget* fields = nullptr;
     QFormLayout* form = nullptr;

@@ -15,8 +15,8 @@ namespace {
 constexpr int pollMilliseconds = 100;
 }
 
-SourceWatch::SourceWatch(const boost::shared_ptr<DisplayScene>& scene, QMainWindow* window,
-                         const QString& sourceName, std::function<double()> frameTimeMilliseconds)
+SourceWatch::SourceWatch(const boost::shared_ptr<DisplayScene>& scene, QMainWindow* window, const QString& sourceName,
+                         std::function<double()> frameTimeMilliseconds)
     : scene(scene)
     , window(window)
     , sourceName(sourceName)
@@ -26,7 +26,8 @@ SourceWatch::SourceWatch(const boost::shared_ptr<DisplayScene>& scene, QMainWind
     scene->setGrabRefusedObserver([this](const std::string& reason) {
         const QString message = QStringLiteral("cannot grab: %1").arg(QString::fromStdString(reason));
         std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(message));
-        QMetaObject::invokeMethod(this, [this, message] { say(message, false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, message] { say(message, false); }, Qt::QueuedConnection);
     });
     connect(&poll, &QTimer::timeout, this, &SourceWatch::look);
     poll.start(pollMilliseconds);

@@ -47,7 +47,7 @@ private:
     qint64 allowance = 1000; // of the grab in progress
 
     QTimer poll;
-    QElapsedTimer sinceFrame;   // since the frame count last moved while grabbing
+    QElapsedTimer sinceFrame; // since the frame count last moved while grabbing
     std::uint64_t framesSeen = 0;
     qint64 reportedSeconds = 0; // of the stall reported last; 0: none
 };

@@ -47,11 +47,11 @@ ViewActions::ViewActions(Qt4DisplaySceneVisualizer* window)
     QMenu* menu = window->menuBar()->addMenu(tr("&View"));
     // Ctrl+S is the window's own hex/dec switch and is left alone.
     menu->addAction(addAction(tr("&Fit to Window"), {QKeySequence(Qt::CTRL + Qt::Key_F)}, [this] { fit(); }));
-    menu->addAction(addAction(tr("&Actual Size (1:1)"), {QKeySequence(Qt::CTRL + Qt::Key_0)},
-                              [this] { showOneToOne(); }));
+    menu->addAction(
+        addAction(tr("&Actual Size (1:1)"), {QKeySequence(Qt::CTRL + Qt::Key_0)}, [this] { showOneToOne(); }));
     menu->addAction(addAction(tr("Zoom &In"), QKeySequence::keyBindings(QKeySequence::ZoomIn), [this] { zoomIn(); }));
-    menu->addAction(addAction(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut),
-                              [this] { zoomOut(); }));
+    menu->addAction(
+        addAction(tr("Zoom &Out"), QKeySequence::keyBindings(QKeySequence::ZoomOut), [this] { zoomOut(); }));
 
     QMenu* scrolling = menu->addMenu(tr("&Scroll"));
     const struct
@@ -70,9 +70,8 @@ ViewActions::ViewActions(Qt4DisplaySceneVisualizer* window)
         for (const auto& d : directions) {
             const QString text = (page ? tr("Page %1") : tr("Step %1")).arg(tr(d.text));
             const QKeySequence key(page ? Qt::SHIFT + d.key : int(d.key));
-            scrolling->addAction(addAction(text, {key}, [this, d, page] {
-                scroll(d.vertical ? vertical : horizontal, d.forward, page);
-            }));
+            scrolling->addAction(addAction(
+                text, {key}, [this, d, page] { scroll(d.vertical ? vertical : horizontal, d.forward, page); }));
         }
     }
     // Arrows are shortcuts so that a focused button does not take them for moving the
@@ -119,7 +118,8 @@ void ViewActions::fitToCanvas(bool again)
     // layout has given the room back, a larger step may fit. The window posts its own
     // re-measuring, so a call queued after it sees the grown canvas.
     if (barsShown && again)
-        QMetaObject::invokeMethod(this, [this] { fitToCanvas(false); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { fitToCanvas(false); }, Qt::QueuedConnection);
 }
 
 void ViewActions::showOneToOne()
@@ -172,7 +172,7 @@ bool ViewActions::eventFilter(QObject* watched, QEvent* event)
     if (watched == window && event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
         const bool arrow = key->key() == Qt::Key_Left || key->key() == Qt::Key_Right || key->key() == Qt::Key_Up
-                           || key->key() == Qt::Key_Down;
+            || key->key() == Qt::Key_Down;
         QWidget* focus = window->focusWidget();
         if (arrow && focus && focus != window
             && (qobject_cast<QAbstractSlider*>(focus) || qobject_cast<QAbstractSpinBox*>(focus)

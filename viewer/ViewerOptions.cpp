@@ -12,8 +12,8 @@ namespace {
 
 // A whole number from minimum to maximum; otherwise false with a message naming the
 // option, the value given and the range, e.g. "--bits 17: bits per value must be 1 to 16".
-bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option, const char* what,
-             int minimum, int maximum, int* out, QString* error)
+bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option, const char* what, int minimum,
+             int maximum, int* out, QString* error)
 {
     const QString text = parser.value(option);
     bool ok = false;
@@ -23,9 +23,10 @@ bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option,
         return true;
     }
     const QString range = maximum == std::numeric_limits<int>::max()
-                              ? QStringLiteral("at least %1").arg(minimum)
-                              : QStringLiteral("%1 to %2").arg(minimum).arg(maximum);
-    *error = QStringLiteral("--%1 %2: %3 must be %4").arg(option.names().constFirst(), text, QLatin1String(what), range);
+        ? QStringLiteral("at least %1").arg(minimum)
+        : QStringLiteral("%1 to %2").arg(minimum).arg(maximum);
+    *error =
+        QStringLiteral("--%1 %2: %3 must be %4").arg(option.names().constFirst(), text, QLatin1String(what), range);
     return false;
 }
 
@@ -34,12 +35,12 @@ bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option,
 bool ViewerOptions::parse(const QStringList& arguments, QString* error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Shows acquisition channels in display windows, fed by the built-in camera simulator "
-        "or by a GigE Vision / USB3 Vision camera.\n"
-        "Exit status: 0 done, 1 a file could not be written, 2 bad options or not enough memory,\n"
-        "3 the camera cannot be used, 4 the source went away before the frames were shown,\n"
-        "128 + the signal when ended by SIGTERM or SIGINT."));
+    parser.setApplicationDescription(
+        QStringLiteral("Shows acquisition channels in display windows, fed by the built-in camera simulator "
+                       "or by a GigE Vision / USB3 Vision camera.\n"
+                       "Exit status: 0 done, 1 a file could not be written, 2 bad options or not enough memory,\n"
+                       "3 the camera cannot be used, 4 the source went away before the frames were shown,\n"
+                       "128 + the signal when ended by SIGTERM or SIGINT."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption boardsOption("boards", "Number of boards (default 1).", "n", "1");
@@ -48,26 +49,33 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption heightOption("height", "Image height (default 2048).", "pixels", "2048");
     const QCommandLineOption bitsOption("bits", "Bits per value, 1 to 16 (default 12).", "bits", "12");
     const QCommandLineOption colorOption("color", "Colour (RGB) instead of gray.");
-    const QCommandLineOption fpsOption("fps", "Frames per second, 0 for as fast as possible (default 30).", "rate", "30");
+    const QCommandLineOption fpsOption("fps", "Frames per second, 0 for as fast as possible (default 30).", "rate",
+                                       "30");
     const QCommandLineOption patternOption("pattern", "gradient (moving, default) or chart.", "name", "gradient");
-    const QCommandLineOption chunkOption("lines-per-chunk", "Deliver frames a few lines at a time (default 0: whole frames).", "lines", "0");
+    const QCommandLineOption chunkOption(
+        "lines-per-chunk", "Deliver frames a few lines at a time (default 0: whole frames).", "lines", "0");
     const QCommandLineOption buffersOption(
-        "buffers", QStringLiteral("Frame buffers per channel (default 16, at least %1).").arg(vexo::core::RingSize::minimum),
-        "n", "16");
+        "buffers",
+        QStringLiteral("Frame buffers per channel (default 16, at least %1).").arg(vexo::core::RingSize::minimum), "n",
+        "16");
     const QCommandLineOption configOption("config", "Configuration file (default: the user's).", "file");
     const QCommandLineOption grabOption("grab-frames", "Headless: grab until <n> frames were shown, then stop.", "n");
-    const QCommandLineOption screenshotOption("screenshot", "Headless: save a PNG of the window to <file> and exit.", "file");
+    const QCommandLineOption screenshotOption("screenshot", "Headless: save a PNG of the window to <file> and exit.",
+                                              "file");
     const QCommandLineOption toolsOption("tools", "Open the line profile and line histogram windows.");
     const QCommandLineOption saveOption("save-frame", "Headless: save the newest frame as TIFF to <file>.", "file");
     const QCommandLineOption reportOption("report", "Headless: write what the window showed to <file>.", "file");
-    const QCommandLineOption sourceOption("source", "simulator (default) or camera[:ID] (the first camera without an ID).", "source", "simulator");
+    const QCommandLineOption sourceOption(
+        "source", "simulator (default) or camera[:ID] (the first camera without an ID).", "source", "simulator");
     const QCommandLineOption listOption("list-cameras", "List the cameras found and exit.");
-    const QCommandLineOption pixelFormatOption("pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
-    const QCommandLineOption fakeOption("fake-camera", "Offer the camera library's in-process fake camera (id Fake_1).");
-    parser.addOptions({boardsOption, dmaOption, widthOption, heightOption, bitsOption, colorOption,
-                       fpsOption, patternOption, chunkOption, buffersOption, configOption, grabOption,
-                       screenshotOption, toolsOption, saveOption, reportOption, sourceOption, listOption,
-                       pixelFormatOption, fakeOption});
+    const QCommandLineOption pixelFormatOption(
+        "pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
+    const QCommandLineOption fakeOption("fake-camera",
+                                        "Offer the camera library's in-process fake camera (id Fake_1).");
+    parser.addOptions({boardsOption, dmaOption,    widthOption,      heightOption,      bitsOption,
+                       colorOption,  fpsOption,    patternOption,    chunkOption,       buffersOption,
+                       configOption, grabOption,   screenshotOption, toolsOption,       saveOption,
+                       reportOption, sourceOption, listOption,       pixelFormatOption, fakeOption});
     // An unknown option is a bad option like any other (process() alone would exit 1,
     // the status of a file that could not be written); help and the version end here.
     if (!parser.parse(arguments)) {
@@ -84,7 +92,8 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         || !inRange(parser, widthOption, "the width", 1, any, &format.width, error)
         || !inRange(parser, heightOption, "the height", 1, any, &format.height, error)
         || !inRange(parser, bitsOption, "bits per value", 1, 16, &format.bitsPerPixel, error)
-        || !inRange(parser, buffersOption, "the number of buffers", vexo::core::RingSize::minimum, any, &bufferCount, error)
+        || !inRange(parser, buffersOption, "the number of buffers", vexo::core::RingSize::minimum, any, &bufferCount,
+                    error)
         || !inRange(parser, chunkOption, "lines per chunk", 0, any, &simulator.linesPerChunk, error))
         return false;
     bool ok = false;

@@ -14,11 +14,11 @@ struct ViewerOptions
 
     // --source camera[:ID]: frames from a camera instead of the simulator.
     bool camera = false;
-    QString cameraId;       // empty: the first camera found
-    QString pixelFormat;    // empty: the camera's own
-    int cameraWidth = 0;    // 0: the camera's own size
+    QString cameraId; // empty: the first camera found
+    QString pixelFormat; // empty: the camera's own
+    int cameraWidth = 0; // 0: the camera's own size
     int cameraHeight = 0;
-    double cameraFps = 0;   // 0: the camera's own rate
+    double cameraFps = 0; // 0: the camera's own rate
     bool fakeCamera = false; // Aravis's in-process fake camera is offered too
     bool listCameras = false;
     int bufferCount = 16;
@@ -26,10 +26,10 @@ struct ViewerOptions
 
     // Headless run: grab until this many frames were shown, then stop (0: interactive).
     int grabFrames = 0;
-    QString screenshot;  // PNG of the first window (and its tool windows beside it)
+    QString screenshot; // PNG of the first window (and its tool windows beside it)
     bool openTools = false;
-    QString saveFrame;   // TIFF of the newest stored frame after the grab
-    QString report;      // key=value lines about what the window showed
+    QString saveFrame; // TIFF of the newest stored frame after the grab
+    QString report; // key=value lines about what the window showed
 
     // Parses the arguments; on an error returns false with a message.
     bool parse(const QStringList& arguments, QString* error);

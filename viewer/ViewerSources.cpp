@@ -47,8 +47,8 @@ int listCameras(const ViewerOptions& options)
         CameraSource::enableFakeCamera();
     const auto cameras = CameraSource::listCameras();
     for (const CameraSource::Camera& c : cameras)
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", c.id.c_str(), c.vendor.c_str(), c.model.c_str(),
-                    c.serial.c_str(), c.protocol.c_str(), c.address.c_str());
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", c.id.c_str(), c.vendor.c_str(), c.model.c_str(), c.serial.c_str(),
+                    c.protocol.c_str(), c.address.c_str());
     if (cameras.empty())
         std::fprintf(stderr, "no camera found\n");
     return 0;

@@ -11,8 +11,7 @@ namespace logging_dispatcher {
 
 namespace {
 
-const char* const levelNames[] = {"trace",   "debug", "info",     "notice",
-                                  "warning", "error", "critical", "fatal"};
+const char* const levelNames[] = {"trace", "debug", "info", "notice", "warning", "error", "critical", "fatal"};
 
 } // namespace
 
@@ -85,16 +84,15 @@ void Dispatcher::logMessage(std::uint64_t id, std::uint32_t level, const char* m
     std::fflush(output);
 }
 
-std::string Dispatcher::formatLine(const std::timespec& time, std::uint32_t level,
-                                   const std::string& loggerName, const char* message)
+std::string Dispatcher::formatLine(const std::timespec& time, std::uint32_t level, const std::string& loggerName,
+                                   const char* message)
 {
     std::tm local{};
     const std::time_t seconds = time.tv_sec;
     localtime_r(&seconds, &local);
     char stamp[64];
     const std::size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    std::snprintf(stamp + length, sizeof stamp - length, ".%03ld",
-                  static_cast<long>(time.tv_nsec / 1000000));
+    std::snprintf(stamp + length, sizeof stamp - length, ".%03ld", static_cast<long>(time.tv_nsec / 1000000));
 
     std::string line(stamp);
     line += " [";
@@ -129,8 +127,8 @@ void Dispatcher::openOutput()
         output = file;
         ownsOutput = true;
     } else {
-        std::fprintf(stderr, "common-logging-dispatcher: cannot open %s (%s), logging to standard error\n",
-                     path, std::strerror(errno));
+        std::fprintf(stderr, "common-logging-dispatcher: cannot open %s (%s), logging to standard error\n", path,
+                     std::strerror(errno));
     }
 }
 

@@ -36,8 +36,8 @@ public:
     void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level);
     void logMessage(std::uint64_t id, std::uint32_t level, const char* message);
 
-    static std::string formatLine(const std::timespec& time, std::uint32_t level,
-                                  const std::string& loggerName, const char* message);
+    static std::string formatLine(const std::timespec& time, std::uint32_t level, const std::string& loggerName,
+                                  const char* message);
 
 private:
     Dispatcher() = default;

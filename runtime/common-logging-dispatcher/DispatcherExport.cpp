@@ -13,8 +13,7 @@ void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)
 }
 
 // The last two values mean nothing to this dispatcher.
-void logMessage(std::uint64_t id, std::uint32_t level, const char* message, std::uint32_t,
-                std::uintptr_t)
+void logMessage(std::uint64_t id, std::uint32_t level, const char* message, std::uint32_t, std::uintptr_t)
 {
     Dispatcher::instance().logMessage(id, level, message);
 }

@@ -25,8 +25,8 @@ extern "C" {
 /* Dispatcher entry points. registerLogger always writes an id and a level; equal ids mean
    one logger. The last two arguments of logMessage are passed through unchanged. */
 typedef void (*LoggingRegisterLoggerFunction)(const char* name, uint64_t* id, uint32_t* level);
-typedef void (*LoggingLogMessageFunction)(uint64_t id, uint32_t level, const char* message,
-                                          uint32_t value, uintptr_t pointerValue);
+typedef void (*LoggingLogMessageFunction)(uint64_t id, uint32_t level, const char* message, uint32_t value,
+                                          uintptr_t pointerValue);
 
 /* Client callbacks, called on any thread. */
 typedef void (*LoggingDisconnectFunction)(void);
@@ -35,9 +35,8 @@ typedef void (*LoggingSetLevelFunction)(uint64_t id, uint32_t level);
 typedef struct LoggingDispatcherDescriptor LoggingDispatcherDescriptor;
 struct LoggingDispatcherDescriptor
 {
-    void (*attach)(void* client, LoggingDisconnectFunction disconnect,
-                   LoggingSetLevelFunction setLevel, LoggingRegisterLoggerFunction* outRegister,
-                   LoggingLogMessageFunction* outLog);
+    void (*attach)(void* client, LoggingDisconnectFunction disconnect, LoggingSetLevelFunction setLevel,
+                   LoggingRegisterLoggerFunction* outRegister, LoggingLogMessageFunction* outLog);
     void (*detach)(void* client, const LoggingDispatcherDescriptor* self);
 };
 

@@ -65,8 +65,8 @@ FrameSource::Status CameraSource::status() const
     status.connected = d->opened && !d->lost;
     // A camera whose frames have stopped shows no clock, long before its heartbeat fails;
     // a triggered one may wait for its trigger as long as it likes.
-    status.clock = status.connected && d->running
-                   && (d->triggered || g_get_monotonic_time() - d->lastArrival < d->quietLimit);
+    status.clock =
+        status.connected && d->running && (d->triggered || g_get_monotonic_time() - d->lastArrival < d->quietLimit);
     status.extrg = status.clock && d->triggered;
     status.framesLost = d->incomplete + d->refused + d->underruns;
     return status;

@@ -33,9 +33,9 @@ class CameraSource : public FrameSource
 public:
     struct Settings
     {
-        std::string id;          // Aravis device id; empty: the first camera found
+        std::string id; // Aravis device id; empty: the first camera found
         std::string pixelFormat; // a PFNC name to set ("Mono8"); empty: the camera's own
-        int width = 0;           // region to set from the top left corner; 0: the camera's
+        int width = 0; // region to set from the top left corner; 0: the camera's
         int height = 0;
         double framesPerSecond = 0; // 0: the camera's rate
     };
@@ -92,10 +92,10 @@ public:
     {
         Feature exposureTime; // microseconds
         Feature gain;
-        Feature frameRate;    // frames per second
+        Feature frameRate; // frames per second
         Feature width;
         Feature height;
-        Feature offsetX;      // unavailable when the camera has no region offset
+        Feature offsetX; // unavailable when the camera has no region offset
         Feature offsetY;
         std::string pixelFormat;
         std::vector<std::string> pixelFormats; // the camera's entries this source can show
@@ -109,8 +109,7 @@ public:
     bool setFrameRate(double framesPerSecond, std::string* reason);
     // Pixel format and region together, so that a refusal undoes both. format() changes:
     // the scene's ring has to be made anew for it (DisplayScene::setFormat(format())).
-    bool setImageFormat(const std::string& pixelFormat, int x, int y, int width, int height,
-                        std::string* reason);
+    bool setImageFormat(const std::string& pixelFormat, int x, int y, int width, int height, std::string* reason);
 
 private:
     struct D;

@@ -37,8 +37,8 @@ bool CameraSource::D::answersControl()
     if (!address)
         return true;
     GError* e = nullptr;
-    GSocket* socket = g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_DATAGRAM,
-                                   G_SOCKET_PROTOCOL_UDP, &e);
+    GSocket* socket =
+        g_socket_new(g_socket_address_get_family(address), G_SOCKET_TYPE_DATAGRAM, G_SOCKET_PROTOCOL_UDP, &e);
     if (!socket) {
         g_clear_error(&e);
         return true; // cannot ask: leave it to Aravis
@@ -49,8 +49,7 @@ bool CameraSource::D::answersControl()
         // A read of register 0 (the protocol version), acknowledgement requested.
         const guint8 request[12] = {0x42, 0x01, 0x00, 0x80, 0x00, 0x04, guint8(id >> 8), guint8(id & 0xff),
                                     0x00, 0x00, 0x00, 0x00};
-        if (g_socket_send_to(socket, address, reinterpret_cast<const gchar*>(request), sizeof request, nullptr,
-                             &e)
+        if (g_socket_send_to(socket, address, reinterpret_cast<const gchar*>(request), sizeof request, nullptr, &e)
             < 0) {
             g_clear_error(&e);
             continue;
@@ -125,10 +124,10 @@ void CameraSource::D::readFormat()
     usable = converter.isSupported() && width > 0 && height > 0;
     if (!converter.isSupported())
         error = "camera " + (settings.id.empty() ? openId : settings.id) + ": " + pixelFormatName + ": "
-                + converter.error();
+            + converter.error();
     else if (!usable)
         error = "camera " + (settings.id.empty() ? openId : settings.id) + " reports an image of "
-                + std::to_string(width) + "x" + std::to_string(height);
+            + std::to_string(width) + "x" + std::to_string(height);
 }
 
 // GigE Vision only: the camera's side of the heartbeat (see heartbeatTimeoutMilliseconds).
@@ -151,15 +150,14 @@ bool CameraSource::D::open()
     GError* e = nullptr;
     camera = arv_camera_new(settings.id.empty() ? nullptr : settings.id.c_str(), &e);
     if (!camera) {
-        setError("cannot open the camera " + (settings.id.empty() ? std::string("(first found)") : settings.id)
-                 + ": " + take(e));
+        setError("cannot open the camera " + (settings.id.empty() ? std::string("(first found)") : settings.id) + ": "
+                 + take(e));
         usable = false;
         return false;
     }
     lost = false;
     opened = true;
-    lostHandler = g_signal_connect(arv_camera_get_device(camera), "control-lost",
-                                   G_CALLBACK(&D::controlLost), this);
+    lostHandler = g_signal_connect(arv_camera_get_device(camera), "control-lost", G_CALLBACK(&D::controlLost), this);
     {
         MutexLocker lock(stateMutex);
         openId = text(arv_camera_get_device_id(camera, nullptr));

@@ -197,8 +197,8 @@ bool CameraSource::setFrameRate(double framesPerSecond, std::string* reason)
     if (e)
         return fail(reason, take(e));
     if (framesPerSecond < minimum || framesPerSecond > maximum) {
-        gchar* message = g_strdup_printf("the frame rate %g is outside the camera's bounds %g .. %g",
-                                         framesPerSecond, minimum, maximum);
+        gchar* message = g_strdup_printf("the frame rate %g is outside the camera's bounds %g .. %g", framesPerSecond,
+                                         minimum, maximum);
         fail(reason, message);
         g_free(message);
         return false;

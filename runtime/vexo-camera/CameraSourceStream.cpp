@@ -92,15 +92,13 @@ bool CameraSource::D::acceptable(ArvBuffer* buffer)
     const void* data = arv_buffer_get_data(buffer, &size);
     const std::size_t stride = strideOf(buffer);
     if (code != converter.pixelFormat() || arv_buffer_get_image_width(buffer) != format.width
-        || arv_buffer_get_image_height(buffer) != format.height || !data
-        || size < converter.imageBytes(stride)) {
+        || arv_buffer_get_image_height(buffer) != format.height || !data || size < converter.imageBytes(stride)) {
         ++refused;
-        setError("a frame of " + PixelFormatConverter::name(code) + " "
-                 + std::to_string(arv_buffer_get_image_width(buffer)) + "x"
-                 + std::to_string(arv_buffer_get_image_height(buffer)) + " (" + std::to_string(size)
-                 + " bytes) was refused: the camera was set up for "
-                 + PixelFormatConverter::name(converter.pixelFormat()) + " "
-                 + std::to_string(format.width) + "x" + std::to_string(format.height));
+        setError(
+            "a frame of " + PixelFormatConverter::name(code) + " " + std::to_string(arv_buffer_get_image_width(buffer))
+            + "x" + std::to_string(arv_buffer_get_image_height(buffer)) + " (" + std::to_string(size)
+            + " bytes) was refused: the camera was set up for " + PixelFormatConverter::name(converter.pixelFormat())
+            + " " + std::to_string(format.width) + "x" + std::to_string(format.height));
         return false;
     }
     return true;

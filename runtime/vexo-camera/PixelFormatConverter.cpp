@@ -45,7 +45,7 @@ const Known* find(std::uint32_t code)
 bool isBayer(std::uint32_t code)
 {
     return code == PixelFormatConverter::BayerRG8 || code == PixelFormatConverter::BayerGR8
-           || code == PixelFormatConverter::BayerGB8 || code == PixelFormatConverter::BayerBG8;
+        || code == PixelFormatConverter::BayerGB8 || code == PixelFormatConverter::BayerBG8;
 }
 
 std::uint16_t littleEndian16(const std::uint8_t* p)
@@ -119,9 +119,9 @@ std::string PixelFormatConverter::name(std::uint32_t pixelFormat)
 bool PixelFormatConverter::convert(const std::uint8_t* data, std::size_t size, std::size_t stride,
                                    FrameBuffer& target) const
 {
-    if (!isSupported() || target.width() != width || target.height() != height
-        || target.isGray() != format.gray || target.bitsPerPixel() != format.bitsPerPixel
-        || stride < lineBytes() || size < imageBytes(stride) || (!data && size > 0))
+    if (!isSupported() || target.width() != width || target.height() != height || target.isGray() != format.gray
+        || target.bitsPerPixel() != format.bitsPerPixel || stride < lineBytes() || size < imageBytes(stride)
+        || (!data && size > 0))
         return false;
     if (isBayer(code)) {
         demosaic(data, stride, target);
@@ -159,8 +159,7 @@ bool PixelFormatConverter::convert(const std::uint8_t* data, std::size_t size, s
     return true;
 }
 
-void PixelFormatConverter::demosaic(const std::uint8_t* data, std::size_t stride,
-                                    FrameBuffer& target) const
+void PixelFormatConverter::demosaic(const std::uint8_t* data, std::size_t stride, FrameBuffer& target) const
 {
     const auto site = [this](int x, int y) { return bayer[(y & 1) * 2 + (x & 1)]; };
     const auto at = [data, stride](int x, int y) {
@@ -179,7 +178,8 @@ void PixelFormatConverter::demosaic(const std::uint8_t* data, std::size_t stride
             }
         for (int c = 0; c < 3; ++c)
             out[c] = c == site(x, y) ? at(x, y)
-                                     : count[c] ? static_cast<std::uint16_t>((sum[c] + count[c] / 2) / count[c]) : 0;
+                : count[c]           ? static_cast<std::uint16_t>((sum[c] + count[c] / 2) / count[c])
+                                     : 0;
     };
     for (int y = 0; y < height; ++y) {
         std::uint16_t* out = target.line(y);
@@ -196,14 +196,14 @@ void PixelFormatConverter::demosaic(const std::uint8_t* data, std::size_t stride
             std::uint16_t* px = out + 3 * x;
             const int own = site(x, y);
             const int across = site(x + 1, y); // colour of the left and right neighbours
-            const int above = site(x, y + 1);  // colour of the upper and lower neighbours
+            const int above = site(x, y + 1); // colour of the upper and lower neighbours
             px[own] = row[x];
             if (across == above) {
                 // A red or blue site: green from the four beside it, the other colour
                 // from the four diagonals.
                 px[across] = static_cast<std::uint16_t>((row[x - 1] + row[x + 1] + up[x] + down[x] + 2) / 4);
-                px[3 - own - across] = static_cast<std::uint16_t>(
-                    (up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] + 2) / 4);
+                px[3 - own - across] =
+                    static_cast<std::uint16_t>((up[x - 1] + up[x + 1] + down[x - 1] + down[x + 1] + 2) / 4);
             } else {
                 // A green site: one colour from its row, the other from its column.
                 px[across] = static_cast<std::uint16_t>((row[x - 1] + row[x + 1] + 1) / 2);

@@ -52,8 +52,7 @@ public:
     // Converts an image whose lines are `stride` bytes apart (at least lineBytes()) into
     // target, which must be of frameFormat(). False, with target untouched, when target
     // or size do not fit.
-    bool convert(const std::uint8_t* data, std::size_t size, std::size_t stride,
-                 FrameBuffer& target) const;
+    bool convert(const std::uint8_t* data, std::size_t size, std::size_t stride, FrameBuffer& target) const;
 
     // The PFNC name of a code ("Mono8"), or its hexadecimal value when it has none here.
     static std::string name(std::uint32_t pixelFormat);
@@ -65,7 +64,7 @@ private:
     int width;
     int height;
     FrameFormat format;
-    int bytesPerPixel = 0;   // 0 while unsupported
+    int bytesPerPixel = 0; // 0 while unsupported
     int bayer[4] = {0, 0, 0, 0}; // colour (0 R, 1 G, 2 B) of the 2 x 2 sites, row by row
 };
 

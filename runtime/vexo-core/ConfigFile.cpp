@@ -164,7 +164,7 @@ bool ConfigFile::update(const std::function<void(IniDocument&)>& change, std::st
     // Flushed before the rename: after a crash of the machine the name must not point to
     // a file whose data never reached the disk.
     const bool written = (!exists || ::fchmod(out.get(), old.st_mode & 07777) == 0)
-                         && writeWhole(out.get(), document.text()) && ::fdatasync(out.get()) == 0;
+        && writeWhole(out.get(), document.text()) && ::fdatasync(out.get()) == 0;
     const int writeErrno = errno;
     if (!written || out.close() != 0) {
         *error = systemError(temporary, written ? errno : writeErrno);

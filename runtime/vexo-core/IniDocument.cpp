@@ -53,8 +53,9 @@ LineExtent scanLine(const QByteArray& data, int pos)
                 inQuotes = !inQuotes;
             else if (ch == '\\' && i + 1 < size) {
                 ++i;
-                if (i + 1 < size && ((data.at(i) == '\n' && data.at(i + 1) == '\r')
-                                     || (data.at(i) == '\r' && data.at(i + 1) == '\n')))
+                if (i + 1 < size
+                    && ((data.at(i) == '\n' && data.at(i + 1) == '\r')
+                        || (data.at(i) == '\r' && data.at(i + 1) == '\n')))
                     ++i;
             }
             ++i;

@@ -37,12 +37,12 @@ public:
 private:
     struct Line
     {
-        int start = 0;       // first byte of the logical line
-        int end = 0;         // one past its last byte, before the line break
-        int next = 0;        // where the next line starts (after the break)
-        bool entry = false;  // key=value in the [General] section
+        int start = 0; // first byte of the logical line
+        int end = 0; // one past its last byte, before the line break
+        int next = 0; // where the next line starts (after the break)
+        bool entry = false; // key=value in the [General] section
         int valueStart = 0;
-        QString key;         // unescaped, as QSettings saw it
+        QString key; // unescaped, as QSettings saw it
     };
 
     void parse();

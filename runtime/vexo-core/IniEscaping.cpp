@@ -53,8 +53,8 @@ QByteArray escapedKey(const QString& key)
         uint ch = qc.unicode();
         if (ch == '/') {
             result += '\\';
-        } else if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9')
-                   || ch == '_' || ch == '-' || ch == '.') {
+        } else if ((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_'
+                   || ch == '-' || ch == '.') {
             result += char(ch);
         } else if (ch <= 0xFF) {
             result += '%';
@@ -70,7 +70,6 @@ QByteArray escapedKey(const QString& key)
     }
     return result;
 }
-
 
 // '\\' is '/', %XX and %UXXXX are characters, anything else is UTF-8 text; a '%' that
 // starts no escape stays.
@@ -137,17 +136,39 @@ QByteArray escapedValue(const QString& value)
         escapeNextIfDigit = false;
         const char* escape = nullptr;
         switch (ch) {
-        case '\0': escape = "\\0"; escapeNextIfDigit = true; break;
-        case '\a': escape = "\\a"; break;
-        case '\b': escape = "\\b"; break;
-        case '\f': escape = "\\f"; break;
-        case '\n': escape = "\\n"; break;
-        case '\r': escape = "\\r"; break;
-        case '\t': escape = "\\t"; break;
-        case '\v': escape = "\\v"; break;
-        case '"': escape = "\\\""; break;
-        case '\\': escape = "\\\\"; break;
-        default: break;
+        case '\0':
+            escape = "\\0";
+            escapeNextIfDigit = true;
+            break;
+        case '\a':
+            escape = "\\a";
+            break;
+        case '\b':
+            escape = "\\b";
+            break;
+        case '\f':
+            escape = "\\f";
+            break;
+        case '\n':
+            escape = "\\n";
+            break;
+        case '\r':
+            escape = "\\r";
+            break;
+        case '\t':
+            escape = "\\t";
+            break;
+        case '\v':
+            escape = "\\v";
+            break;
+        case '"':
+            escape = "\\\"";
+            break;
+        case '\\':
+            escape = "\\\\";
+            break;
+        default:
+            break;
         }
         if (escape) {
             flush();
@@ -195,8 +216,8 @@ QStringList unescapedValue(const QByteArray& data, int from, int to, bool* isLis
             if (++i >= to)
                 break;
             const char e = data.at(i++);
-            static const char simple[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'},
-                                             {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'"', '"'},
+            static const char simple[][2] = {{'a', '\a'}, {'b', '\b'},  {'f', '\f'}, {'n', '\n'},
+                                             {'r', '\r'}, {'t', '\t'},  {'v', '\v'}, {'"', '"'},
                                              {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
             bool done = false;
             for (const auto& s : simple) {

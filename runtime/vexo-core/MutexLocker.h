@@ -15,8 +15,11 @@ namespace core {
 class VEXO_SCOPED_CAPABILITY MutexLocker
 {
 public:
-    explicit MutexLocker(Mutex& mutex) VEXO_ACQUIRE(mutex) : lock(mutex.m) {}
-    ~MutexLocker() VEXO_RELEASE() {}
+    explicit MutexLocker(Mutex& mutex) VEXO_ACQUIRE(mutex)
+        : lock(mutex.m)
+    {
+    }
+    ~MutexLocker() VEXO_RELEASE() { }
     MutexLocker(const MutexLocker&) = delete;
     MutexLocker& operator=(const MutexLocker&) = delete;
 

@@ -28,7 +28,8 @@ private:
 class VEXO_SCOPED_CAPABILITY SharedMutexReader
 {
 public:
-    explicit SharedMutexReader(SharedMutex& mutex) VEXO_ACQUIRE_SHARED(mutex) : held(mutex)
+    explicit SharedMutexReader(SharedMutex& mutex) VEXO_ACQUIRE_SHARED(mutex)
+        : held(mutex)
     {
         held.lock_shared();
     }
@@ -44,7 +45,11 @@ private:
 class VEXO_SCOPED_CAPABILITY SharedMutexWriter
 {
 public:
-    explicit SharedMutexWriter(SharedMutex& mutex) VEXO_ACQUIRE(mutex) : held(mutex) { held.lock(); }
+    explicit SharedMutexWriter(SharedMutex& mutex) VEXO_ACQUIRE(mutex)
+        : held(mutex)
+    {
+        held.lock();
+    }
     ~SharedMutexWriter() VEXO_RELEASE() { held.unlock(); }
     SharedMutexWriter(const SharedMutexWriter&) = delete;
     SharedMutexWriter& operator=(const SharedMutexWriter&) = delete;

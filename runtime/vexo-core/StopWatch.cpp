@@ -27,8 +27,7 @@ void StopWatch::restart()
 std::uint64_t StopWatch::nowMicroseconds()
 {
     using namespace std::chrono;
-    return static_cast<std::uint64_t>(
-        duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<std::uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 } // namespace core

@@ -15,8 +15,7 @@ public:
     unsigned release()
     {
         unsigned current = count.load();
-        while (current > 0 && !count.compare_exchange_weak(current, current - 1)) {
-        }
+        while (current > 0 && !count.compare_exchange_weak(current, current - 1)) { }
         return current;
     }
 

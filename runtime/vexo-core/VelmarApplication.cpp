@@ -104,8 +104,7 @@ std::int64_t VelmarApplication::getConfigIntEntry(const std::string& key, std::i
     return value;
 }
 
-const std::string& VelmarApplication::getConfigStringEntry(const std::string& key,
-                                                           const std::string& defaultValue)
+const std::string& VelmarApplication::getConfigStringEntry(const std::string& key, const std::string& defaultValue)
 {
     ConfigStore& s = store();
     MutexLocker lock(s.mutex);

@@ -21,8 +21,7 @@ public:
 
     // The returned reference stays valid for the life of the process: values are interned
     // and never freed, so a caller may keep it while another thread changes the entry.
-    static const std::string& getConfigStringEntry(const std::string& key,
-                                                   const std::string& defaultValue);
+    static const std::string& getConfigStringEntry(const std::string& key, const std::string& defaultValue);
 
     static void setConfigEntry(const std::string& key, const std::string& value);
     static void setConfigEntry(const std::string& key, std::int64_t value);

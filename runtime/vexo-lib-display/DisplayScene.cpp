@@ -12,8 +12,7 @@
 namespace vexo {
 namespace core {
 
-boost::shared_ptr<DisplayScene> DisplayScene::create(std::unique_ptr<FrameSource> source,
-                                                     int bufferCount)
+boost::shared_ptr<DisplayScene> DisplayScene::create(std::unique_ptr<FrameSource> source, int bufferCount)
 {
     return boost::shared_ptr<DisplayScene>(new DisplayScene(std::move(source), bufferCount));
 }

@@ -46,8 +46,7 @@ public:
     static boost::shared_ptr<DisplayScene> create(std::unique_ptr<FrameSource> source,
                                                   int bufferCount = defaultBufferCount);
     // A scene whose frames are pushed by the caller (a ManualFrameSource, see source()).
-    static boost::shared_ptr<DisplayScene> create(const Format& format,
-                                                  int bufferCount = defaultBufferCount);
+    static boost::shared_ptr<DisplayScene> create(const Format& format, int bufferCount = defaultBufferCount);
     ~DisplayScene();
 
     DisplayScene(const DisplayScene&) = delete;
@@ -132,7 +131,7 @@ public:
     struct Statistics
     {
         std::uint64_t framesAcquired = 0; // stored in a buffer
-        std::uint64_t framesDropped = 0;  // no free buffer, or a reader held the group
+        std::uint64_t framesDropped = 0; // no free buffer, or a reader held the group
         std::uint64_t framesRendered = 0;
         std::uint64_t framesRecycled = 0; // handed back by the visualizer
         std::uint64_t canvasesAllocated = 0;

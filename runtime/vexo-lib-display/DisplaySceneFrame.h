@@ -18,9 +18,9 @@ class DisplaySceneFrame
 public:
     struct Geometry
     {
-        int minX = 0;      // image column at the canvas origin
-        int minY = 0;      // image line at the canvas origin
-        int stepSize = 1;  // image pixels per canvas pixel (zoomed out)
+        int minX = 0; // image column at the canvas origin
+        int minY = 0; // image line at the canvas origin
+        int stepSize = 1; // image pixels per canvas pixel (zoomed out)
         int pixelSize = 1; // canvas pixels per image pixel (zoomed in)
         int zoomValue = 6; // zoom step 0..12, 6 is 1:1
     };

@@ -37,23 +37,20 @@ public:
     // GUI thread, at the end of the attachment.
     virtual void notifySceneAttached() = 0;
     // Scene threads: a newly rendered frame and the achieved render rate.
-    virtual void notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame,
-                                         double renderFps) = 0;
+    virtual void notifySceneFrameChanged(boost::shared_ptr<DisplaySceneFrame> frame, double renderFps) = 0;
     // Scene threads.
     virtual void notifyGrabbingStarted() = 0;
     virtual void notifyGrabbingStopped() = 0;
     virtual void notifyBufferUpdated(boost::shared_ptr<FrameBuffer> buffer) = 0;
-    virtual void notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync,
-                                          bool extrg, bool bufferOverflow, int fillLevelStep,
-                                          int fillLevelPercent) = 0;
+    virtual void notifyCameraStatusUpdate(bool cameraClock, bool fval, bool lval, bool exsync, bool extrg,
+                                          bool bufferOverflow, int fillLevelStep, int fillLevelPercent) = 0;
     // GUI thread.
     virtual void notifySourcesConnected(bool connected) = 0;
     // Scene threads. May block until the visualizer no longer reads the old buffers.
     virtual void notifyFrameBuffersInvalidated() = 0;
     virtual void notifyFrameBuffersAdded() = 0;
     // Scene threads: call DisplayScene::timerInterrupt once the delay has passed.
-    virtual void requestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch,
-                                       std::uint64_t microseconds) = 0;
+    virtual void requestTimedInterrupt(boost::shared_ptr<StopWatch> stopWatch, std::uint64_t microseconds) = 0;
 
 private:
     friend class DisplayScene;

@@ -13,8 +13,7 @@ namespace {
 
 std::uint64_t packPosition(int x, int y)
 {
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(y)) << 32)
-           | static_cast<std::uint32_t>(x);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(y)) << 32) | static_cast<std::uint32_t>(x);
 }
 
 std::uint16_t toSample(std::uint64_t value)
@@ -30,8 +29,7 @@ FrameBuffer::FrameBuffer(int width, int height, int bitsPerPixel, bool isGrayBuf
     , imageHeight(std::max(height, 0))
     , bits(std::clamp(bitsPerPixel, 1, 16))
     , gray(isGrayBuffer)
-    , samples(static_cast<std::size_t>(imageWidth) * static_cast<std::size_t>(imageHeight)
-                  * (isGrayBuffer ? 1u : 3u),
+    , samples(static_cast<std::size_t>(imageWidth) * static_cast<std::size_t>(imageHeight) * (isGrayBuffer ? 1u : 3u),
               0)
     , lastValid(packPosition(-1, -1))
 {
@@ -41,9 +39,9 @@ FrameBuffer::~FrameBuffer() = default;
 
 std::uint64_t FrameBuffer::bytesFor(int width, int height, bool isGrayBuffer)
 {
-    const std::uint64_t values = SystemMemory::product(
-        static_cast<std::uint64_t>(std::max(width, 0)) * static_cast<std::uint64_t>(std::max(height, 0)),
-        isGrayBuffer ? 1 : 3);
+    const std::uint64_t values = SystemMemory::product(static_cast<std::uint64_t>(std::max(width, 0))
+                                                           * static_cast<std::uint64_t>(std::max(height, 0)),
+                                                       isGrayBuffer ? 1 : 3);
     return SystemMemory::product(values, sizeof(std::uint16_t));
 }
 
@@ -82,8 +80,7 @@ bool FrameBuffer::setPixelValueGray(unsigned x, unsigned y, std::uint64_t value)
     return true;
 }
 
-bool FrameBuffer::setPixelValueColor(unsigned x, unsigned y, std::uint64_t r, std::uint64_t g,
-                                     std::uint64_t b)
+bool FrameBuffer::setPixelValueColor(unsigned x, unsigned y, std::uint64_t r, std::uint64_t g, std::uint64_t b)
 {
     if (gray || x >= static_cast<unsigned>(imageWidth) || y >= static_cast<unsigned>(imageHeight))
         return false;
@@ -123,19 +120,55 @@ void FrameBuffer::setFrameBufferGroup(const boost::shared_ptr<FrameBufferGroup>&
     group = owner;
 }
 
-int FrameBuffer::width() const { return imageWidth; }
-int FrameBuffer::height() const { return imageHeight; }
-std::int64_t FrameBuffer::frameIndex() const { return index.load(); }
-std::uint64_t FrameBuffer::transferLength() const { return transferred.load(); }
-std::uint64_t FrameBuffer::timestamp() const { return time.load(); }
-std::uint32_t FrameBuffer::tag() const { return tagValue.load(); }
-std::uint32_t FrameBuffer::flags() const { return flagsValue.load(); }
+int FrameBuffer::width() const
+{
+    return imageWidth;
+}
+int FrameBuffer::height() const
+{
+    return imageHeight;
+}
+std::int64_t FrameBuffer::frameIndex() const
+{
+    return index.load();
+}
+std::uint64_t FrameBuffer::transferLength() const
+{
+    return transferred.load();
+}
+std::uint64_t FrameBuffer::timestamp() const
+{
+    return time.load();
+}
+std::uint32_t FrameBuffer::tag() const
+{
+    return tagValue.load();
+}
+std::uint32_t FrameBuffer::flags() const
+{
+    return flagsValue.load();
+}
 
-void FrameBuffer::setFrameIndex(std::int64_t value) { index.store(value); }
-void FrameBuffer::setTransferLength(std::uint64_t value) { transferred.store(value); }
-void FrameBuffer::setTimestamp(std::uint64_t value) { time.store(value); }
-void FrameBuffer::setTag(std::uint32_t value) { tagValue.store(value); }
-void FrameBuffer::setFlags(std::uint32_t value) { flagsValue.store(value); }
+void FrameBuffer::setFrameIndex(std::int64_t value)
+{
+    index.store(value);
+}
+void FrameBuffer::setTransferLength(std::uint64_t value)
+{
+    transferred.store(value);
+}
+void FrameBuffer::setTimestamp(std::uint64_t value)
+{
+    time.store(value);
+}
+void FrameBuffer::setTag(std::uint32_t value)
+{
+    tagValue.store(value);
+}
+void FrameBuffer::setFlags(std::uint32_t value)
+{
+    flagsValue.store(value);
+}
 
 int FrameBuffer::saveTiff(const std::string& path) const
 {

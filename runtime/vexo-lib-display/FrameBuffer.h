@@ -39,17 +39,14 @@ public:
     // the tools read a whole line pixel by pixel through these.
     bool getPixelValueGray(unsigned x, unsigned y, std::uint64_t* value) const
     {
-        if (!gray || !value || x >= static_cast<unsigned>(imageWidth)
-            || y >= static_cast<unsigned>(imageHeight))
+        if (!gray || !value || x >= static_cast<unsigned>(imageWidth) || y >= static_cast<unsigned>(imageHeight))
             return false;
         *value = samples[static_cast<std::size_t>(y) * static_cast<std::size_t>(imageWidth) + x];
         return true;
     }
-    bool getPixelValueColor(unsigned x, unsigned y, std::uint64_t* r, std::uint64_t* g,
-                            std::uint64_t* b) const
+    bool getPixelValueColor(unsigned x, unsigned y, std::uint64_t* r, std::uint64_t* g, std::uint64_t* b) const
     {
-        if (gray || !r || !g || !b || x >= static_cast<unsigned>(imageWidth)
-            || y >= static_cast<unsigned>(imageHeight))
+        if (gray || !r || !g || !b || x >= static_cast<unsigned>(imageWidth) || y >= static_cast<unsigned>(imageHeight))
             return false;
         const std::uint16_t* p =
             samples.data() + 3 * (static_cast<std::size_t>(y) * static_cast<std::size_t>(imageWidth) + x);
@@ -87,8 +84,7 @@ public:
     std::uint16_t* line(int y);
     const std::uint16_t* line(int y) const;
     bool setPixelValueGray(unsigned x, unsigned y, std::uint64_t value);
-    bool setPixelValueColor(unsigned x, unsigned y, std::uint64_t r, std::uint64_t g,
-                            std::uint64_t b);
+    bool setPixelValueColor(unsigned x, unsigned y, std::uint64_t r, std::uint64_t g, std::uint64_t b);
     void setFrameIndex(std::int64_t value);
     void setTransferLength(std::uint64_t value);
     void setTimestamp(std::uint64_t value);

@@ -25,8 +25,7 @@ struct FrameBufferGroup::LeaseEnd
     }
 };
 
-boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int width,
-                                                             int height, int bitsPerPixel,
+boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int width, int height, int bitsPerPixel,
                                                              bool gray)
 {
     boost::shared_ptr<FrameBufferGroup> group(new FrameBufferGroup);

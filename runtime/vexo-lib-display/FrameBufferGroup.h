@@ -37,8 +37,7 @@ class FrameBufferGroup : public boost::enable_shared_from_this<FrameBufferGroup>
 public:
     // Throws std::bad_alloc (std::length_error for sizes beyond any vector) when the
     // buffers cannot be allocated; nothing of the group is left then.
-    static boost::shared_ptr<FrameBufferGroup> create(int capacity, int width, int height,
-                                                      int bitsPerPixel, bool gray);
+    static boost::shared_ptr<FrameBufferGroup> create(int capacity, int width, int height, int bitsPerPixel, bool gray);
     // A group without slots: every write is dropped. Stands in for a ring that could not
     // be made.
     static boost::shared_ptr<FrameBufferGroup> createEmpty();

@@ -22,14 +22,12 @@ struct FrameFormat
         if (width <= 0 || lines <= 0 || bitsPerPixel <= 0)
             return 0;
         return static_cast<std::uint64_t>(lines) * static_cast<std::uint64_t>(width)
-               * static_cast<std::uint64_t>(channels())
-               * static_cast<std::uint64_t>(bitsPerPixel) / 8;
+            * static_cast<std::uint64_t>(channels()) * static_cast<std::uint64_t>(bitsPerPixel) / 8;
     }
 
     bool operator==(const FrameFormat& o) const
     {
-        return width == o.width && height == o.height && bitsPerPixel == o.bitsPerPixel
-               && gray == o.gray;
+        return width == o.width && height == o.height && bitsPerPixel == o.bitsPerPixel && gray == o.gray;
     }
     bool operator!=(const FrameFormat& o) const { return !(*this == o); }
 };

@@ -31,8 +31,7 @@ public:
     // one step, the whole frame when step <= 0), waiting before every step but the first.
     // False when a wait was cancelled: the lines so far stay published, the frame is not
     // finished.
-    bool writeInSteps(const FrameFormat& format, int step, const WaitForStep& waitForStep,
-                      const WriteLines& write);
+    bool writeInSteps(const FrameFormat& format, int step, const WaitForStep& waitForStep, const WriteLines& write);
     // The frame is whole: its metadata follows the pixels.
     void finish(std::uint64_t timestamp, std::uint32_t tag, std::uint32_t flags);
 

@@ -19,17 +19,17 @@ class FrameSource
 {
 public:
     enum class Delivery {
-        Frame,     // a whole frame was delivered (or consumed, without a target)
+        Frame, // a whole frame was delivered (or consumed, without a target)
         Cancelled, // stop() or cancel() ended the wait; a partial frame is to be discarded
-        Failed,    // the source is gone (disconnected); acquisition ends
+        Failed, // the source is gone (disconnected); acquisition ends
     };
 
     struct Status
     {
         bool connected = false; // a source is present (camera or simulator)
-        bool clock = false;     // the source runs: pixel clock present
-        bool exsync = false;    // frames are triggered by an external sync
-        bool extrg = false;     // frames are triggered by an external trigger
+        bool clock = false; // the source runs: pixel clock present
+        bool exsync = false; // frames are triggered by an external sync
+        bool extrg = false; // frames are triggered by an external trigger
         // Frames the source itself lost since it was made (a camera's incomplete
         // transfers, frames it had no buffer for); a change is reported as an overflow.
         std::uint64_t framesLost = 0;

@@ -63,8 +63,7 @@ void ManualFrameSource::cancel()
     changed.notify_all();
 }
 
-void ManualFrameSource::pushFrame(Fill fill, int linesPerStep, std::uint32_t tag,
-                                  std::uint32_t flags)
+void ManualFrameSource::pushFrame(Fill fill, int linesPerStep, std::uint32_t tag, std::uint32_t flags)
 {
     {
         MutexLocker lock(mutex);

@@ -12,8 +12,8 @@ namespace vexo {
 namespace core {
 
 SceneAcquisition::SceneAcquisition(FrameSource& frameSource, SceneRing& sceneRing,
-                                   const SceneVisualizerLink& visualizerLink,
-                                   SceneRendering& sceneRendering, SceneStatus& sceneStatus)
+                                   const SceneVisualizerLink& visualizerLink, SceneRendering& sceneRendering,
+                                   SceneStatus& sceneStatus)
     : source(frameSource)
     , ring(sceneRing)
     , link(visualizerLink)

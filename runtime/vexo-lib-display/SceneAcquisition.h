@@ -28,8 +28,8 @@ class SceneVisualizerLink;
 class SceneAcquisition
 {
 public:
-    SceneAcquisition(FrameSource& source, SceneRing& ring, const SceneVisualizerLink& link,
-                     SceneRendering& rendering, SceneStatus& status);
+    SceneAcquisition(FrameSource& source, SceneRing& ring, const SceneVisualizerLink& link, SceneRendering& rendering,
+                     SceneStatus& status);
 
     // The acquisition thread's body; returns once stop() was called.
     void loop() VEXO_EXCLUDES(mutex);

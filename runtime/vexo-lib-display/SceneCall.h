@@ -9,22 +9,22 @@ namespace core {
 struct SceneCall
 {
     enum Operation {
-        StartGrabbing,          // a = mode
+        StartGrabbing, // a = mode
         StopGrabbing,
         IsGrabbing,
         Width,
         Height,
-        SetCanvasSize,          // a = width, b = height
-        SetZoomFactor,          // a = step
-        SetOffset,              // a = x, b = y
+        SetCanvasSize, // a = width, b = height
+        SetZoomFactor, // a = step
+        SetOffset, // a = x, b = y
         SetZoomFactorAndOffset, // a = step, b = x, c = y
-        SetVisualizerVisible,   // a = visible
-        SetBuffer,              // a = buffer number
+        SetVisualizerVisible, // a = visible
+        SetBuffer, // a = buffer number
         GetValidBufferCount,
-        EnableZoomGrid,         // a = enabled
+        EnableZoomGrid, // a = enabled
         InvalidateScene,
         TimerInterrupt,
-        FreeSceneFrame,         // a = 1 when a frame was given, 0 for an empty pointer
+        FreeSceneFrame, // a = 1 when a frame was given, 0 for an empty pointer
     };
 
     Operation operation;

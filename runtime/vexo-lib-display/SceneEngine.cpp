@@ -36,8 +36,7 @@ void SceneEngine::startThreads()
 bool SceneEngine::onEngineThread() const
 {
     const std::thread::id me = std::this_thread::get_id();
-    return std::any_of(threads.begin(), threads.end(),
-                       [me](const std::thread& t) { return t.get_id() == me; });
+    return std::any_of(threads.begin(), threads.end(), [me](const std::thread& t) { return t.get_id() == me; });
 }
 
 void SceneEngine::shutdown()

@@ -48,10 +48,7 @@ public:
     void attach(DisplaySceneVisualizer* visualizer);
     DisplaySceneVisualizer* detach(DisplaySceneVisualizer* visualizer) { return link.detach(visualizer); }
     DisplaySceneVisualizer* visualizer() const { return link.visualizer(); }
-    bool withVisualizer(const std::function<void(DisplaySceneVisualizer&)>& f) const
-    {
-        return link.withVisualizer(f);
-    }
+    bool withVisualizer(const std::function<void(DisplaySceneVisualizer&)>& f) const { return link.withVisualizer(f); }
 
     // --- Steering (the owner's thread) ---
     void startGrabbing(int mode) { acquisition.startGrabbing(mode); }
@@ -78,15 +75,11 @@ public:
     boost::shared_ptr<FrameBufferGroup> group() const { return ring.group(); }
     DisplayScene::Statistics statistics() const;
 
-    void report(SceneCall::Operation operation, std::int64_t a = 0, std::int64_t b = 0,
-                std::int64_t c = 0) const
+    void report(SceneCall::Operation operation, std::int64_t a = 0, std::int64_t b = 0, std::int64_t c = 0) const
     {
         link.report(operation, a, b, c);
     }
-    void setCallObserver(std::function<void(const SceneCall&)> observer)
-    {
-        link.setCallObserver(std::move(observer));
-    }
+    void setCallObserver(std::function<void(const SceneCall&)> observer) { link.setCallObserver(std::move(observer)); }
 
 private:
     bool onEngineThread() const;

@@ -39,8 +39,7 @@ const std::uint32_t* grayTable(int bitsPerPixel)
 
 std::uint32_t colorWord(const std::uint32_t* table, const std::uint16_t* rgb)
 {
-    return (table[rgb[0]] & 0x00ff0000u) | (table[rgb[1]] & 0x0000ff00u)
-           | (table[rgb[2]] & 0xff0000ffu);
+    return (table[rgb[0]] & 0x00ff0000u) | (table[rgb[1]] & 0x0000ff00u) | (table[rgb[2]] & 0xff0000ffu);
 }
 
 // Image columns of line y that are published: all above the last valid line, up to the
@@ -58,7 +57,7 @@ struct Mapping
 {
     std::int64_t offsetX;
     std::int64_t offsetY;
-    int step;  // image pixels per canvas pixel
+    int step; // image pixels per canvas pixel
     int shift; // log2 of canvas pixels per image pixel
     int canvasWidth;
 
@@ -91,8 +90,7 @@ void fillBackground(std::uint32_t* out, int from, int to)
     fillWith<SceneRenderer::backgroundColor>(out, from, to);
 }
 
-#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) \
-    && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+#if defined(__BYTE_ORDER__) && defined(__ORDER_BIG_ENDIAN__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
 constexpr bool bigEndian = true;
 #else
 constexpr bool bigEndian = false;
@@ -115,8 +113,8 @@ void convertRow(std::uint32_t* out, int n, WordAt wordAt)
 }
 
 // Zoomed out or 1:1: every canvas line is its own image line, every step-th column.
-void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFrame& frame,
-                   const std::uint32_t* table, int lastX, int lastY)
+void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFrame& frame, const std::uint32_t* table,
+                   int lastX, int lastY)
 {
     const int width = frame.width();
     const int imageWidth = buffer.width();
@@ -126,12 +124,9 @@ void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFram
     for (int cy = 0; cy < frame.height(); ++cy) {
         std::uint32_t* out = frame.canvasLine(cy);
         const std::int64_t y = m.offsetY + static_cast<std::int64_t>(cy) * step;
-        const int n = y < imageHeight
-                          ? m.columnsBelow(writtenColumns(y, lastX, lastY, imageWidth))
-                          : 0;
+        const int n = y < imageHeight ? m.columnsBelow(writtenColumns(y, lastX, lastY, imageWidth)) : 0;
         if (n > 0) {
-            const std::uint16_t* src = buffer.line(static_cast<int>(y))
-                                       + m.offsetX * buffer.channels();
+            const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * buffer.channels();
             const std::size_t stride = static_cast<std::size_t>(step) * buffer.channels();
             if (gray && step == 1)
                 convertRow(out, n, [=](int i) { return table[src[i]]; });
@@ -146,9 +141,8 @@ void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFram
 
 // Zoomed in: each image line covers pixelSize canvas lines, which are rendered once and
 // copied; the grid goes on top of the copies.
-void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid,
-                     DisplaySceneFrame& frame, const std::uint32_t* table, int lastX,
-                     int lastY)
+void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid, DisplaySceneFrame& frame,
+                     const std::uint32_t* table, int lastX, int lastY)
 {
     const int width = frame.width();
     const int height = frame.height();
@@ -171,8 +165,7 @@ void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid,
         }
         const int n = m.columnsBelow(writtenColumns(y, lastX, lastY, imageWidth));
         if (n > 0) {
-            const std::uint16_t* src = buffer.line(static_cast<int>(y))
-                                       + m.offsetX * channels;
+            const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * channels;
             for (int cx = 0; cx < n; src += channels) {
                 const std::uint32_t word = gray ? table[*src] : colorWord(table, src);
                 const int end = std::min(cx + pixelSize, n);

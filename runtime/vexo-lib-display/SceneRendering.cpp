@@ -135,8 +135,7 @@ bool SceneRendering::waitForWork(Work* work)
 
 bool SceneRendering::tooEarly(const Work& work) const
 {
-    return !work.fired && lastRender && work.interval > 0
-           && lastRender->elapsedMicroseconds(false) < work.interval;
+    return !work.fired && lastRender && work.interval > 0 && lastRender->elapsedMicroseconds(false) < work.interval;
 }
 
 void SceneRendering::waitForPace(std::uint64_t interval)

@@ -65,8 +65,8 @@ private:
     void waitForPace(std::uint64_t interval) VEXO_EXCLUDES(mutex);
     void clearRequest() VEXO_EXCLUDES(mutex);
     void renderOnce(const DisplayScene::View& view, bool grabbingNow);
-    boost::shared_ptr<FrameBuffer> bufferToShow(const FrameBufferGroup& group, bool grabbingNow,
-                                                int selected) const VEXO_EXCLUDES(mutex);
+    boost::shared_ptr<FrameBuffer> bufferToShow(const FrameBufferGroup& group, bool grabbingNow, int selected) const
+        VEXO_EXCLUDES(mutex);
     // Counts a render; the rate achieved over the last few.
     double countRender();
 

@@ -27,34 +27,32 @@ std::uint64_t ringBytes(const FrameFormat& format, int count)
 std::string ringText(const FrameFormat& format, int count)
 {
     return std::to_string(count) + " buffers x "
-           + SystemMemory::describe(FrameBuffer::bytesFor(format.width, format.height, format.gray))
-           + " = " + SystemMemory::describe(ringBytes(format, count));
+        + SystemMemory::describe(FrameBuffer::bytesFor(format.width, format.height, format.gray)) + " = "
+        + SystemMemory::describe(ringBytes(format, count));
 }
 
 // Why a ring of `count` buffers cannot be held in `available` bytes; empty when it can.
 std::string shortfall(const FrameFormat& format, int count, std::uint64_t available)
 {
     if (count < RingSize::minimum)
-        return "the ring needs at least " + std::to_string(RingSize::minimum)
-               + " frame buffers: the display holds " + std::to_string(RingSize::heldByDisplay)
-               + " of them while one is written and one is stored";
+        return "the ring needs at least " + std::to_string(RingSize::minimum) + " frame buffers: the display holds "
+            + std::to_string(RingSize::heldByDisplay) + " of them while one is written and one is stored";
     if (ringBytes(format, count) <= available)
         return {};
     return "not enough memory for the frame buffers: " + ringText(format, count) + ", but "
-           + SystemMemory::describe(available) + " are available";
+        + SystemMemory::describe(available) + " are available";
 }
 
 // The ring, or an empty group and why not. The check comes first so that a size that
 // cannot fit is never tried: the system would rather swap or kill than fail the allocation.
-boost::shared_ptr<FrameBufferGroup> makeRing(const FrameFormat& format, int count,
-                                             std::uint64_t available, std::string* problem)
+boost::shared_ptr<FrameBufferGroup> makeRing(const FrameFormat& format, int count, std::uint64_t available,
+                                             std::string* problem)
 {
     *problem = shortfall(format, count, available);
     if (!problem->empty())
         return FrameBufferGroup::createEmpty();
     try {
-        return FrameBufferGroup::create(count, format.width, format.height, format.bitsPerPixel,
-                                        format.gray);
+        return FrameBufferGroup::create(count, format.width, format.height, format.bitsPerPixel, format.gray);
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }

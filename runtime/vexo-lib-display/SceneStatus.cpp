@@ -92,8 +92,7 @@ bool SceneStatus::waitForReport()
     if (changed && !stopping) {
         // A burst of changes (frames dropped at a high rate) makes one report.
         const auto gapEnd = std::chrono::steady_clock::now() + minimumGap;
-        while (!stopping && lock.waitUntil(woken, gapEnd)) {
-        }
+        while (!stopping && lock.waitUntil(woken, gapEnd)) { }
     }
     changed = false;
     return !stopping;
@@ -114,8 +113,8 @@ void SceneStatus::reportNow()
     const int percent = group->capacity() > 0 ? group->busyCount() * 100 / group->capacity() : 0;
     const int step = std::min(3, percent / 25);
     link.withVisualizer([&](DisplaySceneVisualizer& v) {
-        v.notifyCameraStatusUpdate(status.clock, arriving, arriving, status.exsync, status.extrg,
-                                   overflow, step, percent);
+        v.notifyCameraStatusUpdate(status.clock, arriving, arriving, status.exsync, status.extrg, overflow, step,
+                                   percent);
     });
 }
 

@@ -27,8 +27,7 @@ DisplaySceneVisualizer* SceneVisualizerLink::detach(DisplaySceneVisualizer* visu
     if (!visualizer || attached != visualizer)
         return nullptr;
     attached = nullptr; // no callback starts from now on
-    const int own = static_cast<int>(
-        std::count(callbacksOnThisThread.begin(), callbacksOnThisThread.end(), this));
+    const int own = static_cast<int>(std::count(callbacksOnThisThread.begin(), callbacksOnThisThread.end(), this));
     while (activeCallbacks > own)
         lock.wait(callbacksDone);
     return visualizer;
@@ -70,8 +69,7 @@ void SceneVisualizerLink::callbackEnded() const
     callbacksDone.notify_all();
 }
 
-void SceneVisualizerLink::report(SceneCall::Operation operation, std::int64_t a, std::int64_t b,
-                                 std::int64_t c) const
+void SceneVisualizerLink::report(SceneCall::Operation operation, std::int64_t a, std::int64_t b, std::int64_t c) const
 {
     std::function<void(const SceneCall&)> observer;
     {

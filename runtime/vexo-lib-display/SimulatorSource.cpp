@@ -153,8 +153,7 @@ std::uint64_t SimulatorSource::patternValue(const Settings& s, int x, int y, std
     }
 }
 
-void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int64_t n, int first,
-                                int last)
+void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int64_t n, int first, int last)
 {
     const int width = target.width();
     const int channels = target.channels();
@@ -186,7 +185,7 @@ namespace {
 std::uint64_t chunkDue(std::uint64_t start, std::uint64_t frameTime, std::int64_t n, int i, int chunks)
 {
     return start + static_cast<std::uint64_t>(n) * frameTime
-           + frameTime * static_cast<std::uint64_t>(i + 1) / static_cast<std::uint64_t>(chunks);
+        + frameTime * static_cast<std::uint64_t>(i + 1) / static_cast<std::uint64_t>(chunks);
 }
 
 int chunkCount(const SimulatorSource::Settings& s)

@@ -34,7 +34,7 @@ public:
         double framesPerSecond = 30; // 0: as fast as possible
         Pattern pattern = Pattern::MovingGradient;
         Trigger trigger = Trigger::FreeRun;
-        int linesPerChunk = 0;       // 0: the whole frame at once
+        int linesPerChunk = 0; // 0: the whole frame at once
     };
 
     explicit SimulatorSource(const Settings& settings);
@@ -62,8 +62,7 @@ private:
     // Acquisition thread: waits until the monotonic time `due` (microseconds) or a
     // cancel; false on cancel.
     bool waitUntil(std::uint64_t due) VEXO_EXCLUDES(mutex);
-    static void fillLines(const Settings& settings, FrameBuffer& target, std::int64_t n,
-                          int first, int last);
+    static void fillLines(const Settings& settings, FrameBuffer& target, std::int64_t n, int first, int last);
 
     // Guards the settings and the run's state: the steering thread changes them, the
     // acquisition thread reads them, status() and cancel() come from any thread.

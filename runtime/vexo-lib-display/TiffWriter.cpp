@@ -98,9 +98,8 @@ const std::string& TiffWriter::errorMessage() const
 
 std::string TiffWriter::description(const FrameBuffer& frame)
 {
-    return "frameIndex=" + std::to_string(frame.frameIndex())
-           + " timestamp=" + std::to_string(frame.timestamp())
-           + " bitsPerPixel=" + std::to_string(frame.bitsPerPixel());
+    return "frameIndex=" + std::to_string(frame.frameIndex()) + " timestamp=" + std::to_string(frame.timestamp())
+        + " bitsPerPixel=" + std::to_string(frame.bitsPerPixel());
 }
 
 int TiffWriter::write(const std::string& path)
@@ -152,8 +151,7 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
     const auto height = static_cast<std::uint32_t>(buffer.height());
     const auto channels = static_cast<std::uint16_t>(buffer.channels());
     const bool wide = buffer.bitsPerPixel() > 8;
-    const std::uint64_t imageBytes =
-        std::uint64_t(width) * height * channels * (wide ? 2u : 1u);
+    const std::uint64_t imageBytes = std::uint64_t(width) * height * channels * (wide ? 2u : 1u);
 
     // libtiff closes the descriptor it is given; ours stays open for fsync and close.
     const int tiffFd = ::dup(fd);
@@ -172,8 +170,7 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
     TIFFOpenOptionsSetErrorHandlerExtR(options, collectError, &errors);
     TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
     errno = 0;
-    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(),
-                              imageBytes > classicTiffLimit ? "w8" : "w", options);
+    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(), imageBytes > classicTiffLimit ? "w8" : "w", options);
     const int openError = errno;
     TIFFOpenOptionsFree(options);
     if (!tif) {
@@ -186,22 +183,18 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
     }
 
     const std::string text = description(buffer);
-    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width)
-              && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height)
-              && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, channels)
-              && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, wide ? 16 : 8)
-              && TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT)
-              && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC,
-                              buffer.isGray() ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
-              && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
-              && TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE)
-              && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT)
-              && TIFFSetField(tif, TIFFTAG_XRESOLUTION, 1.0)
-              && TIFFSetField(tif, TIFFTAG_YRESOLUTION, 1.0)
-              && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE)
-              && TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.c_str())
-              // Strips of about 8 KiB: small enough for readers that load a strip at once.
-              && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height)
+        && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, channels)
+        && TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, wide ? 16 : 8)
+        && TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT)
+        && TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, buffer.isGray() ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB)
+        && TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG)
+        && TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE)
+        && TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) && TIFFSetField(tif, TIFFTAG_XRESOLUTION, 1.0)
+        && TIFFSetField(tif, TIFFTAG_YRESOLUTION, 1.0) && TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE)
+        && TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, text.c_str())
+        // Strips of about 8 KiB: small enough for readers that load a strip at once.
+        && TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
 
     const std::size_t samplesPerRow = std::size_t(width) * channels;
     std::vector<std::uint8_t> narrowRow(wide ? 0 : samplesPerRow);
@@ -217,9 +210,7 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
             // Values above 255 (possible when a writer stored more than the stated bit
             // depth) clamp to 255 rather than wrap around.
             std::transform(samples, samples + samplesPerRow, narrowRow.begin(),
-                           [](std::uint16_t v) {
-                               return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 255));
-                           });
+                           [](std::uint16_t v) { return static_cast<std::uint8_t>(std::min<std::uint16_t>(v, 255)); });
             row = narrowRow.data();
         }
         errno = 0;
