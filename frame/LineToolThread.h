@@ -56,7 +56,8 @@ struct LineToolThread : public QThread
     // only while it is clear; a run that is busy will post another finished() when done.
     bool drawing = false;
 
-    // GUI thread only: a run was requested while the dialog was hidden.
+    // GUI thread only: a run was requested and not yet started, because the dialog was
+    // hidden or a run was still in progress.
     bool startPending = false;
 
     // The picture: image wraps buffer (bufferWidth x pictureHeight words) without a copy.
@@ -89,23 +90,29 @@ struct LineToolThread : public QThread
         bufferWidth = 0;
     }
 
-    // The request changed: runs it now if the dialog is visible, else keeps it until the
-    // dialog is shown.
+    // The request changed: runs it now if the dialog is visible and no run is in progress,
+    // else keeps it until the dialog is shown or the run in progress has brought its result.
     void requestRun(bool visible)
     {
         startPending = true;
         startPendingRun(visible);
     }
 
-    // Starts the kept request, if any, when the dialog is visible. A start while a run is in
-    // progress does nothing, and the request then waits for the next one.
+    // Starts the kept request, if any, when the dialog is visible and the worker idle; the
+    // dialog calls it again on each result. A run in progress took its request before this
+    // one came, so the request stays kept: start() would do nothing then. A run that is only
+    // posting its finished() counts as ended (start() waits for it), so no request stays
+    // behind without a result still to come.
     void startPendingRun(bool visible)
     {
-        if (!visible || !startPending)
+        if (!visible || !startPending || isRunning())
             return;
         startPending = false;
         start(QThread::InheritPriority);
     }
+
+    // The frame is gone: a kept request for it is dropped rather than run on showing.
+    void dropPendingRun() { startPending = false; }
 
     // Copies the picture out into `picture`; false if there is none or a later run is
     // drawing one (its own finished() brings that one). A copy because the next run

@@ -108,12 +108,15 @@ void Qt4LineHistogramDialog::newHistogramAvailable()
     histogramWidget->setPixmap(&d->pixmap);
     histogramWidget->update();
 
+    // A request that came during this run was kept for now.
     d->thread->startPendingRun(isVisible());
 }
 
 void Qt4LineHistogramDialog::clearHistogram()
 {
     waitForThread();
+    // The line the clearing moved asked for the frame that goes now.
+    d->thread->dropPendingRun();
     // The next run allocates anew.
     d->thread->freePicture();
     histogramWidget->setPixmap(nullptr);

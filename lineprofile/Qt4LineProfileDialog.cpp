@@ -160,12 +160,15 @@ void Qt4LineProfileDialog::newProfileAvailable()
     profileDetailWidget->setPixmap(&d->pixmap, false);
     updateProfileView();
 
+    // A request that came during this run was kept for now.
     d->thread->startPendingRun(isVisible());
 }
 
 void Qt4LineProfileDialog::clearProfile()
 {
     waitForThread();
+    // The line the clearing moved asked for the frame that goes now.
+    d->thread->dropPendingRun();
     d->thread->freePicture();
     profileOverviewWidget->setPixmap(nullptr, true);
     profileDetailWidget->setPixmap(nullptr, false);

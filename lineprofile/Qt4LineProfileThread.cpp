@@ -14,8 +14,11 @@ namespace core {
 namespace {
 
 constexpr int levels = LineToolThread::pictureHeight;
-constexpr std::uint32_t curveWhite = 0xFFFFFF;
-constexpr std::uint32_t fillGray = 0x444444;
+// RGB32 words are 0xffRRGGBB: Qt copies them as they are onto surfaces with alpha, where a
+// zero top byte paints the picture black.
+constexpr std::uint32_t opaque = 0xFF000000u;
+constexpr std::uint32_t curveWhite = opaque | 0xFFFFFFu;
+constexpr std::uint32_t fillGray = opaque | 0x444444u;
 
 // A sample brought to the 8-bit scale of the picture. The result also indexes the table of
 // columns by level, so values beyond the stated bit depth are clamped after the shift, to
@@ -34,7 +37,7 @@ std::uint32_t toLevel(std::uint64_t sample, int bitsPerPixel)
 
 std::uint32_t grayPixel(std::uint32_t value, std::uint32_t level)
 {
-    return value == level ? curveWhite : (value > level ? fillGray : 0u);
+    return value == level ? curveWhite : (value > level ? fillGray : opaque);
 }
 
 std::uint32_t colorPixel(std::uint32_t red, std::uint32_t green, std::uint32_t blue, std::uint32_t level)
@@ -45,7 +48,7 @@ std::uint32_t colorPixel(std::uint32_t red, std::uint32_t green, std::uint32_t b
         (red == level ? 0xFF0000u : 0u) | (green == level ? 0x00FF00u : 0u) | (blue == level ? 0x0000FFu : 0u);
     const std::uint32_t fill =
         (red > level ? 0x440000u : 0u) | (green > level ? 0x004400u : 0u) | (blue > level ? 0x000044u : 0u);
-    return curve != 0 ? curve : fill;
+    return opaque | (curve != 0 ? curve : fill);
 }
 
 // The line on the picture's scale: one array of levels for gray, three (R, G, B) for colour.

@@ -46,14 +46,20 @@ inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
 }
 inline Frame frameWithoutBuffer() { return frameOver({}); }
 
-// Sample c (0 for gray, R G B for colour) of pixel (x, y) is f(x, y, c).
-inline Frame frameOf(int width, int height, int bits, bool gray, const std::function<std::uint64_t(int, int, int)>& f)
+using Samples = std::function<std::uint64_t(int, int, int)>;
+
+// Sample c (0 for gray, R G B for colour) of pixel (x, y) becomes f(x, y, c).
+inline void fill(FrameBuffer& buffer, const Samples& f)
+{
+    for (int y = 0; y < buffer.height(); ++y)
+        for (int x = 0; x < buffer.width(); ++x)
+            buffer.isGray() ? buffer.setPixelValueGray(x, y, f(x, y, 0)) : buffer.setPixelValueColor(x, y, f(x, y, 0), f(x, y, 1), f(x, y, 2));
+    buffer.setComplete();
+}
+inline Frame frameOf(int width, int height, int bits, bool gray, const Samples& f)
 {
     auto buffer = boost::make_shared<FrameBuffer>(width, height, bits, gray);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            gray ? buffer->setPixelValueGray(x, y, f(x, y, 0)) : buffer->setPixelValueColor(x, y, f(x, y, 0), f(x, y, 1), f(x, y, 2));
-    buffer->setComplete();
+    fill(*buffer, f);
     return frameOver(buffer);
 }
 
@@ -67,9 +73,13 @@ inline Frame middleLineFrame(int bits, bool gray, const Values& line)
 }
 
 // Every line different, so the picture tells which line of which frame was read.
+inline Samples differentLines(int bits, int seed = 0)
+{
+    return [=](int x, int y, int c) { return std::uint64_t((x * (y + 1 + seed) + 7 * y + 5 * c) % (1 << bits)); };
+}
 inline Frame linesFrame(int width, int height, int bits, bool gray = true, int seed = 0)
 {
-    return frameOf(width, height, bits, gray, [=](int x, int y, int c) { return std::uint64_t((x * (y + 1 + seed) + 7 * y + 5 * c) % (1 << bits)); });
+    return frameOf(width, height, bits, gray, differentLines(bits, seed));
 }
 
 // A gray buffer whose width(), the first thing a run asks after taking its request, waits
@@ -112,7 +122,6 @@ struct ProfileTool
 {
     using Dialog = Qt4LineProfileDialog;
     using Worker = Qt4LineProfileThread;
-    static constexpr bool opaque = false;
     static constexpr int gatedWidth = 8192; // a picture of 8 MB
     static LineToolThread& worker(Dialog& dialog) { return *LineProfileInspector::d(&dialog).thread; }
     static const QPixmap& pixmap(Dialog& dialog) { return LineProfileInspector::d(&dialog).pixmap; }
@@ -150,8 +159,6 @@ struct HistogramTool
 {
     using Dialog = Qt4LineHistogramDialog;
     using Worker = Qt4LineHistogramThread;
-    // RGB32 means 0xffRRGGBB; a transparent top byte shows once painted onto alpha surfaces.
-    static constexpr bool opaque = true;
     static constexpr int gatedWidth = 500000; // still counting when the dialog clears
     static LineToolThread& worker(Dialog& dialog) { return *LineHistogramInspector::d(&dialog).thread; }
     static const QPixmap& pixmap(Dialog& dialog) { return LineHistogramInspector::d(&dialog).pixmap; }
@@ -209,13 +216,15 @@ struct Rig
         return waitForResult(0);
     }
     bool waitForResult(int before) { return QTest::qWaitFor([&] { return results > before; }) && T::shown(*dialog); }
-    // Until no run is in progress and every result is taken; finished() is posted before wait() returns.
+    // Until no run is in progress and every result is taken; finished() is posted before
+    // wait() returns. Taking a result may start the next run, which may end unseen.
     void settle()
     {
-        do {
+        for (int seen = -1; seen != results || worker.isRunning();) {
+            seen = results;
             dialog->waitForThread();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
-        } while (worker.isRunning());
+        }
     }
     QImage picture() const { return T::pixmap(*dialog).toImage().convertToFormat(QImage::Format_RGB32); }
 };

@@ -1,5 +1,5 @@
 // Both line tool dialogs through one test body each: the hand-over of requests to the worker
-// (deferral while hidden, clearing during a run) and a stream of frames at full speed with a
+// (deferral while hidden, requests and clearing during a run) and a stream of frames at full speed with a
 // second thread waiting for the worker, as the scene's notification thread does; then the
 // profile's own view: ranges, labels, marker scaling and the readout. Meant to run under
 // ThreadSanitizer too.
@@ -43,6 +43,8 @@ private slots:
     void initTestCase() { dropOffscreenSizeHintWarnings(); }
     void deferralAndClearing_data();
     void deferralAndClearing();
+    void requestDuringRun_data();
+    void requestDuringRun();
     void framesAtFullSpeed_data() { bothTools(); }
     void framesAtFullSpeed();
     void profileDetailViewAndReadout_data();
@@ -62,9 +64,9 @@ void TestLineToolDialogs::deferralAndClearing_data()
 }
 
 // Requests made while the dialog is hidden wait for its showing and then run once, for the
-// latest frame and line; a lower line maximum moves the line at once. Showing with nothing
-// pending runs nothing. The picture on screen is a copy: the next run overwrites the store.
-// Then the dialog is cleared while a run is in progress.
+// latest frame and line; a lower line maximum moves the line at once. The picture on screen
+// is a copy: the next run overwrites the store. Then the dialog is cleared while a run is in
+// progress, which leaves nothing to run on showing.
 void TestLineToolDialogs::deferralAndClearing()
 {
     forTool([](auto tool) {
@@ -100,11 +102,6 @@ void TestLineToolDialogs::deferralAndClearing()
         QCOMPARE(rig.results, 2);
         QCOMPARE(rig.picture(), runOn<T>(latest, height / 4));
         QCOMPARE(T::state(*rig.dialog), T::shownState(width, height / 4 + 1, bits));
-
-        rig.dialog->hide();
-        rig.dialog->show();
-        rig.settle();
-        QCOMPARE(rig.results, 2);
         const QImage lastShown = rig.picture();
 
         // Clearing waits for the run and frees the picture store; the run's result, arriving
@@ -123,7 +120,10 @@ void TestLineToolDialogs::deferralAndClearing()
         QVERIFY(!rig.worker.isRunning() && !rig.worker.image && !rig.worker.buffer);
         QCOMPARE(T::state(*rig.dialog), T::noBuffer());
 
+        // The line moved by clearing asked for a run of the frame that is gone; none follows.
         const int before = rig.results;
+        rig.dialog->hide();
+        rig.dialog->show();
         rig.settle();
         QCOMPARE(rig.results, before + 1);
         QCOMPARE(T::state(*rig.dialog), T::noBuffer());
@@ -134,6 +134,62 @@ void TestLineToolDialogs::deferralAndClearing()
         QVERIFY(rig.waitForResult(rig.results));
         QCOMPARE(rig.worker.bufferWidth, T::pictureWidth(50));
         QCOMPARE(rig.picture(), runOn<T>(next, 0));
+    });
+}
+
+void TestLineToolDialogs::requestDuringRun_data()
+{
+    QTest::addColumn<QString>("tool");
+    QTest::addColumn<bool>("closed");   // the dock, closed once the run is under way
+    QTest::addColumn<bool>("newFrame"); // another frame handed over during the run
+    QTest::addColumn<int>("from");      // the line is changed to from, from + 1, ... line
+    QTest::addColumn<int>("line");
+    QTest::addColumn<bool>("reopened"); // during the run, else only after it
+    for (const char* tool : {"profile", "histogram"}) {
+        row(tool, "nothing asked") << false << false << 0 << 0 << false;
+        row(tool, "line changed") << false << false << 2 << 2 << false;
+        row(tool, "40 line changes") << false << false << 1 << 40 << false;
+        row(tool, "frame handed over") << false << true << 0 << 0 << false;
+        row(tool, "frame and line") << false << true << 3 << 3 << false;
+        row(tool, "dock closed, line changed, reopened") << true << false << 2 << 2 << true;
+        row(tool, "dock closed, frame handed over, opened after the run") << true << true << 1 << 1 << false;
+    }
+}
+
+// What is asked for while a run is in progress is kept: once that run ends, exactly one more
+// draws the last frame and line asked for, and not before the dock is open.
+void TestLineToolDialogs::requestDuringRun()
+{
+    forTool([](auto tool) {
+        using T = decltype(tool);
+        QFETCH(bool, closed); QFETCH(bool, newFrame); QFETCH(int, from); QFETCH(int, line); QFETCH(bool, reopened);
+        Rig<T> rig;
+        rig.dialog->show();
+        const auto gated = boost::make_shared<GatedBuffer>(300, 41);
+        fill(*gated, differentLines(8));
+        const Frame held = frameOver(gated);
+        rig.dialog->setSceneFrame(held);
+        while (!gated->entered)
+            std::this_thread::yield();
+        if (closed)
+            rig.dialog->hide();
+        const Frame want = newFrame ? linesFrame(300, 41, 8, true, 1) : held;
+        if (newFrame)
+            rig.dialog->setSceneFrame(want);
+        for (int y = from; y <= line; ++y)
+            rig.dialog->yPositionSpinBox->setValue(y);
+        if (reopened)
+            rig.dialog->show();
+        gated->open = true;
+        rig.settle();
+        // Closed, the request waits for the dock; open, showing once more runs nothing more.
+        const bool asked = newFrame || line != 0;
+        QCOMPARE(rig.results, closed && !reopened ? 1 : 1 + asked);
+        rig.dialog->show();
+        rig.settle();
+        QCOMPARE(rig.results, 1 + asked);
+        QCOMPARE(rig.picture(), runOn<T>(want, line));
+        QVERIFY(!asked || rig.picture() != runOn<T>(held, 0));
     });
 }
 
@@ -198,15 +254,20 @@ void TestLineToolDialogs::framesAtFullSpeed()
         QVERIFY(rig.results > 0 && waits.load() > 0);
         QCOMPARE(badPictures, 0);
 
-        // Quiet again: a request on the idle worker shows exactly its frame and line.
+        // Quiet again: quick line changes on a long colour line, results taken in between, end
+        // with exactly the last one on screen, the worker running at most once more after it.
         dialog.show();
         rig.settle();
-        const Frame last = streamFrame(9); // colour, 16 bits
+        const Frame last = linesFrame(16384, 41, 12, false);
         dialog.setSceneFrame(last);
+        for (int y = 1; y <= 40; ++y) {
+            dialog.yPositionSpinBox->setValue(y);
+            QCoreApplication::processEvents();
+        }
+        const int before = rig.results;
         rig.settle();
-        dialog.yPositionSpinBox->setValue(streamHeight - 2);
-        rig.settle();
-        QCOMPARE(rig.picture(), runOn<T>(last, streamHeight - 2));
+        QVERIFY(rig.results - before <= 2);
+        QCOMPARE(rig.picture(), runOn<T>(last, 40));
     });
 }
 

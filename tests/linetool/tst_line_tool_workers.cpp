@@ -118,7 +118,8 @@ void TestLineToolWorkers::probes()
         runOnce(worker, frame, y);
         QVERIFY(wrapsStore(worker, T::pictureWidth(frame->frameBuffer()->width())));
         const std::uint32_t* words = worker.buffer.get();
-        QVERIFY(!T::opaque || std::all_of(words, words + worker.bufferWidth * 256, [](std::uint32_t word) { return word >> 24 == 0xFF; }));
+        // RGB32 words are 0xffRRGGBB: a zero top byte paints black onto surfaces with alpha.
+        QVERIFY(std::all_of(words, words + worker.bufferWidth * 256, [](std::uint32_t word) { return word >> 24 == 0xFF; }));
         auto probed = [](const Probe& p, std::uint32_t word) { return QStringLiteral("(%1, %2) %3").arg(p.x).arg(p.row).arg(word & 0xFFFFFFu, 6, 16, QLatin1Char('0')); };
         QStringList got, want;
         for (const Probe& p : probes) {
@@ -144,10 +145,7 @@ void TestLineToolWorkers::pictureStore()
         const std::pair<std::uint32_t*, QImage*> store(worker.buffer.get(), worker.image.get());
 
         const auto gated = boost::make_shared<GatedBuffer>(64, 2);
-        for (int x = 0; x < 64; ++x) {
-            gated->setPixelValueGray(x, 0, 10);
-            gated->setPixelValueGray(x, 1, x % 3 == 0 ? 50 : 60);
-        }
+        fill(*gated, [](int x, int y, int) { return y == 0 ? 10 : x % 3 == 0 ? 50 : 60; });
         worker.setFrame(frameOver(gated));
         worker.setYPosition(1);
         worker.start();
