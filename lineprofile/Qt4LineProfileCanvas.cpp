@@ -28,7 +28,51 @@ QPixmap stretched(const QPixmap& source, const QSize& size)
     return source.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
 }
 
+// Columns first ... first + size.width() - 1 of the line stretched by `zoom`: each sample
+// a block of `zoom` whole columns. `samples` starts at the sample of column `first`, whose
+// block is cut where `first` falls inside it.
+QImage stretchedColumns(const QImage& samples, int zoom, int first, const QSize& size)
+{
+    QImage part(size, samples.format());
+    for (int y = 0; y < size.height(); ++y) {
+        const QRgb* from = reinterpret_cast<const QRgb*>(samples.constScanLine(y));
+        QRgb* to = reinterpret_cast<QRgb*>(part.scanLine(y));
+        int repeat = zoom - first % zoom;
+        for (int x = 0; x < size.width(); ++x) {
+            *to++ = *from;
+            if (--repeat == 0) {
+                ++from;
+                repeat = zoom;
+            }
+        }
+    }
+    return part;
+}
+
 } // namespace
+
+void Qt4LineProfileCanvas::D::updateZoomedPart(const QRect& widget)
+{
+    // The stretched line, shifted left by the scroll offset, cut to the widget.
+    const QRect part = widget & QRect(-xOffset, 0, pixmap.width() * zoom, pixmap.height());
+    if (zoomedPixmapZoom == zoom && zoomedOffset == xOffset && zoomedPartRect == part)
+        return;
+    zoomedPixmapZoom = zoom;
+    zoomedOffset = xOffset;
+    zoomedPartRect = part;
+    if (part.isEmpty()) {
+        zoomedPart = QImage();
+        return;
+    }
+    // Only the samples on screen are read out of the picture.
+    const int first = part.x() + xOffset;
+    const int firstSample = first / zoom;
+    const int lastSample = (first + part.width() - 1) / zoom;
+    QImage samples = pixmap.copy(QRect(firstSample, part.y(), lastSample - firstSample + 1, part.height())).toImage();
+    if (samples.depth() != 32)
+        samples = samples.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    zoomedPart = stretchedColumns(samples, zoom, first, part.size());
+}
 
 Qt4LineProfileCanvas::Qt4LineProfileCanvas(QWidget* parent)
     : QWidget(parent)
@@ -43,7 +87,7 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview)
 {
     if (!pixmap) {
         d->pixmap = QPixmap();
-        d->zoomedPixmap = QPixmap();
+        d->zoomedPart = QImage();
         d->fittedPixmap = QPixmap();
         d->zoomedPixmapZoom = -1;
         return;
@@ -52,13 +96,8 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview)
     d->dirty = true;
     d->overview = overview;
     if (!overview) {
-        if (!d->pixmap.isNull() && d->zoom != 1) {
-            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom, d->pixmap.height()));
-            d->zoomedPixmapZoom = d->zoom;
-        } else if (d->zoom == 1) {
-            // The cached stretch belongs to the old picture; the next zoom makes it anew.
-            d->zoomedPixmapZoom = -1;
-        }
+        // The stretch belongs to the old picture; the next paint stretches what it shows.
+        d->zoomedPixmapZoom = -1;
     } else if (!d->pixmap.isNull()) {
         d->fittedPixmap = stretched(d->pixmap, rect().size());
     }
@@ -142,15 +181,18 @@ void Qt4LineProfileCanvas::paintEvent(QPaintEvent* event)
             }
         }
     } else {
-        if (d->zoom != 1 && d->zoomedPixmapZoom != d->zoom) {
-            // One zoom is cached; scrolling and exposes reuse it.
-            d->zoomedPixmap = stretched(d->pixmap, QSize(d->pixmap.width() * d->zoom, d->pixmap.height()));
-            d->zoomedPixmapZoom = d->zoom;
-        }
-        const QPixmap& source = d->zoom != 1 ? d->zoomedPixmap : d->pixmap;
-        if (area.intersects(source.rect())) {
-            const QRect r = area & source.rect();
-            painter.drawPixmap(r.topLeft(), source, QRect(r.x() + d->xOffset, r.y(), r.width(), r.height()));
+        // The whole line stretched would be this wide; only the part in the widget is made.
+        const QRect zoomed(0, 0, d->pixmap.width() * d->zoom, d->pixmap.height());
+        if (area.intersects(zoomed)) {
+            const QRect r = area & zoomed;
+            if (d->zoom == 1) {
+                painter.drawPixmap(r.topLeft(), d->pixmap, r.translated(d->xOffset, 0));
+            } else {
+                d->updateZoomedPart(rect());
+                const QRect shown = r & d->zoomedPartRect;
+                if (!shown.isEmpty())
+                    painter.drawImage(shown.topLeft(), d->zoomedPart, shown.translated(-d->zoomedPartRect.topLeft()));
+            }
 
             if (d->horizontalMarker != -1) {
                 painter.setPen(QPen(detailMarkerColor, 1, Qt::SolidLine));

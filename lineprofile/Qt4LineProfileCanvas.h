@@ -43,6 +43,8 @@ protected:
 
 private:
     struct D;
+    friend struct LineProfileCanvasInspector; // white-box access for the tests
+
     boost::shared_ptr<D> d;
 };
 

@@ -4,6 +4,7 @@
 
 #include "lineprofile/Qt4LineProfileCanvas.h"
 
+#include <QImage>
 #include <QPixmap>
 
 namespace vexo {
@@ -12,8 +13,12 @@ namespace core {
 struct Qt4LineProfileCanvas::D
 {
     QPixmap pixmap; // the picture as handed over
-    QPixmap zoomedPixmap; // pixmap stretched by zoomedPixmapZoom (detail view)
-    int zoomedPixmapZoom = -1; // -1: zoomedPixmap does not belong to pixmap
+    // Detail view: only the part of pixmap stretched by zoomedPixmapZoom that lies in the
+    // widget at zoomedOffset, so that its cost and size follow the widget, not the line.
+    QImage zoomedPart;
+    QRect zoomedPartRect; // where zoomedPart lies in the widget
+    int zoomedPixmapZoom = -1; // -1: zoomedPart does not belong to pixmap
+    int zoomedOffset = 0;
     bool dirty = true; // changed since the last paint of the whole widget
     bool overview = false;
     QPixmap fittedPixmap; // pixmap scaled to the widget (overview)
@@ -24,6 +29,9 @@ struct Qt4LineProfileCanvas::D
     int verticalMarker = -1;
     int horizontalMarker = -1;
     int mouseX = -1;
+
+    // Makes zoomedPart anew for the widget's rectangle unless it is still what the widget shows.
+    void updateZoomedPart(const QRect& widget);
 };
 
 } // namespace core

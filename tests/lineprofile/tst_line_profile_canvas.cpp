@@ -1,9 +1,11 @@
 // The line profile canvas: the marker columns and the sample under the pointer, the
-// overview band and the horizontal markers, as painted.
+// overview band and the horizontal markers, as painted; the detail view's picture at each
+// zoom and scroll position, and the bounded size of what it keeps for it.
 
 #include "LineToolTestSupport.h"
 
 #include "lineprofile/Qt4LineProfileCanvas.h"
+#include "lineprofile/Qt4LineProfileCanvasD.h"
 
 #include <QPainter>
 #include <QSignalSpy>
@@ -12,6 +14,12 @@
 using linetooltest::movePointer;
 using vexo::core::Qt4LineProfileCanvas;
 
+namespace vexo {
+namespace core {
+struct LineProfileCanvasInspector { static const Qt4LineProfileCanvas::D& d(const Qt4LineProfileCanvas& c) { return *c.d; } };
+} // namespace core
+} // namespace vexo
+
 class TestLineProfileCanvas : public QObject
 {
     Q_OBJECT
@@ -19,6 +27,8 @@ class TestLineProfileCanvas : public QObject
 private slots:
     void paintedMarks_data();
     void paintedMarks();
+    void detailPicture_data();
+    void detailPicture();
 };
 
 void TestLineProfileCanvas::paintedMarks_data()
@@ -45,6 +55,8 @@ void TestLineProfileCanvas::paintedMarks_data()
     // A new picture at zoom 1 drops the stretch of the old one cached at zoom 4; sample 1 of
     // the new picture is white.
     QTest::newRow("stale stretch") << 0 << 64 << 256 << 0 << 255 << 4 << -1 << -1 << QRect(4, 0, 4, 256) << 0xFFFFFFu << "stale stretch";
+    // A worker's picture shows as drawn.
+    QTest::newRow("worker's picture") << 0 << 300 << 300 << 0 << 299 << 1 << -1 << -1 << QRect() << 0u << "worker's picture";
     // Emptied: erased to the background, and a paint still reports the sample under the pointer.
     QTest::newRow("emptied") << 0 << 64 << 64 << 0 << 63 << 1 << -1 << -1 << QRect(0, 0, 64, 256) << 0u << "emptied";
 }
@@ -54,9 +66,11 @@ void TestLineProfileCanvas::paintedMarks()
     QFETCH(int, overview); QFETCH(int, samples); QFETCH(int, width); QFETCH(int, offset); QFETCH(int, last); QFETCH(int, zoom);
     QFETCH(int, vertical); QFETCH(int, horizontal); QFETCH(QRect, marked); QFETCH(uint, colour); QFETCH(QString, step);
 
-    Qt4LineProfileCanvas canvas;
+    QWidget window; // a child, as in the dialog, is grabbed onto a surface with alpha
+    Qt4LineProfileCanvas canvas(&window);
     canvas.resize(width, overview ? 64 : 256);
-    canvas.show(); // shown, a grab sends no resize: the picture must fit itself when it arrives
+    window.resize(canvas.size());
+    window.show(); // shown, a grab sends no resize: the picture must fit itself when it arrives
     QPixmap picture(samples, 256);
     picture.fill(Qt::black);
     if (step == QLatin1String("stale stretch")) {
@@ -67,6 +81,10 @@ void TestLineProfileCanvas::paintedMarks()
         canvas.setAdditionalInfo(1, -1, -1);
         QPainter(&picture).fillRect(QRect(1, 0, 1, 256), Qt::white);
     }
+    const QImage drawn = step == QLatin1String("worker's picture")
+        ? linetooltest::runOn<linetooltest::ProfileTool>(linetooltest::linesFrame(samples, 2, 8, false), 1) : QImage();
+    if (!drawn.isNull())
+        picture = QPixmap::fromImage(drawn, Qt::AutoColor);
     canvas.setPixmap(&picture, overview);
     canvas.setXOffset(offset, offset, last);
     canvas.setAdditionalInfo(zoom, vertical, horizontal);
@@ -80,6 +98,8 @@ void TestLineProfileCanvas::paintedMarks()
     QImage want(canvas.size(), QImage::Format_RGB32);
     want.fill(Qt::black);
     QPainter(&want).fillRect(marked, QColor(colour));
+    if (!drawn.isNull())
+        want = drawn;
     QCOMPARE(canvas.grab().toImage().convertToFormat(QImage::Format_RGB32), want);
     if (overview || vertical < 0)
         return;
@@ -100,6 +120,53 @@ void TestLineProfileCanvas::paintedMarks()
     canvas.grab();
     QCOMPARE(reported.count(), 3);
     QCOMPARE(QList<int>({reported[0][0].toInt(), reported[1][0].toInt(), reported[2][0].toInt()}), QList<int>({vertical, -1, -1}));
+}
+
+void TestLineProfileCanvas::detailPicture_data()
+{
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<int>("offset");
+    // A 4096-sample line in a 200-pixel view: the start; the middle, with the first sample
+    // cut and only the first column of the last one shown; the end of the scroll range; and
+    // past it, where the line ends inside the view.
+    constexpr int samples = 4096, width = 200;
+    for (int zoom : {1, 4, 16, 64}) {
+        const int end = samples * zoom - width;
+        for (int offset : {0, samples / 2 * zoom - width + 1, end, end + 3 + zoom / 2})
+            QTest::addRow("zoom %d offset %d", zoom, offset) << zoom << offset;
+    }
+}
+
+void TestLineProfileCanvas::detailPicture()
+{
+    QFETCH(int, zoom); QFETCH(int, offset);
+    constexpr int samples = 4096, width = 200;
+    QImage words(samples, 256, QImage::Format_RGB32); // each sample and row a colour of its own
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < samples; ++x)
+            words.setPixel(x, y, qRgb(x & 0xFF, x >> 8, y));
+    QPixmap picture = QPixmap::fromImage(words);
+    QPixmap previous = QPixmap::fromImage(words.mirrored(true, false));
+
+    Qt4LineProfileCanvas canvas;
+    canvas.resize(width, 256);
+    canvas.show();
+    canvas.setAdditionalInfo(zoom, -1, -1);
+    QImage want = canvas.grab().toImage().convertToFormat(QImage::Format_RGB32); // the background
+    // Before the scroll: the previous picture, then the new one, at the start of the line.
+    canvas.setPixmap(&previous, false);
+    canvas.grab();
+    canvas.setPixmap(&picture, false);
+    canvas.grab();
+    canvas.setXOffset(offset, offset, qMin(offset + width, samples * zoom - 1));
+
+    // The whole line stretched to samples x zoom, its part from `offset` on, as far as it goes.
+    for (int x = 0; x < width && x + offset < samples * zoom; ++x)
+        for (int y = 0; y < 256; ++y)
+            want.setPixel(x, y, words.pixel((x + offset) / zoom, y));
+    QCOMPARE(canvas.grab().toImage().convertToFormat(QImage::Format_RGB32), want);
+    const QImage& kept = vexo::core::LineProfileCanvasInspector::d(canvas).zoomedPart;
+    QVERIFY(kept.width() <= width && kept.height() <= 256);
 }
 
 QTEST_MAIN(TestLineProfileCanvas)
