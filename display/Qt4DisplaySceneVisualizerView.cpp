@@ -13,6 +13,8 @@
 #include <QSignalBlocker>
 #include <QWheelEvent>
 
+#include <cstdlib>
+
 namespace vexo {
 namespace core {
 
@@ -118,8 +120,9 @@ void Qt4DisplaySceneVisualizer::wheelEvent(QWheelEvent* e)
     boost::shared_ptr<DisplayScene> attached = scene();
     if (!attached)
         return;
+    // The larger component is the turn the user meant; a tie goes to the vertical wheel.
     const QPoint angle = e->angleDelta();
-    const int delta = angle.y() != 0 ? angle.y() : angle.x();
+    const int delta = std::abs(angle.x()) > std::abs(angle.y()) ? angle.x() : angle.y();
     // A delta of 0 counts as a step in.
     const ZoomStep next = delta < 0 ? d->zoomStep.zoomedOut() : d->zoomStep.zoomedIn();
     if (next == d->zoomStep)
@@ -127,7 +130,9 @@ void Qt4DisplaySceneVisualizer::wheelEvent(QWheelEvent* e)
 
     // The window receives the wheel in its own coordinates; the canvas may not sit at the
     // window's origin (a menu bar with entries, a margin), so map the point explicitly.
-    const QPoint onCanvas = canvasWidget->mapFrom(this, e->position().toPoint());
+    // Truncated toward zero, not rounded: the pixel the pointer is in.
+    const QPointF at = e->position();
+    const QPoint onCanvas = canvasWidget->mapFrom(this, QPoint(static_cast<int>(at.x()), static_cast<int>(at.y())));
     const int x = onCanvas.x();
     const int y = onCanvas.y();
     int ix = x;

@@ -128,13 +128,15 @@ boost::shared_ptr<FrameBuffer> FrameBufferGroup::bufferInProgress() const
     return writing >= 0 ? lend(writing) : boost::shared_ptr<FrameBuffer>();
 }
 
-int FrameBufferGroup::claimSlot()
+int FrameBufferGroup::claimSlot(Stored kept)
 {
     // A slot that holds no stored frame first, else the oldest stored frame not in use.
     for (int slot = 0; slot < capacity(); ++slot) {
         if (std::find(stored.begin(), stored.end(), slot) == stored.end() && !slotBusy(slot))
             return slot;
     }
+    if (kept == Stored::Kept)
+        return -1;
     for (auto oldest = stored.begin(); oldest != stored.end(); ++oldest) {
         if (!slotBusy(*oldest)) {
             const int slot = *oldest;
@@ -145,7 +147,7 @@ int FrameBufferGroup::claimSlot()
     return -1;
 }
 
-boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite()
+boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite(Stored kept)
 {
     MutexLocker lock(bookkeeping);
     if (writing >= 0)
@@ -153,7 +155,7 @@ boost::shared_ptr<FrameBuffer> FrameBufferGroup::beginWrite()
     // The write lock first: a reader holding the group keeps every stored frame.
     if (!tryLockForWriting())
         return {};
-    writing = claimSlot();
+    writing = claimSlot(kept);
     if (writing < 0) {
         unlockWriting();
         return {};

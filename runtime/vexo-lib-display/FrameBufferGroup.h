@@ -28,7 +28,8 @@ class FrameBuffer;
 // lease. Only leases count, so whoever keeps a frame (the display's canvas, a tool, a
 // save) keeps exactly its slots, and letting go of the pointer frees them at once. A
 // lease keeps its buffer alive even past the group. The writer takes the oldest free
-// slot and drops its frame when there is none, so acquisition never waits for a reader.
+// slot and drops its frame when there is none, so acquisition never waits for a reader;
+// a writer that must keep what it stored (a sequence) drops it rather than take one.
 // A reader that holds the read lock (try_readlock) keeps the writer out altogether.
 //
 // Threads: the writer side runs on the acquisition thread; everything else on any thread.
@@ -63,10 +64,13 @@ public:
     boost::shared_ptr<FrameBuffer> bufferInProgress() const;
 
     // --- Writer side ---
-    // Claims a free slot (the oldest stored frame goes if it must) and takes the write
-    // lock; empty when every slot is busy or a reader holds the read lock. The slot's last
-    // valid pixel is reset, so readers see none of the old frame through it.
-    boost::shared_ptr<FrameBuffer> beginWrite();
+    // Whether a write may take the slot of the oldest stored frame when no other is free.
+    // A sequence keeps all it stored: its next frame is dropped instead.
+    enum class Stored { MayGo, Kept };
+    // Claims a free slot (the oldest stored frame goes if it must and may) and takes the
+    // write lock; empty when no slot is free, or a reader holds the read lock. The slot's
+    // last valid pixel is reset, so readers see none of the old frame through it.
+    boost::shared_ptr<FrameBuffer> beginWrite(Stored stored = Stored::MayGo);
     // The claimed slot becomes the newest stored frame.
     void commitWrite();
     // The claimed slot holds nothing (a frame given up half-way).
@@ -80,7 +84,7 @@ private:
     FrameBufferGroup() = default;
     bool slotBusy(int slot) const VEXO_REQUIRES(bookkeeping);
     // The slot for the next frame, -1 when none; erases it from the stored frames.
-    int claimSlot() VEXO_REQUIRES(bookkeeping);
+    int claimSlot(Stored stored) VEXO_REQUIRES(bookkeeping);
     // The write lock, held from beginWrite() to commitWrite() or abortWrite().
     bool tryLockForWriting() VEXO_NO_THREAD_SAFETY_ANALYSIS;
     void unlockWriting() VEXO_NO_THREAD_SAFETY_ANALYSIS;

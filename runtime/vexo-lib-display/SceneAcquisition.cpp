@@ -142,10 +142,11 @@ bool SceneAcquisition::run(int mode)
     const int wanted = mode == 0 ? group->capacity() : mode == 1 ? 1 : -1;
     int stored = 0;
     std::int64_t frameIndex = 0;
+    // Every commit of a counted run stays stored, so counting commits counts what it keeps.
     while (stillWanted() && (wanted < 0 || stored < wanted)) {
         if (source.waitForFrame() != FrameSource::Delivery::Frame)
             break;
-        if (storeFrame(*group, frameIndex++, &stored) != FrameSource::Delivery::Frame)
+        if (storeFrame(*group, frameIndex++, wanted > 0, &stored) != FrameSource::Delivery::Frame)
             break;
     }
     source.stop();
@@ -153,9 +154,11 @@ bool SceneAcquisition::run(int mode)
     return true;
 }
 
-FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std::int64_t index, int* stored)
+FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std::int64_t index, bool keepStored,
+                                                   int* stored)
 {
-    boost::shared_ptr<FrameBuffer> buffer = group.beginWrite();
+    boost::shared_ptr<FrameBuffer> buffer =
+        group.beginWrite(keepStored ? FrameBufferGroup::Stored::Kept : FrameBufferGroup::Stored::MayGo);
     if (!buffer)
         return dropFrame();
     buffer->setFrameIndex(index);
@@ -182,8 +185,8 @@ FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std:
 
 FrameSource::Delivery SceneAcquisition::dropFrame()
 {
-    // No free buffer, or a reader holds the group: the frame goes, counted, and the status
-    // reports the overflow.
+    // No free buffer (or none a sequence may take), or a reader holds the group: the frame
+    // goes, counted, and the status reports the overflow.
     const FrameSource::Delivery consumed = source.deliverFrame(nullptr, {});
     ++dropped;
     status.overflowed();

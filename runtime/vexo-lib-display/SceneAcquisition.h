@@ -24,7 +24,9 @@ class SceneVisualizerLink;
 
 // Runs one grab at a time on the acquisition thread. A frame goes into the oldest free
 // slot of the ring, or is dropped, counted, when there is none: acquisition never waits
-// for a reader. Steering calls come from the owner's thread (or a callback).
+// for a reader. A counted run (a sequence, a single frame) never gives up a frame it
+// stored, so it ends with all it asked for even while slots of an earlier run are still
+// held. Steering calls come from the owner's thread (or a callback).
 class SceneAcquisition
 {
 public:
@@ -57,7 +59,7 @@ private:
     bool run(int mode);
     bool startSource() VEXO_EXCLUDES(mutex);
     bool stillWanted() const VEXO_EXCLUDES(mutex);
-    FrameSource::Delivery storeFrame(FrameBufferGroup& group, std::int64_t index, int* stored);
+    FrameSource::Delivery storeFrame(FrameBufferGroup& group, std::int64_t index, bool keepStored, int* stored);
     FrameSource::Delivery dropFrame();
     void finishRun(bool ran) VEXO_EXCLUDES(mutex);
     void tellRefused(const std::string& reason) VEXO_EXCLUDES(refusedMutex);

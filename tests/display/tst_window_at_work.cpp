@@ -543,19 +543,23 @@ private slots:
 
     void wheelZoomAboutPoint_data()
     {
-        // call: the scene's new zoom step and offset, or "none" when nothing happens
-        columns<int, int, bool, QString>("startStep", "delta", "written", "call");
-        QTest::newRow("6 to 7") << 6 << 120 << true << "7 (50, 25)";
-        QTest::newRow("6 to 5") << 6 << -120 << true << "5 (0, 0)";
-        QTest::newRow("unwritten pixel") << 6 << 120 << false << "7 (0, 0)";
-        QTest::newRow("at 12, zero delta") << 12 << 0 << true << "none";
-        QTest::newRow("at 0, toward") << 0 << -120 << true << "none";
+        // at: canvas point under the mouse; call: the scene's new zoom step and offset, or
+        // "none" when nothing happens
+        columns<int, QPoint, QPointF, bool, QString>("startStep", "angle", "at", "written", "call");
+        QTest::newRow("6 to 7") << 6 << QPoint(0, 120) << QPointF(100, 50) << true << "7 (50, 25)";
+        QTest::newRow("6 to 7, fractions truncated") << 6 << QPoint(0, 120) << QPointF(100.75, 50.75) << true << "7 (50, 25)";
+        QTest::newRow("6 to 5") << 6 << QPoint(0, -120) << QPointF(100, 50) << true << "5 (0, 0)";
+        QTest::newRow("larger horizontal out") << 6 << QPoint(-120, 10) << QPointF(100, 50) << true << "5 (0, 0)";
+        QTest::newRow("larger horizontal in") << 6 << QPoint(120, -10) << QPointF(100, 50) << true << "7 (50, 25)";
+        QTest::newRow("unwritten pixel") << 6 << QPoint(0, 120) << QPointF(100, 50) << false << "7 (0, 0)";
+        QTest::newRow("at 12, zero delta") << 12 << QPoint() << QPointF(10, 10) << true << "none";
+        QTest::newRow("at 0, toward") << 0 << QPoint(0, -120) << QPointF(10, 10) << true << "none";
     }
 
-    // The wheel over canvas point (100, 50), or (10, 10) where nothing happens.
     void wheelZoomAboutPoint()
     {
-        const auto [startStep, delta, written, expected] = fetch<int, int, bool, QString>("startStep", "delta", "written", "call");
+        const auto [startStep, angle, onCanvas, written, expected] =
+            fetch<int, QPoint, QPointF, bool, QString>("startStep", "angle", "at", "written", "call");
         WindowRig rig({2000, 2000, 8, true}, 1, true);
         auto gray = buffer(2000, 2000, 8);
         if (!written)
@@ -567,8 +571,8 @@ private slots:
         rig.calls.clear();
         QSignalSpy zoomSignal(spinBox, SIGNAL(valueChanged(int)));
         // The wheel arrives at the window; the test hands it over in window coordinates.
-        const QPointF at = rig.child("canvasWidget")->mapTo(rig.window.get(), expected == "none" ? QPoint(10, 10) : QPoint(100, 50));
-        QWheelEvent wheel(at, rig.window->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, delta), Qt::NoButton,
+        const QPointF at = rig.child("canvasWidget")->mapTo(rig.window.get(), QPoint()) + onCanvas;
+        QWheelEvent wheel(at, rig.window->mapToGlobal(at.toPoint()), QPoint(), angle, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(rig.window.get(), &wheel);
         const SceneCall* call = rig.last(SceneCall::SetZoomFactorAndOffset);
