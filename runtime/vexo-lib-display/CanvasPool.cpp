@@ -4,6 +4,8 @@
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
+#include <algorithm>
+
 namespace vexo {
 namespace core {
 
@@ -40,10 +42,9 @@ boost::shared_ptr<DisplaySceneFrame> CanvasPool::lend(int width, int height)
     const boost::shared_ptr<DisplaySceneFrame> fresh(new DisplaySceneFrame(width, height));
     MutexLocker lock(mutex);
     ++allocations;
-    Slot* room = nullptr;
-    for (Slot& slot : slots)
-        if (!slot.lent && !room)
-            room = &slot; // a canvas of an old size makes room
+    // A canvas of an old size makes room.
+    const auto idle = std::find_if(slots.begin(), slots.end(), [](const Slot& slot) { return !slot.lent; });
+    Slot* room = idle != slots.end() ? &*idle : nullptr;
     if (!room && slots.size() < capacity)
         room = &slots.emplace_back();
     if (!room)
