@@ -6,21 +6,19 @@
 #include "vexo-lib-display/FrameBuffer.h"
 
 #include <QImage>
+#include <QPixmap>
 #include <QThread>
 
 #include <boost/shared_ptr.hpp>
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <mutex>
 
 namespace vexo {
 namespace core {
 
 // What the line tools' workers share: the request (a frame and one of its lines), the
-// picture store a run draws into, and the hand-over of requests from the tool's dialog. A
+// pictures a run draws into and hands over, and the hand-over of requests from the tool's dialog. A
 // tool reads the line and draws its picture (RGB32, pictureHeight rows) in drawLine(). Each
 // start() makes one run and ends; finished() follows every run, also one that found nothing
 // to draw.
@@ -41,10 +39,9 @@ struct LineToolThread : public QThread
         freePicture();
     }
 
-    // Guards frame, yPosition and drawing. The GUI thread holds it to change the request and
-    // to copy or free the picture; a run holds it only to copy the request at its start and
-    // to mark the start and end of its drawing. Nobody draws while holding it; the GUI thread
-    // copies one picture under it, and the worker never waits on the GUI.
+    // Guards frame, yPosition, picture and spare. The GUI thread holds it to change the
+    // request and to take or give back a picture; a run holds it only to copy the request at
+    // its start and to swap pictures. Nobody draws, copies or frees pixels while holding it.
     std::mutex mutex;
 
     // The request, replaced by the GUI thread at any time, also during a run. A run copies
@@ -52,20 +49,18 @@ struct LineToolThread : public QThread
     boost::shared_ptr<DisplaySceneFrame> frame;
     int yPosition = 0;
 
-    // Set while a run may write buffer or replace image. The GUI thread reads the picture
-    // only while it is clear; a run that is busy will post another finished() when done.
-    bool drawing = false;
-
     // GUI thread only: a run was requested and not yet started, because the dialog was
     // hidden or a run was still in progress.
     bool startPending = false;
 
-    // The picture: image wraps buffer (bufferWidth x pictureHeight words) without a copy.
-    // Written by a run while drawing is set; otherwise read and freed by the GUI thread
-    // under mutex. Kept between runs and made anew only when the width changes.
-    std::unique_ptr<QImage> image;
-    std::unique_ptr<std::uint32_t[]> buffer;
-    int bufferWidth = 0;
+    // The pictures (RGB32, pictureHeight rows). Each has one holder at a time, so a finished
+    // picture changes hands without a copy, however long the line: `picture` is the newest
+    // finished one the GUI thread has not taken yet, `spare` one it gave back for the next
+    // run to draw into, `drawn` the run's own while it draws (worker thread only). At most
+    // three exist with the one on screen; a store is made anew only for a new width.
+    QImage picture;
+    QImage spare;
+    QImage drawn;
 
     void setFrame(boost::shared_ptr<DisplaySceneFrame> newFrame)
     {
@@ -80,14 +75,14 @@ struct LineToolThread : public QThread
         yPosition = y;
     }
 
-    // With no run in progress: frees the picture so the next run makes it anew. Under the
-    // lock so that the last run's writes are ordered before the free.
+    // With no run in progress: drops the pictures so the next run makes one anew. They are
+    // freed after the lock is released.
     void freePicture()
     {
+        QImage finished, given;
         std::lock_guard<std::mutex> lock(mutex);
-        image.reset(); // before the pixels it points into
-        buffer.reset();
-        bufferWidth = 0;
+        finished.swap(picture);
+        given.swap(spare);
     }
 
     // The request changed: runs it now if the dialog is visible and no run is in progress,
@@ -114,19 +109,45 @@ struct LineToolThread : public QThread
     // The frame is gone: a kept request for it is dropped rather than run on showing.
     void dropPendingRun() { startPending = false; }
 
-    // Copies the picture out into `picture`; false if there is none or a later run is
-    // drawing one (its own finished() brings that one). A copy because the next run
-    // overwrites the store; made with memcpy rather than QImage::copy so that race
-    // detection sees the read.
-    bool copyPicture(QImage& picture)
+    // GUI thread: moves the newest finished picture into `taken`; false if there is none
+    // since the last take (a run that drew nothing, or its picture was taken already).
+    bool takePicture(QImage& taken)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (drawing || !image)
-            return false;
-        picture = QImage(bufferWidth, pictureHeight, QImage::Format_RGB32);
-        if (bufferWidth > 0)
-            std::memcpy(picture.bits(), buffer.get(), pictureBytes(bufferWidth));
+        QImage newest;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (picture.isNull())
+                return false;
+            newest.swap(picture);
+        }
+        taken.swap(newest); // what `taken` held goes outside the lock
         return true;
+    }
+
+    // GUI thread: if a run brought a picture since the last call, `shown` becomes it and
+    // `pixmap` a pixmap of it (on raster surfaces sharing its pixels). Returns the picture
+    // shown before, for recyclePicture() once the canvases dropped their pixmaps of it; null
+    // if nothing new came.
+    QImage showNewestPicture(QImage& shown, QPixmap& pixmap)
+    {
+        QImage previous;
+        if (!takePicture(previous))
+            return QImage();
+        previous.swap(shown);
+        pixmap = QPixmap::fromImage(shown, Qt::AutoColor);
+        return previous;
+    }
+
+    // GUI thread: gives a picture back once nothing shows it any more, for a later run to
+    // draw into. One still shared (a pixmap, a copy) is only let go: a run must never draw
+    // into pixels someone reads.
+    void recyclePicture(QImage&& shown)
+    {
+        QImage old = std::move(shown);
+        if (old.isNull() || !old.isDetached())
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        old.swap(spare);
     }
 
     // Any thread: blocks until no run is in progress.
@@ -142,27 +163,25 @@ protected:
     LineToolThread() = default;
 
     // Worker thread: reads line y of source and draws it into the pixels claimPicture()
-    // hands out, asked for only once the line is read, so that the GUI thread can still
-    // take the previous picture meanwhile. Drawing nothing keeps the previous picture.
+    // hands out. Drawing nothing keeps the previous picture.
     virtual void drawLine(const FrameBuffer& source, int y) = 0;
 
-    // Worker thread, from drawLine(): marks the store as being drawn and returns its pixels,
-    // made anew for a new width; the drawing must write all of them.
+    // Worker thread, from drawLine(): the pixels of the picture this run draws, width x
+    // pictureHeight words, all of which the drawing must write; null if there are none (an
+    // empty line, or no memory for the picture), and then nothing must be drawn.
     std::uint32_t* claimPicture(int width)
     {
         {
-            // Waits at most for one copy of the previous picture on the GUI thread.
             std::lock_guard<std::mutex> lock(mutex);
-            drawing = true;
+            drawn.swap(spare);
         }
-        if (!buffer || bufferWidth != width) {
-            image.reset();
-            buffer.reset(new std::uint32_t[pictureBytes(width) / 4]);
-            bufferWidth = width;
-            image.reset(new QImage(reinterpret_cast<uchar*>(buffer.get()), width, pictureHeight, width * 4,
-                                   QImage::Format_RGB32));
+        if (drawn.isNull() || drawn.width() != width) {
+            drawn = QImage(); // the old store before the new one is made
+            if (width > 0)
+                drawn = QImage(width, pictureHeight, QImage::Format_RGB32);
         }
-        return buffer.get();
+        // A store given back has no other holder, so this does not copy.
+        return drawn.isNull() ? nullptr : reinterpret_cast<std::uint32_t*>(drawn.bits());
     }
 
     void run() override
@@ -176,17 +195,21 @@ protected:
         }
         if (const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr)
             drawLine(*source, y);
+        QImage superseded;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            drawing = false;
+            if (!drawn.isNull()) {
+                // A picture nobody took is older than this one: the next run may draw into it.
+                superseded.swap(picture);
+                picture.swap(drawn);
+                if (spare.isNull())
+                    spare.swap(superseded);
+            }
         }
         // Marks everything the run did as visible to whoever accepts the hand-over on this
         // object: the dialog, on finished() or after waiting.
         templates::platform::announceHandOver(this);
     }
-
-private:
-    static std::size_t pictureBytes(int width) { return static_cast<std::size_t>(width) * pictureHeight * 4; }
 };
 
 } // namespace core

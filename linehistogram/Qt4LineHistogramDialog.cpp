@@ -98,15 +98,13 @@ void Qt4LineHistogramDialog::newHistogramAvailable()
     yPositionSpinBox->setEnabled(true);
     stackedWidget->setCurrentIndex(histogramPage);
 
-    // A copy of our own: the next run overwrites the worker's store and clearing frees it. A
-    // run started by a later request may be drawing already; its own finished() will bring
-    // that picture, so the one on screen stays until then.
-    QImage picture;
-    if (d->thread->copyPicture(picture))
-        d->pixmap = QPixmap::fromImage(std::move(picture), Qt::AutoColor);
+    // A run that drew nothing leaves the picture on screen as it was.
+    QImage previous = d->thread->showNewestPicture(d->picture, d->pixmap);
 
     histogramWidget->setPixmap(&d->pixmap);
     histogramWidget->update();
+    // No pixmap shows the previous picture any more: a later run may draw into it.
+    d->thread->recyclePicture(std::move(previous));
 
     // A request that came during this run was kept for now.
     d->thread->startPendingRun(isVisible());

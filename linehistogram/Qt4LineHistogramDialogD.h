@@ -5,6 +5,7 @@
 #include "linehistogram/Qt4LineHistogramDialog.h"
 #include "linehistogram/Qt4LineHistogramThread.h"
 
+#include <QImage>
 #include <QPixmap>
 
 #include <memory>
@@ -18,7 +19,9 @@ struct Qt4LineHistogramDialog::D
     boost::shared_ptr<DisplaySceneFrame> frame;
     // Owned; deleted by the dialog's destructor after the last run has ended.
     std::unique_ptr<Qt4LineHistogramThread> thread;
-    // The last picture, a copy of the worker's image that no later run can touch.
+    // The last worker picture, taken over from the worker without a copy, and the pixmap
+    // made of it (sharing its pixels) that the canvas shows.
+    QImage picture;
     QPixmap pixmap;
 };
 

@@ -131,7 +131,8 @@ void Qt4LineHistogramThread::drawLine(const FrameBuffer& source, int y)
         }
         Heights heights;
         barHeights(counts, largestCount(counts), heights);
-        drawGray(heights, claimPicture(pictureSize));
+        if (std::uint32_t* const pixels = claimPicture(pictureSize))
+            drawGray(heights, pixels);
         return;
     }
 
@@ -148,7 +149,8 @@ void Qt4LineHistogramThread::drawLine(const FrameBuffer& source, int y)
     barHeights(red, largest, hr);
     barHeights(green, largest, hg);
     barHeights(blue, largest, hb);
-    drawColour(hr, hg, hb, claimPicture(pictureSize));
+    if (std::uint32_t* const pixels = claimPicture(pictureSize))
+        drawColour(hr, hg, hb, pixels);
 }
 
 } // namespace core

@@ -5,6 +5,7 @@
 #include "lineprofile/Qt4LineProfileDialog.h"
 #include "lineprofile/Qt4LineProfileThread.h"
 
+#include <QImage>
 #include <QPixmap>
 
 #include <memory>
@@ -18,8 +19,9 @@ struct Qt4LineProfileDialog::D
     boost::shared_ptr<DisplaySceneFrame> frame;
     // Owned; made by the constructor, deleted by the destructor after the last run ended.
     std::unique_ptr<Qt4LineProfileThread> thread;
-    // The last worker picture, copied out of the worker's store; both canvases and the PNG
-    // export use it.
+    // The last worker picture, taken over from the worker without a copy, and the pixmap
+    // made of it (sharing its pixels) that both canvases and the PNG export use.
+    QImage picture;
     QPixmap pixmap;
     int zoom = 1; // screen pixels per sample in the detail view, 1..64
     int verticalMarker = -1; // marked sample, -1 for none

@@ -156,7 +156,8 @@ void Qt4LineProfileThread::drawLine(const FrameBuffer& source, int y)
 {
     const int width = std::max(source.width(), 0);
     const std::vector<Levels> channels = readLine(source, y, width);
-    drawPicture(claimPicture(width), width, channels);
+    if (std::uint32_t* const pixels = claimPicture(width))
+        drawPicture(pixels, width, channels);
 }
 
 } // namespace core

@@ -29,6 +29,7 @@ private slots:
     void paintedMarks();
     void detailPicture_data();
     void detailPicture();
+    void overviewPicture();
 };
 
 void TestLineProfileCanvas::paintedMarks_data()
@@ -167,6 +168,26 @@ void TestLineProfileCanvas::detailPicture()
     QCOMPARE(canvas.grab().toImage().convertToFormat(QImage::Format_RGB32), want);
     const QImage& kept = vexo::core::LineProfileCanvasInspector::d(canvas).zoomedPart;
     QVERIFY(kept.width() <= width && kept.height() <= 256);
+}
+
+// The overview is the picture scaled to the canvas as a pixmap's nearest-neighbour scaling
+// does it, squeezed or stretched, whole line shown (no band).
+void TestLineProfileCanvas::overviewPicture()
+{
+    for (const QSize& pictureSize : {QSize(4099, 256), QSize(77, 256)}) {
+        QImage words(pictureSize, QImage::Format_RGB32);
+        for (int y = 0; y < 256; ++y)
+            for (int x = 0; x < words.width(); ++x)
+                words.setPixel(x, y, qRgb(x & 0xFF, x >> 8, y));
+        QPixmap picture = QPixmap::fromImage(words);
+        Qt4LineProfileCanvas canvas;
+        canvas.resize(301, 64);
+        canvas.show();
+        canvas.setPixmap(&picture, true);
+        canvas.setXOffset(0, 0, words.width() - 1);
+        const QImage want = picture.scaled(canvas.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage();
+        QCOMPARE(canvas.grab().toImage().convertToFormat(QImage::Format_RGB32), want.convertToFormat(QImage::Format_RGB32));
+    }
 }
 
 QTEST_MAIN(TestLineProfileCanvas)

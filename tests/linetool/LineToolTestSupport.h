@@ -101,7 +101,7 @@ struct GatedBuffer : FrameBuffer
 
 template <typename Worker> struct DirectRun : Worker { using Worker::run; };
 
-// The picture a tool's worker draws for line y of the frame, as a deep copy.
+// The picture a tool's worker draws for line y of the frame.
 template <typename T>
 QImage runOn(const Frame& frame, int y)
 {
@@ -109,7 +109,7 @@ QImage runOn(const Frame& frame, int y)
     worker.setFrame(frame);
     worker.setYPosition(y);
     worker.run();
-    return worker.image ? worker.image->copy() : QImage();
+    return worker.picture;
 }
 
 inline void movePointer(QWidget* widget, int x)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
 
 using namespace linetooltest;
 
@@ -25,11 +26,9 @@ void runOnce(LineToolThread& worker, const Frame& frame, int y)
     worker.waitForRun();
 }
 
-bool wrapsStore(const LineToolThread& worker, int width)
+bool isPicture(const QImage& image, int width)
 {
-    const QImage* image = worker.image.get();
-    return image && image->format() == QImage::Format_RGB32 && image->size() == QSize(width, 256) && image->bytesPerLine() == width * 4
-        && image->constBits() == reinterpret_cast<const uchar*>(worker.buffer.get()) && worker.bufferWidth == width;
+    return image.format() == QImage::Format_RGB32 && image.size() == QSize(width, 256) && image.bytesPerLine() == width * 4;
 }
 
 } // namespace
@@ -116,23 +115,26 @@ void TestLineToolWorkers::probes()
         const Frame frame = middleLineFrame(bits, gray, line);
         typename T::Worker worker;
         runOnce(worker, frame, y);
-        QVERIFY(wrapsStore(worker, T::pictureWidth(frame->frameBuffer()->width())));
-        const std::uint32_t* words = worker.buffer.get();
+        QImage picture;
+        QVERIFY(worker.takePicture(picture));
+        QVERIFY(isPicture(picture, T::pictureWidth(frame->frameBuffer()->width())));
+        const auto* words = reinterpret_cast<const std::uint32_t*>(picture.constBits());
         // RGB32 words are 0xffRRGGBB: a zero top byte paints black onto surfaces with alpha.
-        QVERIFY(std::all_of(words, words + worker.bufferWidth * 256, [](std::uint32_t word) { return word >> 24 == 0xFF; }));
+        QVERIFY(std::all_of(words, words + picture.width() * 256, [](std::uint32_t word) { return word >> 24 == 0xFF; }));
         auto probed = [](const Probe& p, std::uint32_t word) { return QStringLiteral("(%1, %2) %3").arg(p.x).arg(p.row).arg(word & 0xFFFFFFu, 6, 16, QLatin1Char('0')); };
         QStringList got, want;
         for (const Probe& p : probes) {
-            got << probed(p, worker.image->pixel(p.x, p.row));
+            got << probed(p, picture.pixel(p.x, p.row));
             want << probed(p, p.word);
         }
         QCOMPARE(got, want);
     });
 }
 
-// Kept and redrawn while the width stays, made anew when it changes; a run with nothing to
-// read leaves it as it was. The request may change while a run reads: the run keeps to what
-// it took at its start.
+// A finished picture changes hands without a copy and is taken once. The next run draws
+// into a picture given back, unless something still shares it, or into the older one nobody
+// took; a new width makes one anew, and a run with nothing to read brings none. The request
+// may change while a run reads: the run keeps to what it took at its start.
 void TestLineToolWorkers::pictureStore()
 {
     forTool([](auto tool) {
@@ -140,9 +142,13 @@ void TestLineToolWorkers::pictureStore()
         typename T::Worker worker;
         const Frame wide = linesFrame(64, 2, 8), narrow = linesFrame(32, 2, 8);
         runOnce(worker, wide, 1);
-        QVERIFY(wrapsStore(worker, T::pictureWidth(64)));
-        QCOMPARE(*worker.image, runOn<T>(wide, 1));
-        const std::pair<std::uint32_t*, QImage*> store(worker.buffer.get(), worker.image.get());
+        QImage first, none;
+        QVERIFY(worker.takePicture(first));
+        QVERIFY(!worker.takePicture(none));
+        QVERIFY(isPicture(first, T::pictureWidth(64)));
+        QCOMPARE(first, runOn<T>(wide, 1));
+        const uchar* const store = first.constBits();
+        worker.recyclePicture(std::move(first));
 
         const auto gated = boost::make_shared<GatedBuffer>(64, 2);
         fill(*gated, [](int x, int y, int) { return y == 0 ? 10 : x % 3 == 0 ? 50 : 60; });
@@ -155,21 +161,43 @@ void TestLineToolWorkers::pictureStore()
         worker.setYPosition(0);
         gated->open = true;
         worker.waitForRun();
-        const QImage taken = runOn<T>(frameOver(gated), 1);
-        QVERIFY(taken != runOn<T>(wide, 0) && taken != runOn<T>(frameOver(gated), 0));
-        QCOMPARE(std::make_pair(worker.buffer.get(), worker.image.get()), store);
-        QCOMPARE(*worker.image, taken);
+        const QImage want = runOn<T>(frameOver(gated), 1);
+        QVERIFY(want != runOn<T>(wide, 0) && want != runOn<T>(frameOver(gated), 0));
+        QImage taken;
+        QVERIFY(worker.takePicture(taken));
+        QCOMPARE(taken.constBits(), store);
+        QCOMPARE(taken, want);
 
+        // Shown elsewhere still: let go, not drawn into.
+        const QImage shown = taken;
+        worker.recyclePicture(std::move(taken));
+        runOnce(worker, wide, 0);
         for (const Frame& nothingToRead : {Frame(), frameWithoutBuffer()})
             runOnce(worker, nothingToRead, 1);
-        QCOMPARE(std::make_pair(worker.buffer.get(), worker.image.get()), store);
-        QCOMPARE(*worker.image, taken);
+        QImage next;
+        QVERIFY(worker.takePicture(next));
+        QVERIFY(next.constBits() != store);
+        QCOMPARE(next, runOn<T>(wide, 0));
+        QCOMPARE(shown, want);
 
+        // Nobody takes: two stores take turns.
+        std::set<const uchar*> stores;
+        for (int y : {0, 1, 0, 1}) {
+            runOnce(worker, wide, y);
+            QVERIFY(!worker.picture.isNull());
+            stores.insert(worker.picture.constBits());
+        }
+        QCOMPARE(stores.size(), std::size_t{2});
+        QCOMPARE(worker.picture, runOn<T>(wide, 1));
+
+        worker.recyclePicture(std::move(next));
         runOnce(worker, narrow, 1);
-        QVERIFY(wrapsStore(worker, T::pictureWidth(32)));
-        QCOMPARE(*worker.image, runOn<T>(narrow, 1));
+        QVERIFY(worker.takePicture(taken));
+        QVERIFY(isPicture(taken, T::pictureWidth(32)));
+        QCOMPARE(taken, runOn<T>(narrow, 1));
+        worker.recyclePicture(std::move(taken));
         worker.freePicture();
-        QVERIFY(!worker.buffer && !worker.image && worker.bufferWidth == 0);
+        QVERIFY(worker.picture.isNull() && worker.spare.isNull() && !worker.takePicture(none));
     });
 }
 
