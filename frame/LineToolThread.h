@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QSize>
 #include <QThread>
 
 #include <boost/shared_ptr.hpp>
@@ -39,7 +40,7 @@ struct LineToolThread : public QThread
         freePicture();
     }
 
-    // Guards frame, yPosition, picture and spare. The GUI thread holds it to change the
+    // Guards frame, yPosition, fitSize, picture, fitted and spare. The GUI thread holds it to change the
     // request and to take or give back a picture; a run holds it only to copy the request at
     // its start and to swap pictures. Nobody draws, copies or frees pixels while holding it.
     std::mutex mutex;
@@ -48,6 +49,10 @@ struct LineToolThread : public QThread
     // both once at its start, so it always works on one consistent frame and line.
     boost::shared_ptr<DisplaySceneFrame> frame;
     int yPosition = 0;
+    // The size of a canvas that shows the picture scaled, or empty. A run then makes that
+    // scaled copy too, so that the GUI thread need not read the whole picture for it; a
+    // canvas of another size by then scales for itself.
+    QSize fitSize;
 
     // GUI thread only: a run was requested and not yet started, because the dialog was
     // hidden or a run was still in progress.
@@ -61,6 +66,8 @@ struct LineToolThread : public QThread
     QImage picture;
     QImage spare;
     QImage drawn;
+    // `picture` scaled to the fitSize of its run, handed over with it; null if none asked.
+    QImage fitted;
 
     void setFrame(boost::shared_ptr<DisplaySceneFrame> newFrame)
     {
@@ -75,13 +82,20 @@ struct LineToolThread : public QThread
         yPosition = y;
     }
 
+    void setFitSize(const QSize& size)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        fitSize = size;
+    }
+
     // With no run in progress: drops the pictures so the next run makes one anew. They are
     // freed after the lock is released.
     void freePicture()
     {
-        QImage finished, given;
+        QImage finished, scaled, given;
         std::lock_guard<std::mutex> lock(mutex);
         finished.swap(picture);
+        scaled.swap(fitted);
         given.swap(spare);
     }
 
@@ -109,18 +123,23 @@ struct LineToolThread : public QThread
     // The frame is gone: a kept request for it is dropped rather than run on showing.
     void dropPendingRun() { startPending = false; }
 
-    // GUI thread: moves the newest finished picture into `taken`; false if there is none
-    // since the last take (a run that drew nothing, or its picture was taken already).
-    bool takePicture(QImage& taken)
+    // GUI thread: moves the newest finished picture into `taken` and its scaled copy, if
+    // any, into `takenFitted`; false if there is none since the last take (a run that drew
+    // nothing, or its picture was taken already).
+    bool takePicture(QImage& taken, QImage* takenFitted = nullptr)
     {
-        QImage newest;
+        QImage newest, newestFitted;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (picture.isNull())
                 return false;
             newest.swap(picture);
+            newestFitted.swap(fitted);
         }
-        taken.swap(newest); // what `taken` held goes outside the lock
+        // What the outputs held goes outside the lock.
+        taken.swap(newest);
+        if (takenFitted)
+            takenFitted->swap(newestFitted);
         return true;
     }
 
@@ -128,10 +147,10 @@ struct LineToolThread : public QThread
     // `pixmap` a pixmap of it (on raster surfaces sharing its pixels). Returns the picture
     // shown before, for recyclePicture() once the canvases dropped their pixmaps of it; null
     // if nothing new came.
-    QImage showNewestPicture(QImage& shown, QPixmap& pixmap)
+    QImage showNewestPicture(QImage& shown, QPixmap& pixmap, QImage* shownFitted = nullptr)
     {
         QImage previous;
-        if (!takePicture(previous))
+        if (!takePicture(previous, shownFitted))
             return QImage();
         previous.swap(shown);
         pixmap = QPixmap::fromImage(shown, Qt::AutoColor);
@@ -188,13 +207,19 @@ protected:
     {
         boost::shared_ptr<DisplaySceneFrame> request;
         int y = 0;
+        QSize fit;
         {
             std::lock_guard<std::mutex> lock(mutex);
             request = frame;
             y = yPosition;
+            fit = fitSize;
         }
         if (const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr)
             drawLine(*source, y);
+        // Nearest neighbour, as the canvases scale: each sample stays a block of whole pixels.
+        QImage scaled = drawn.isNull() || fit.isEmpty()
+            ? QImage()
+            : drawn.scaled(fit, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         QImage superseded;
         {
             std::lock_guard<std::mutex> lock(mutex);
@@ -202,6 +227,7 @@ protected:
                 // A picture nobody took is older than this one: the next run may draw into it.
                 superseded.swap(picture);
                 picture.swap(drawn);
+                fitted.swap(scaled);
                 if (spare.isNull())
                     spare.swap(superseded);
             }

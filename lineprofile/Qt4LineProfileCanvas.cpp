@@ -88,6 +88,11 @@ Qt4LineProfileCanvas::~Qt4LineProfileCanvas() = default;
 
 void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview)
 {
+    setPixmap(pixmap, overview, QImage());
+}
+
+void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview, const QImage& fitted)
+{
     if (!pixmap) {
         d->pixmap = QPixmap();
         d->zoomedPart = QImage();
@@ -102,7 +107,8 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview)
         // The stretch belongs to the old picture; the next paint stretches what it shows.
         d->zoomedPixmapZoom = -1;
     } else if (!d->pixmap.isNull()) {
-        d->fittedPixmap = stretched(d->pixmap, rect().size());
+        d->fittedPixmap =
+            fitted.size() == rect().size() ? QPixmap::fromImage(fitted) : stretched(d->pixmap, rect().size());
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <boost/shared_ptr.hpp>
 
+class QImage;
 class QPixmap;
 
 namespace vexo {
@@ -27,6 +28,9 @@ public:
     // A new picture (shared, not copied), or a null pointer to empty the canvas. Does not
     // repaint by itself.
     void setPixmap(QPixmap* pixmap, bool overview);
+    // The same with the overview's picture already scaled to the widget, as the worker makes
+    // it off the GUI thread; used if it is of the widget's size, else scaled anew.
+    void setPixmap(QPixmap* pixmap, bool overview, const QImage& fitted);
     // The detail view's scroll offset and the visible range, in zoomed pixels.
     void setXOffset(int offset, int first, int last);
     void setAdditionalInfo(int zoom, int verticalMarker, int horizontalMarker);

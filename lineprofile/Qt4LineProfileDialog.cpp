@@ -127,6 +127,7 @@ void Qt4LineProfileDialog::yPositionChanged(int value)
 void Qt4LineProfileDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    d->thread->setFitSize(profileOverviewWidget->size());
     d->thread->startPendingRun(true);
 }
 
@@ -151,9 +152,10 @@ void Qt4LineProfileDialog::newProfileAvailable()
     detailStackedWidget->setCurrentIndex(1);
 
     // A run that drew nothing leaves the picture on screen as it was.
-    QImage previous = d->thread->showNewestPicture(d->picture, d->pixmap);
+    QImage fitted;
+    QImage previous = d->thread->showNewestPicture(d->picture, d->pixmap, &fitted);
 
-    profileOverviewWidget->setPixmap(&d->pixmap, true);
+    profileOverviewWidget->setPixmap(&d->pixmap, true, fitted);
     profileDetailWidget->setPixmap(&d->pixmap, false);
     updateProfileView();
     // No pixmap shows the previous picture any more: a later run may draw into it.
@@ -188,6 +190,8 @@ void Qt4LineProfileDialog::clearProfile()
 
 void Qt4LineProfileDialog::updateProfileView()
 {
+    // The next run scales the overview for the canvas as it is now.
+    d->thread->setFitSize(profileOverviewWidget->size());
     QScrollBar* const scroll = profileDetailScrollBar;
     if (!d->frame) {
         scroll->setRange(0, 0);

@@ -4,21 +4,12 @@
 
 #include "LineToolTestSupport.h"
 
-#include "lineprofile/Qt4LineProfileCanvas.h"
-#include "lineprofile/Qt4LineProfileCanvasD.h"
-
 #include <QPainter>
 #include <QSignalSpy>
 #include <QtTest>
 
 using linetooltest::movePointer;
 using vexo::core::Qt4LineProfileCanvas;
-
-namespace vexo {
-namespace core {
-struct LineProfileCanvasInspector { static const Qt4LineProfileCanvas::D& d(const Qt4LineProfileCanvas& c) { return *c.d; } };
-} // namespace core
-} // namespace vexo
 
 class TestLineProfileCanvas : public QObject
 {

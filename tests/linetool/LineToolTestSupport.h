@@ -8,6 +8,7 @@
 #include "linehistogram/Qt4LineHistogramCanvasD.h"
 #include "linehistogram/Qt4LineHistogramDialog.h"
 #include "linehistogram/Qt4LineHistogramDialogD.h"
+#include "lineprofile/Qt4LineProfileCanvasD.h"
 #include "lineprofile/Qt4LineProfileDialog.h"
 #include "lineprofile/Qt4LineProfileDialogD.h"
 
@@ -23,6 +24,7 @@
 
 namespace vexo::core {
 struct LineProfileInspector { static Qt4LineProfileDialog::D& d(Qt4LineProfileDialog* dialog) { return *dialog->d; } };
+struct LineProfileCanvasInspector { static const Qt4LineProfileCanvas::D& d(const Qt4LineProfileCanvas& c) { return *c.d; } };
 struct LineHistogramInspector
 {
     static Qt4LineHistogramDialog::D& d(Qt4LineHistogramDialog* dialog) { return *dialog->d; }

@@ -299,6 +299,15 @@ void TestLineToolDialogs::profileDetailViewAndReadout()
     Qt4LineProfileDialog& dialog = *rig.dialog;
     QVERIFY(rig.showWith(linesFrame(samples, 3, bits, gray), 1));
     QVERIFY(setOverviewWidth(dialog, canvasWidth));
+    // The run after the resize scales the overview for the new width, pixel for pixel as the
+    // canvas would.
+    for (int y : {2, 1}) {
+        const int before = rig.results;
+        dialog.yPositionSpinBox->setValue(y);
+        QVERIFY(rig.waitForResult(before));
+        QCOMPARE(vexo::core::LineProfileCanvasInspector::d(*dialog.profileOverviewWidget).fittedPixmap.toImage(),
+                 LineProfileInspector::d(&dialog).pixmap.scaled(dialog.profileOverviewWidget->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage());
+    }
     dialog.zoomSpinBox->setValue(zoom);
     QScrollBar* const bar = dialog.profileDetailScrollBar;
     QCOMPARE(QList<int>({bar->minimum(), bar->maximum(), bar->pageStep()}), QList<int>({0, maximum, canvasWidth}));

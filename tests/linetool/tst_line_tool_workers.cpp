@@ -190,9 +190,13 @@ void TestLineToolWorkers::pictureStore()
         QCOMPARE(stores.size(), std::size_t{2});
         QCOMPARE(worker.picture, runOn<T>(wide, 1));
 
+        // Asked for, a copy scaled to a canvas comes with the picture.
         worker.recyclePicture(std::move(next));
+        worker.setFitSize(QSize(7, 64));
         runOnce(worker, narrow, 1);
-        QVERIFY(worker.takePicture(taken));
+        QImage fitted;
+        QVERIFY(worker.takePicture(taken, &fitted));
+        QCOMPARE(fitted, taken.scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         QVERIFY(isPicture(taken, T::pictureWidth(32)));
         QCOMPARE(taken, runOn<T>(narrow, 1));
         worker.recyclePicture(std::move(taken));
