@@ -64,9 +64,8 @@ void TestLineToolDialogs::deferralAndClearing_data()
 }
 
 // Requests made while the dialog is hidden wait for its showing and then run once, for the
-// latest frame and line; a lower line maximum moves the line at once. The picture on screen
-// is a copy: the next run overwrites the store. Then the dialog is cleared while a run is in
-// progress, which leaves nothing to run on showing.
+// latest frame and line; a lower line maximum moves the line at once. Then the dialog is
+// cleared while a run is in progress, which leaves nothing to run on showing.
 void TestLineToolDialogs::deferralAndClearing()
 {
     forTool([](auto tool) {

@@ -1,7 +1,8 @@
 #pragma once
 
 // Shared by the runtime tests: a visualizer that records every callback with its thread,
-// scenes over the simulator, a source that can refuse to start, and a TIFF reader.
+// scenes over the simulator, a source that can refuse to start, a scene with a visualizer
+// attached and frames pushed by hand, and a TIFF reader.
 
 #include "vexo-core/StopWatch.h"
 #include "vexo-lib-display/DisplayScene.h"
@@ -10,6 +11,9 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/ManualFrameSource.h"
 #include "vexo-lib-display/SimulatorSource.h"
+
+#include <QSize>
+#include <QString>
 
 #include <algorithm>
 #include <atomic>
@@ -146,6 +150,42 @@ inline std::vector<std::uint16_t> samplesOf(const vexo::core::FrameBuffer& buffe
         all.insert(all.end(), buffer.line(y), buffer.line(y) + buffer.width() * buffer.channels());
     return all;
 }
+
+// A scene with a visualizer attached; with a canvas size it is visible and renders.
+struct SceneRig
+{
+    explicit SceneRig(boost::shared_ptr<vexo::core::DisplayScene> s, QSize canvas = {}, bool keepNewest = false)
+        : scene(std::move(s))
+    {
+        visualizer.keepNewestFrame = keepNewest;
+        scene->attachVisualizer(&visualizer);
+        scene->setCanvasSize(canvas.width(), canvas.height());
+        scene->setVisualizerVisible(!canvas.isEmpty());
+    }
+    boost::shared_ptr<vexo::core::DisplayScene> scene;
+    RecordingVisualizer visualizer; // detaches before the scene goes
+};
+
+inline vexo::core::ManualFrameSource& manual(const boost::shared_ptr<vexo::core::DisplayScene>& scene)
+{
+    return static_cast<vexo::core::ManualFrameSource&>(scene->source());
+}
+
+inline void pushComplete(vexo::core::ManualFrameSource& source)
+{
+    source.pushFrame([](vexo::core::FrameBuffer& b) { b.setComplete(); });
+}
+
+// "started 0 1 ... n-1 stopped": a run that stored n frames and dropped none.
+inline QString run(int n)
+{
+    QString told = "started";
+    for (int i = 0; i < n; ++i)
+        told += " " + QString::number(i);
+    return told + " stopped";
+}
+
+inline QString story(const RecordingVisualizer& visualizer) { return QString::fromStdString(visualizer.story()); }
 
 #if __has_include(<tiffio.h>)
 #include <tiffio.h>

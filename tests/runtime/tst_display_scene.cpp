@@ -1,7 +1,7 @@
 // The acquisition scene: modes, drops, frames arriving line by line, rendering for a
 // visualizer, and the life of its threads.
 
-#include "SceneTestSupport.h"
+#include "RuntimeTestSupport.h"
 
 #include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/RingSize.h"
@@ -45,7 +45,7 @@ private slots:
         QFETCH(int, mode);
         QFETCH(int, ringSize);
         QFETCH(int, expectedStored);
-        Rig rig(simulatorScene({64, 8, 8, true}, ringSize));
+        SceneRig rig(simulatorScene({64, 8, 8, true}, ringSize));
         auto& [scene, visualizer] = rig;
         scene->startGrabbing(mode);
         if (expectedStored < 0) {
@@ -81,7 +81,7 @@ private slots:
     {
         QFETCH(int, ringSize);
         QFETCH(bool, shown);
-        Rig rig(DisplayScene::create({16, 4, 8, true}, ringSize), {16, 4}, shown);
+        SceneRig rig(DisplayScene::create({16, 4, 8, true}, ringSize), {16, 4}, shown);
         auto& [scene, visualizer] = rig;
         const auto group = scene->frameBufferGroup();
         scene->startGrabbing(1);
@@ -114,7 +114,7 @@ private slots:
     {
         // A save in progress read-locks the group: acquisition drops frames rather than wait.
         // (Every slot held by readers takes the same path here; the group's own test has it.)
-        Rig rig(simulatorScene({32, 4, 8, true}, 4));
+        SceneRig rig(simulatorScene({32, 4, 8, true}, 4));
         auto& [scene, visualizer] = rig;
         auto group = scene->frameBufferGroup();
         QVERIFY(group->try_readlock());
@@ -135,7 +135,7 @@ private slots:
 
     void frameArrivingLineByLine()
     {
-        Rig rig(DisplayScene::create({8, 16, 12, true}, 3), {8, 16}, true);
+        SceneRig rig(DisplayScene::create({8, 16, 12, true}, 3), {8, 16}, true);
         auto& [scene, visualizer] = rig;
         manual(scene).pushFrame(picture([](int x, int y) { return 100 * y + x; }), 4);
         scene->startGrabbing(1);
@@ -182,7 +182,7 @@ private slots:
         QFETCH(int, zoom);
         QFETCH(int, probeX);
         // Invisible at first: nothing is rendered whatever happens.
-        Rig rig(DisplayScene::create({40, 30, 8, true}, 3), {}, true);
+        SceneRig rig(DisplayScene::create({40, 30, 8, true}, 3), {}, true);
         auto& [scene, visualizer] = rig;
         scene->setCanvasSize(20, 10);
         scene->startGrabbing(0);
@@ -224,7 +224,7 @@ private slots:
     void steadyRenderingThenDetach()
     {
         QFETCH(bool, keepShown);
-        Rig rig(simulatorScene({16, 4, 8, true}, keepShown ? RingSize::minimum : 4), {16, 4}, keepShown);
+        SceneRig rig(simulatorScene({16, 4, 8, true}, keepShown ? RingSize::minimum : 4), {16, 4}, keepShown);
         auto& [scene, visualizer] = rig;
         scene->setStatusPeriod(10);
         scene->startGrabbing(-1);
@@ -262,7 +262,7 @@ private slots:
     {
         // The host lets go of the scene while a callback on the acquisition thread holds the
         // last reference: the scene then ends on its own thread without deadlock.
-        Rig rig(simulatorScene({16, 4, 8, true}, 4));
+        SceneRig rig(simulatorScene({16, 4, 8, true}, 4));
         auto& [scene, visualizer] = rig;
         std::atomic<bool> inside{false}, hostReleased{false}, once{false}, sceneEnded{false};
         visualizer.onBuffer = [&](const boost::shared_ptr<FrameBuffer>&) {
@@ -291,7 +291,7 @@ private slots:
     {
         // Whether or not the acquisition thread took the start up before the stop, the scene
         // ends idle and its notifications, if any, come in pairs.
-        Rig rig(DisplayScene::create({8, 8, 8, true}, 3));
+        SceneRig rig(DisplayScene::create({8, 8, 8, true}, 3));
         for (int i = 0; i < 20; ++i) {
             rig.scene->startGrabbing(-1);
             rig.scene->stopGrabbing();

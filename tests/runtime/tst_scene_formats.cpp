@@ -1,7 +1,7 @@
 // A scene's ring and its format: rings that cannot be held, format changes while
 // frames are rendered, and a start the source refuses.
 
-#include "SceneTestSupport.h"
+#include "RuntimeTestSupport.h"
 
 #include "vexo-lib-display/FrameBufferGroup.h"
 
@@ -38,7 +38,7 @@ private slots:
     // even with renders of the old ring under way while the format changes.
     void noOldFrameAfterInvalidation()
     {
-        Rig rig(simulatorScene({16, 16, 8, true}, 3), {16, 16});
+        SceneRig rig(simulatorScene({16, 16, 8, true}, 3), {16, 16});
         auto& [scene, visualizer] = rig;
         const int widths[] = {24, 16};
         // As a window does: redraw at once, which asks the scene for a render.
@@ -65,7 +65,7 @@ private slots:
 
     void formatChangeInvalidatesThenAdds()
     {
-        Rig rig(simulatorScene({16, 16, 8, true}, 3));
+        SceneRig rig(simulatorScene({16, 16, 8, true}, 3));
         auto& [scene, visualizer] = rig;
         scene->startGrabbing(-1);
         QTRY_VERIFY(visualizer.count("buffer") >= 2);
@@ -148,7 +148,7 @@ private slots:
     void refusedStartKeepsTheStoredFrames()
     {
         auto* source = new RefusingSource(FrameFormat{16, 8, 8, true});
-        Rig rig(DisplayScene::create(std::unique_ptr<FrameSource>(source), 4));
+        SceneRig rig(DisplayScene::create(std::unique_ptr<FrameSource>(source), 4));
         auto& [scene, visualizer] = rig;
         std::mutex mutex; // guards refusals, written on the acquisition thread
         QStringList refusals;
