@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 using vexo::core::FrameBuffer;
 using vexo::core::FrameFormat;
 using vexo::core::TiffWriter;
@@ -85,8 +88,20 @@ private slots:
         // Beyond 32 bits, so a narrowed or signed conversion shows.
         buffer.setFrameIndex(4294967301LL);
         buffer.setTimestamp(18446744073709551615ULL);
+        const int watch = ::inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0 && ::inotify_add_watch(watch, native(dir.path()).c_str(), IN_CREATE | IN_MOVED_TO) >= 0);
         QCOMPARE(buffer.saveTiff(native(path)), 0);
         QCOMPARE(listTree(dir.path()).size(), 1);
+        // The image was written beside its target, under a hidden name, and renamed into place.
+        QStringList seen;
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (char* at = events; at < events + n; at += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(at)->len) {
+                const auto* event = reinterpret_cast<inotify_event*>(at);
+                seen << QString(event->mask & IN_CREATE ? "created " : "moved ") + QString::fromLocal8Bit(event->name).replace(QRegularExpression("\\.frame\\.tif\\..+\\.tmp$"), ".frame.tif.*.tmp");
+            }
+        ::close(watch);
+        QCOMPARE(seen, QStringList({"created .frame.tif.*.tmp", "moved frame.tif"}));
 
         const TiffImage image = readTiff(native(path)); // unreadable: no size, no samples
         QCOMPARE(QList<int>({int(image.width), int(image.height), image.samplesPerPixel, image.bitsPerSample, image.photometric}),
