@@ -127,7 +127,6 @@ void Qt4LineProfileDialog::yPositionChanged(int value)
 void Qt4LineProfileDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    d->thread->setFitSize(profileOverviewWidget->size());
     d->thread->startPendingRun(true);
 }
 
@@ -190,8 +189,6 @@ void Qt4LineProfileDialog::clearProfile()
 
 void Qt4LineProfileDialog::updateProfileView()
 {
-    // The next run scales the overview for the canvas as it is now.
-    d->thread->setFitSize(profileOverviewWidget->size());
     QScrollBar* const scroll = profileDetailScrollBar;
     if (!d->frame) {
         scroll->setRange(0, 0);
@@ -231,6 +228,9 @@ void Qt4LineProfileDialog::updateProfileView()
 
 void Qt4LineProfileDialog::resizeEvent(QResizeEvent*)
 {
+    // The layout has sized the canvases already; the next run scales the overview for it. A
+    // hidden dialog's resize arrives before its showing, so the first run has it too.
+    d->thread->setFitSize(profileOverviewWidget->size());
     updateProfileView();
 }
 

@@ -143,10 +143,11 @@ bool SceneAcquisition::run(int mode)
     int stored = 0;
     std::int64_t frameIndex = 0;
     // Every commit of a counted run stays stored, so counting commits counts what it keeps.
+    const FrameBufferGroup::Stored kept = wanted > 0 ? FrameBufferGroup::Stored::Kept : FrameBufferGroup::Stored::MayGo;
     while (stillWanted() && (wanted < 0 || stored < wanted)) {
         if (source.waitForFrame() != FrameSource::Delivery::Frame)
             break;
-        if (storeFrame(*group, frameIndex++, wanted > 0, &stored) != FrameSource::Delivery::Frame)
+        if (storeFrame(*group, frameIndex++, kept, &stored) != FrameSource::Delivery::Frame)
             break;
     }
     source.stop();
@@ -154,11 +155,10 @@ bool SceneAcquisition::run(int mode)
     return true;
 }
 
-FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std::int64_t index, bool keepStored,
-                                                   int* stored)
+FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std::int64_t index,
+                                                   FrameBufferGroup::Stored kept, int* stored)
 {
-    boost::shared_ptr<FrameBuffer> buffer =
-        group.beginWrite(keepStored ? FrameBufferGroup::Stored::Kept : FrameBufferGroup::Stored::MayGo);
+    boost::shared_ptr<FrameBuffer> buffer = group.beginWrite(kept);
     if (!buffer)
         return dropFrame();
     buffer->setFrameIndex(index);

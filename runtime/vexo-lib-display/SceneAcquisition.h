@@ -4,6 +4,7 @@
 // changes. Internal to the runtime.
 
 #include "vexo-core/MutexLocker.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/FrameFormat.h"
 #include "vexo-lib-display/FrameSource.h"
 
@@ -16,7 +17,6 @@
 namespace vexo {
 namespace core {
 
-class FrameBufferGroup;
 class SceneRendering;
 class SceneRing;
 class SceneStatus;
@@ -59,7 +59,8 @@ private:
     bool run(int mode);
     bool startSource() VEXO_EXCLUDES(mutex);
     bool stillWanted() const VEXO_EXCLUDES(mutex);
-    FrameSource::Delivery storeFrame(FrameBufferGroup& group, std::int64_t index, bool keepStored, int* stored);
+    FrameSource::Delivery storeFrame(FrameBufferGroup& group, std::int64_t index, FrameBufferGroup::Stored kept,
+                                     int* stored);
     FrameSource::Delivery dropFrame();
     void finishRun(bool ran) VEXO_EXCLUDES(mutex);
     void tellRefused(const std::string& reason) VEXO_EXCLUDES(refusedMutex);
