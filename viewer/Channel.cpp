@@ -88,6 +88,7 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
         }
         return cameraFps > 0 ? 1000.0 / cameraFps : -1.0;
     }));
+    connect(sourceWatch.get(), &SourceWatch::grabRefused, this, &Channel::updateControlButtons);
 }
 
 void Channel::updateControlButtons()

@@ -27,7 +27,12 @@ SourceWatch::SourceWatch(const boost::shared_ptr<DisplayScene>& scene, QMainWind
         const QString message = QStringLiteral("cannot grab: %1").arg(QString::fromStdString(reason));
         std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(message));
         QMetaObject::invokeMethod(
-            this, [this, message] { say(message, false); }, Qt::QueuedConnection);
+            this,
+            [this, message] {
+                say(message, false);
+                emit grabRefused();
+            },
+            Qt::QueuedConnection);
     });
     connect(&poll, &QTimer::timeout, this, &SourceWatch::look);
     poll.start(pollMilliseconds);

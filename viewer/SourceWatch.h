@@ -36,6 +36,11 @@ public:
     // How long the source may send nothing while grabbing before it is reported.
     static qint64 allowanceMilliseconds(double frameTimeMilliseconds);
 
+signals:
+    // A grab the source refused has been reported; the scene is idle again. A refused start
+    // is never announced to the window, so buttons set while it was under way are stale.
+    void grabRefused();
+
 private:
     void look();
     void say(const QString& message, bool onStderr);
