@@ -26,16 +26,14 @@ public:
     explicit BinScale(int bits)
         : up(bits < 8 ? 8 - bits : 0)
         , down(bits > 8 ? bits - 8 : 0)
-        , largestUnshifted(std::uint64_t{binCount - 1} >> up)
     {
     }
 
     unsigned bin(std::uint64_t value) const
     {
         // A value with more significant bits than the buffer states would scale past the
-        // last bin; it is counted in bin 255 instead of indexing outside the counts.
-        if (value > largestUnshifted && up != 0)
-            return binCount - 1;
+        // last bin; it is counted in bin 255 instead of indexing outside the counts. Samples
+        // are 16-bit, so the left shift cannot overflow.
         const std::uint64_t scaled = up != 0 ? value << up : value >> down;
         return scaled < binCount ? static_cast<unsigned>(scaled) : binCount - 1;
     }
@@ -43,7 +41,6 @@ public:
 private:
     int up;
     int down;
-    std::uint64_t largestUnshifted; // beyond it a left shift leaves the bins (or overflows)
 };
 
 // Bar heights 0..255 on a log scale relative to the largest count of all channels.
