@@ -4,12 +4,8 @@
 // worker's run on the test's thread, a frame buffer that holds a run until released, and
 // per tool a traits struct, so that one test body checks both tools.
 
-#include "linehistogram/Qt4LineHistogramCanvas.h"
-#include "linehistogram/Qt4LineHistogramCanvasD.h"
-#include "linehistogram/Qt4LineHistogramDialog.h"
 #include "linehistogram/Qt4LineHistogramDialogD.h"
 #include "lineprofile/Qt4LineProfileCanvasD.h"
-#include "lineprofile/Qt4LineProfileDialog.h"
 #include "lineprofile/Qt4LineProfileDialogD.h"
 
 #include <boost/make_shared.hpp>
@@ -18,18 +14,13 @@
 #include <QTest>
 
 #include <atomic>
-#include <functional>
 #include <memory>
 #include <thread>
 
 namespace vexo::core {
 struct LineProfileInspector { static Qt4LineProfileDialog::D& d(Qt4LineProfileDialog* dialog) { return *dialog->d; } };
 struct LineProfileCanvasInspector { static const Qt4LineProfileCanvas::D& d(const Qt4LineProfileCanvas& c) { return *c.d; } };
-struct LineHistogramInspector
-{
-    static Qt4LineHistogramDialog::D& d(Qt4LineHistogramDialog* dialog) { return *dialog->d; }
-    static Qt4LineHistogramCanvas::D& d(Qt4LineHistogramCanvas* canvas) { return *canvas->d; }
-};
+struct LineHistogramInspector { static Qt4LineHistogramDialog::D& d(Qt4LineHistogramDialog* dialog) { return *dialog->d; } };
 } // namespace vexo::core
 
 using Values = std::vector<std::uint64_t>; // one a sample for gray, R, G, B for colour
@@ -40,48 +31,38 @@ namespace linetooltest {
 using namespace vexo::core;
 using Frame = boost::shared_ptr<DisplaySceneFrame>;
 
-inline Frame frameOver(const boost::shared_ptr<FrameBuffer>& buffer)
+// A frame of the buffer, whose sample c (0 for gray, R G B for colour) of pixel (x, y) becomes
+// f(x, y, c); the buffer is then complete.
+template <typename Samples>
+Frame filled(const boost::shared_ptr<FrameBuffer>& buffer, Samples f)
 {
+    for (int y = 0; y < buffer->height(); ++y)
+        for (int x = 0; x < buffer->width(); ++x)
+            buffer->isGray() ? buffer->setPixelValueGray(x, y, f(x, y, 0)) : buffer->setPixelValueColor(x, y, f(x, y, 0), f(x, y, 1), f(x, y, 2));
+    buffer->setComplete();
     auto frame = boost::make_shared<DisplaySceneFrame>(8, 8);
     frame->setFrameBuffer(buffer);
     return frame;
-}
-inline Frame frameWithoutBuffer() { return frameOver({}); }
-
-using Samples = std::function<std::uint64_t(int, int, int)>;
-
-// Sample c (0 for gray, R G B for colour) of pixel (x, y) becomes f(x, y, c).
-inline void fill(FrameBuffer& buffer, const Samples& f)
-{
-    for (int y = 0; y < buffer.height(); ++y)
-        for (int x = 0; x < buffer.width(); ++x)
-            buffer.isGray() ? buffer.setPixelValueGray(x, y, f(x, y, 0)) : buffer.setPixelValueColor(x, y, f(x, y, 0), f(x, y, 1), f(x, y, 2));
-    buffer.setComplete();
-}
-inline Frame frameOf(int width, int height, int bits, bool gray, const Samples& f)
-{
-    auto buffer = boost::make_shared<FrameBuffer>(width, height, bits, gray);
-    fill(*buffer, f);
-    return frameOver(buffer);
 }
 
 // Line 1 holds `line`; line 0 is all 1 and line 2 all 0xffff (colour: green 0), so reading
 // the wrong line shows.
 inline Frame middleLineFrame(int bits, bool gray, const Values& line)
 {
-    return frameOf(int(gray ? line.size() : line.size() / 3), 3, bits, gray, [&](int x, int y, int c) {
+    return filled(boost::make_shared<FrameBuffer>(int(gray ? line.size() : line.size() / 3), 3, bits, gray), [&](int x, int y, int c) {
         return y == 1 ? line[gray ? x : 3 * x + c] : y == 0 ? 1 : c == 1 ? 0 : 0xffff;
     });
 }
 
-// Every line different, so the picture tells which line of which frame was read.
-inline Samples differentLines(int bits, int seed = 0)
+// Every line different, and every seed, so the picture tells which line of which frame was read.
+inline Frame linesFrame(const boost::shared_ptr<FrameBuffer>& buffer, int seed = 0)
 {
-    return [=](int x, int y, int c) { return std::uint64_t((x * (y + 1 + seed) + 7 * y + 5 * c) % (1 << bits)); };
+    const int bits = buffer->bitsPerPixel();
+    return filled(buffer, [=](int x, int y, int c) { return std::uint64_t((x * (y + 1 + seed) + 7 * y + 5 * c) % (1 << bits)); });
 }
 inline Frame linesFrame(int width, int height, int bits, bool gray = true, int seed = 0)
 {
-    return frameOf(width, height, bits, gray, differentLines(bits, seed));
+    return linesFrame(boost::make_shared<FrameBuffer>(width, height, bits, gray), seed);
 }
 
 // A gray buffer whose width(), the first thing a run asks after taking its request, waits
@@ -127,8 +108,7 @@ struct ProfileTool
     static constexpr int gatedWidth = 8192; // a picture of 8 MB
     static LineToolThread& worker(Dialog& dialog) { return *LineProfileInspector::d(&dialog).thread; }
     static const QPixmap& pixmap(Dialog& dialog) { return LineProfileInspector::d(&dialog).pixmap; }
-    static bool shown(Dialog& dialog) { return dialog.overviewStackedWidget->currentIndex() == 1; }
-    static int pictureWidth(int lineWidth) { return lineWidth; }
+    static QWidget* canvas(Dialog& dialog) { return dialog.profileOverviewWidget; }
     // Pages, range labels (a number as n), what is enabled (readout, range, controls, line)
     // and the line and marker maxima.
     static QString state(Dialog& dialog)
@@ -147,14 +127,6 @@ struct ProfileTool
     {
         return QStringLiteral("pages 1 1, labels n n, enabled 1011, maxima %1 %2 %3").arg(height - 1).arg(width - 1).arg((1 << bits) - 1);
     }
-    // The view's own controls, changed while frames stream in.
-    static void fiddle(Dialog& dialog, int step)
-    {
-        if (step % 3 == 0)
-            dialog.zoomSpinBox->setValue(1 + step % 5);
-        dialog.profileDetailScrollBar->setValue(step * 37 % (dialog.profileDetailScrollBar->maximum() + 1));
-        movePointer(dialog.profileDetailWidget, step % 700);
-    }
 };
 
 struct HistogramTool
@@ -164,20 +136,21 @@ struct HistogramTool
     static constexpr int gatedWidth = 500000; // still counting when the dialog clears
     static LineToolThread& worker(Dialog& dialog) { return *LineHistogramInspector::d(&dialog).thread; }
     static const QPixmap& pixmap(Dialog& dialog) { return LineHistogramInspector::d(&dialog).pixmap; }
-    static bool shown(Dialog& dialog) { return dialog.stackedWidget->currentIndex() == 1; }
-    static int pictureWidth(int) { return 256; }
+    static QWidget* canvas(Dialog& dialog) { return dialog.histogramWidget; }
     // The page, whether the line is enabled (box, label), its maximum and what the canvas
-    // shows.
+    // paints: its background, or the picture stretched to its size pixel for pixel.
     static QString state(Dialog& dialog)
     {
-        const QPixmap& canvas = LineHistogramInspector::d(dialog.histogramWidget).pixmap;
+        const QImage painted = canvas(dialog)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QImage background(canvas(dialog)->size(), QImage::Format_RGB32);
+        background.fill(canvas(dialog)->palette().color(canvas(dialog)->backgroundRole()));
+        const QImage stretched = pixmap(dialog).toImage().scaled(canvas(dialog)->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
         return QStringLiteral("page %1, line %2 %3, maximum %4, canvas %5").arg(dialog.stackedWidget->currentIndex())
             .arg(dialog.yPositionSpinBox->isEnabled()).arg(dialog.yPositionLabel->isEnabled()).arg(dialog.yPositionSpinBox->maximum())
-            .arg(canvas.isNull() ? "none" : canvas.toImage() == pixmap(dialog).toImage() ? "the picture" : "another picture");
+            .arg(painted == background ? "none" : painted == stretched.convertToFormat(QImage::Format_RGB32) ? "the picture" : "another");
     }
     static QString noBuffer() { return QStringLiteral("page 0, line 0 0, maximum 0, canvas none"); }
     static QString shownState(int, int height, int) { return QStringLiteral("page 1, line 1 1, maximum %1, canvas the picture").arg(height - 1); }
-    static void fiddle(Dialog&, int) {}
 };
 
 // Runs body(ProfileTool()) or body(HistogramTool()), as the current row's "tool" says.
@@ -185,18 +158,15 @@ template <typename Body>
 void forTool(Body body)
 {
     QFETCH(QString, tool);
-    if (tool == QLatin1String("profile"))
-        body(ProfileTool());
-    else
-        body(HistogramTool());
+    tool == QLatin1String("profile") ? body(ProfileTool()) : body(HistogramTool());
 }
 // A row of a table whose first column is "tool".
 inline QTestData& row(const char* tool, const char* name) { return QTest::addRow("%s: %s", tool, name) << QString(tool); }
 inline void bothTools()
 {
     QTest::addColumn<QString>("tool");
-    QTest::newRow("profile") << QStringLiteral("profile");
-    QTest::newRow("histogram") << QStringLiteral("histogram");
+    for (const char* tool : {"profile", "histogram"})
+        QTest::newRow(tool) << QString(tool);
 }
 
 // A tool's dialog and the number of results it took: the count is connected after the
@@ -215,9 +185,9 @@ struct Rig
         dialog->setSceneFrame(frame);
         dialog->yPositionSpinBox->setValue(y);
         dialog->show();
-        return waitForResult(0);
+        settle();
+        return results == 1;
     }
-    bool waitForResult(int before) { return QTest::qWaitFor([&] { return results > before; }) && T::shown(*dialog); }
     // Until no run is in progress and every result is taken; finished() is posted before
     // wait() returns. Taking a result may start the next run, which may end unseen.
     void settle()
