@@ -61,16 +61,13 @@ namespace recording_dispatcher {
 // <pointer value>", and the test's notes.
 std::vector<std::string> journal();
 void note(const std::string& text);
-// Forgets the journal and the assignments; new names get ids 1, 2, ... again.
+// Forgets the journal and the assignments.
 void reset();
-// Registrations of name answer (id, level); others get the next free id and level 0.
+// Registrations of name answer (id, level); others get id 0 and level 0.
 void assign(const std::string& name, std::uint64_t id, std::uint32_t level);
-// Forgets the client and its callbacks, as a detach does.
-void forgetClient();
-// Call the client back; false when none has attached since the last detach (a
-// disconnect does not count, so tests can make late calls).
+// Call the client back; false when none has ever attached. Kept after a disconnect or a
+// detach, so that tests can make late calls.
 bool callSetLevel(std::uint64_t id, std::uint32_t level);
 bool callDisconnect();
-void* client(); // null while none is attached
 
 } // namespace recording_dispatcher

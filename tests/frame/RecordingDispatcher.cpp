@@ -8,37 +8,29 @@
 
 namespace {
 
-struct State
-{
-    std::mutex mutex; // guards every other field
-    std::vector<std::string> journal;
-    std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> assigned;
-    std::uint64_t nextId = 1;
-    void* client = nullptr;
-    LoggingDisconnectFunction disconnect = nullptr;
-    LoggingSetLevelFunction setLevel = nullptr;
+// The dispatcher's entry points run on the client's threads, the test's functions on the
+// test's: entriesLock guards everything below it.
+std::mutex entriesLock;
+std::vector<std::string> entries;
+std::map<std::string, std::pair<std::uint64_t, std::uint32_t>> assigned;
+void* attachedClient = nullptr;
+LoggingDisconnectFunction disconnectCallback = nullptr;
+LoggingSetLevelFunction setLevelCallback = nullptr;
 
-    void forgetClient() { client = nullptr, disconnect = nullptr, setLevel = nullptr; }
-};
-
-State theState;
-
-// Runs f on the state under its mutex. The client's callbacks are called without it, as
-// they may call back.
+// Runs f under entriesLock. The client's callbacks are called without it, as they may
+// call back.
 template <typename F>
 auto locked(F f)
 {
-    std::lock_guard<std::mutex> lock(theState.mutex);
-    return f(theState);
+    std::lock_guard<std::mutex> lock(entriesLock);
+    return f();
 }
 
 void registerLogger(const char* name, std::uint64_t* id, std::uint32_t* level)
 {
-    locked([&](State& s) {
-        s.journal.push_back(std::string("register ") + name);
-        const auto found = s.assigned.emplace(name, std::make_pair(s.nextId, 0u)); // a new name takes the next id
-        s.nextId += found.second;
-        std::tie(*id, *level) = found.first->second;
+    locked([&] {
+        entries.push_back(std::string("register ") + name);
+        std::tie(*id, *level) = assigned[name]; // a name not assigned gets (0, 0)
     });
 }
 
@@ -52,9 +44,9 @@ void logMessage(std::uint64_t id, std::uint32_t level, const char* message, std:
 void attach(void* client, LoggingDisconnectFunction disconnect, LoggingSetLevelFunction setLevel,
             LoggingRegisterLoggerFunction* outRegister, LoggingLogMessageFunction* outLog)
 {
-    locked([&](State& s) {
-        s.journal.push_back("attach");
-        s.client = client, s.disconnect = disconnect, s.setLevel = setLevel;
+    locked([&] {
+        entries.push_back("attach");
+        attachedClient = client, disconnectCallback = disconnect, setLevelCallback = setLevel;
     });
     *outRegister = &registerLogger;
     *outLog = &logMessage;
@@ -62,10 +54,9 @@ void attach(void* client, LoggingDisconnectFunction disconnect, LoggingSetLevelF
 
 void detach(void* client, const LoggingDispatcherDescriptor* self)
 {
-    locked([&](State& s) {
-        const bool known = client == s.client && self && self->detach == &detach; // our descriptor
-        s.journal.push_back(known ? "detach" : "detach from a stranger");
-        s.forgetClient();
+    locked([&] {
+        const bool known = client == attachedClient && self && self->detach == &detach; // our descriptor
+        entries.push_back(known ? "detach" : "detach from a stranger");
     });
 }
 
@@ -75,31 +66,27 @@ extern "C" const LoggingDispatcherDescriptor logging_dispatcher_descriptor = {&a
 
 namespace recording_dispatcher {
 
-std::vector<std::string> journal() { return locked([](State& s) { return s.journal; }); }
+std::vector<std::string> journal() { return locked([] { return entries; }); }
 
-void note(const std::string& text) { locked([&](State& s) { s.journal.push_back(text); }); }
+void note(const std::string& text) { locked([&] { entries.push_back(text); }); }
 
-void reset() { locked([](State& s) { s.journal.clear(), s.assigned.clear(), s.nextId = 1; }); }
-
-void forgetClient() { locked([](State& s) { s.forgetClient(); }); }
+void reset() { locked([] { entries.clear(), assigned.clear(); }); }
 
 void assign(const std::string& name, std::uint64_t id, std::uint32_t level)
 {
-    locked([&](State& s) { s.assigned[name] = {id, level}; });
+    locked([&] { assigned[name] = {id, level}; });
 }
 
 bool callSetLevel(std::uint64_t id, std::uint32_t level)
 {
-    const LoggingSetLevelFunction setLevel = locked([](State& s) { return s.setLevel; });
+    const LoggingSetLevelFunction setLevel = locked([] { return setLevelCallback; });
     return setLevel && (setLevel(id, level), true);
 }
 
 bool callDisconnect()
 {
-    const LoggingDisconnectFunction disconnect = locked([](State& s) { return s.disconnect; });
+    const LoggingDisconnectFunction disconnect = locked([] { return disconnectCallback; });
     return disconnect && (disconnect(), true);
 }
-
-void* client() { return locked([](State& s) { return s.client; }); }
 
 } // namespace recording_dispatcher

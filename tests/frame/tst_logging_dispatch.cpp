@@ -1,13 +1,11 @@
 // What the library tells a logging dispatcher: the logging singleton, and
 // VexoDisplayQt4Init / VexoDisplayQt4Deinit, against the recording dispatcher. This
 // program lives in the test installation whose lib/ holds that dispatcher, so the
-// singleton finds it as the library finds the real one. Its own definitions of the
-// runtime init functions take precedence over the runtime libraries' and forward to
-// them, writing into the same journal, so the order of all of it is one list.
+// singleton finds it as the library finds the real one; copies of it live in
+// installations without a dispatcher and with one lacking the export.
 
 #include "FrameTestSupport.h"
 
-#include "frame/InstallationDirectory.h"
 #include "frame/LibraryInitController.h"
 #include "frame/Logger.h"
 #include "frame/Logging.h"
@@ -16,37 +14,13 @@
 #include "vexo-core/VexoCore.h"
 #include "vexo-lib-display/VexoDisplay.h"
 
-#include <QImage>
 #include <QtTest>
 
-#include <dlfcn.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <set>
-
 using vexo::tools::logging::Logger;
 using vexo::tools::logging::Logging;
-
-namespace {
-
-void forward(const char* name)
-{
-    recording_dispatcher::note(name);
-    if (auto real = reinterpret_cast<void (*)()>(::dlsym(RTLD_NEXT, name)))
-        real();
-    else
-        recording_dispatcher::note(std::string("missing ") + name);
-}
-
-} // namespace
-
-extern "C" {
-void VexoCoreInit() { forward("VexoCoreInit"); }
-void VexoCoreDeinit() { forward("VexoCoreDeinit"); }
-void VexoDisplayInit() { forward("VexoDisplayInit"); }
-void VexoDisplayDeinit() { forward("VexoDisplayDeinit"); }
-}
 
 namespace {
 
@@ -60,9 +34,28 @@ QStringList journal()
     return lines;
 }
 
-unsigned long kernelThreadId() { return static_cast<unsigned long>(::syscall(SYS_gettid)); }
-
 const QString icon = QStringLiteral(":/display-qt4/stop.png");
+
+// Eight threads fetch loggers and log, each bringing the library up and down around
+// every message (nested pairs too), so singletons come and go under them unless the
+// caller holds the library; a ninth thread runs `alongside`.
+void cycleFromManyThreads(const std::function<void()>& alongside)
+{
+    runTogether(9, [&](int t) {
+        static const char* const names[] = {"reliability.a", "reliability.b", "guard.library"};
+        for (int i = 0; i < 100 && t < 8; ++i) {
+            VexoDisplayQt4Init();
+            Logger* logger = Logging::instance()->getLogger(names[(i + t) % 3]);
+            if (logger->isEnabled(3))
+                logger->log(3, "message from a worker", std::uint32_t(t), std::uintptr_t(i));
+            if (i % 3 == 0)
+                VexoDisplayQt4Init(), VexoDisplayQt4Deinit();
+            VexoDisplayQt4Deinit();
+        }
+        if (t == 8 && alongside)
+            alongside();
+    });
+}
 
 } // namespace
 
@@ -71,159 +64,114 @@ class TestLoggingDispatch : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        // Only meaningful from inside its installation.
-        QCOMPARE(QFileInfo(QString::fromLocal8Bit(vexo::tools::logging::installationDirectory())).canonicalFilePath(),
-                 QFileInfo(QStringLiteral(RECORDING_INSTALLATION)).canonicalFilePath());
-        QVERIFY(QFile::exists(icon)); // registered when the program was loaded
-    }
-
     void init()
     {
         recording_dispatcher::reset();
         recording_dispatcher::assign("guard.library", 9, 2);
     }
 
-    void cleanup() // every use count back to 0, and every singleton went away again
-    {
-        QCOMPARE((QVector<unsigned>{LibraryInitController::useCount(), VexoCoreUseCount(), VexoDisplayUseCount(),
-                                    recording_dispatcher::client() != nullptr}),
-                 QVector<unsigned>(4, 0u));
-    }
-
-    // Each singleton attaches once, at creation, and detaches at destruction. Loggers are
-    // per id, not per name: names sharing an id share one logger, whose level comes from
-    // its first registration and after that from the dispatcher alone; a new singleton
-    // starts from the registrations again. Messages go through whole, whatever the level:
-    // the caller tests it, not log().
-    void loggersPerId()
+    // Loggers are per id, not per name: names sharing an id share one logger, whose level
+    // comes from its first registration and after that from the dispatcher alone. Messages
+    // go through whole, whatever the level: the caller tests it, not log(). After the
+    // dispatcher's disconnect nothing reaches it, every name gets the default logger, and
+    // it is not detached; late callbacks find no singleton and must not build one (which
+    // would attach).
+    void loggersPerIdUntilTheDisconnect()
     {
         recording_dispatcher::assign("a", 7, 5);
         recording_dispatcher::assign("alias", 7, 3);
-        recording_dispatcher::assign("b", 9, 6);
-        QStringList expected;
-        for (int round = 0; round < 2; ++round) {
-            ControllerScope scope;
-            Logging* logging = Logging::instance();
-            QCOMPARE(recording_dispatcher::client(), static_cast<void*>(logging));
-            Logger *a = logging->getLogger("a"), *b = logging->getLogger("b");
-            QVERIFY(a != b && logging->getLogger("alias") == a && logging->isAttached());
-            QCOMPARE((QVector<quint64>{a->id(), b->id(), a->level()}), (QVector<quint64>{7, 9, 5}));
-            QVERIFY(recording_dispatcher::callSetLevel(7, 2) && recording_dispatcher::callSetLevel(12345, 0)); // unknown id: ignored
-            QCOMPARE(logging->getLogger("a"), a); // registering again leaves the level alone
-            QCOMPARE((QVector<quint64>{a->level(), b->level()}), (QVector<quint64>{2, 6}));
-            a->log(3, "text with | and spaces", 17, 0xbeef);
-            b->log(0, "below the level", 0, 0);
-            expected << "attach" << "register a" << "register b" << "register alias" << "register a"
-                     << "log 7 3 text with | and spaces 17 48879" << "log 9 0 below the level 0 0";
-            QCOMPARE(journal(), expected);
-            expected << "detach";
-        }
-        QCOMPARE(journal(), expected);
-    }
-
-    void disconnectStopsEverything()
-    {
-        recording_dispatcher::assign("a", 4, 1);
+        recording_dispatcher::assign("b", 8, 6);
         {
             ControllerScope scope;
             Logging* logging = Logging::instance();
-            Logger* a = logging->getLogger("a");
+            Logger *a = logging->getLogger("a"), *b = logging->getLogger("b");
+            QVERIFY(a != b && logging->getLogger("alias") == a && logging->isAttached());
+            QCOMPARE((QVector<quint64>{a->id(), b->id(), a->level()}), (QVector<quint64>{7, 8, 5}));
+            QVERIFY(recording_dispatcher::callSetLevel(7, 2) && recording_dispatcher::callSetLevel(12345, 0)); // unknown id: ignored
+            QVERIFY2(logging->getLogger("a") == a && a->level() == 2, "registering again changed the level");
+            a->log(3, "text with | and spaces", 17, 0xbeef);
+            b->log(0, "below the level", 0, 0);
             QVERIFY(recording_dispatcher::callDisconnect() && !logging->isAttached());
             a->log(2, "after the disconnect", 0, 0); // still a valid object
-            Logger* defaultLogger = logging->getLogger("c");
-            QCOMPARE((QVector<quint64>{defaultLogger->id(), defaultLogger->level()}), (QVector<quint64>{0, 7}));
-            QCOMPARE(logging->getLogger("a"), defaultLogger); // every name, known or not
-            defaultLogger->log(7, "dropped", 0, 0);
-            recording_dispatcher::note("last release");
+            QVERIFY(logging->getLogger("c") == logging->getLogger("a") && logging->getLogger("a") != a); // the default one
         }
-        // A dispatcher that said goodbye is not detached again. Late callbacks find no
-        // singleton and must not build one (which would attach).
-        QVERIFY(recording_dispatcher::callSetLevel(4, 0) && recording_dispatcher::callDisconnect());
-        QCOMPARE(journal(), (QStringList{"attach", "register a", "last release"}));
-        recording_dispatcher::forgetClient();
+        QVERIFY(recording_dispatcher::callSetLevel(7, 0) && recording_dispatcher::callDisconnect());
+        QCOMPARE(journal(), (QStringList{"attach", "register a", "register b", "register alias", "register a",
+                                         "log 7 3 text with | and spaces 17 48879", "log 8 0 below the level 0 0"}));
     }
 
     // Level changes and the disconnect arrive on the dispatcher's thread while others
     // fetch loggers and log; a ThreadSanitizer build checks the unlocked hand-overs.
     void callbacksRacingWithLoggers()
     {
-        constexpr int loggerThreads = 4, rounds = 300;
-        recording_dispatcher::assign("a", 1, 0);
-        recording_dispatcher::assign("b", 2, 0);
-        ControllerScope scope;
+        recording_dispatcher::assign("reliability.a", 1, 0);
+        recording_dispatcher::assign("reliability.b", 2, 0);
+        ControllerScope scope; // keeps the singleton while the threads bring the library up and down
         Logging::instance();
-        std::atomic<int> logged{0};
-        runTogether(loggerThreads + 1, [&](int t) {
-            for (int i = 0; i < rounds && t == loggerThreads; ++i)
+        cycleFromManyThreads([] {
+            for (int i = 0; i < 300; ++i)
                 recording_dispatcher::callSetLevel(1 + i % 2, i % 2 ? 7 : 0);
-            for (int i = 0; i < rounds && t < loggerThreads; ++i) {
-                Logger* logger = Logging::instance()->getLogger((i + t) % 2 ? "a" : "b");
-                if (logger->isEnabled(3))
-                    logger->log(3, "racing", 0, 0), ++logged;
-            }
-            if (t == loggerThreads)
-                recording_dispatcher::callDisconnect();
+            recording_dispatcher::callDisconnect();
         });
-        QVERIFY(!Logging::instance()->isAttached() && Logging::instance()->getLogger("a")->id() == 0);
-        // A message may meet the disconnect, not more.
-        QVERIFY(journal().filter(QRegularExpression("^log ")).size() <= logged.load());
-        recording_dispatcher::forgetClient();
     }
 
-    // Steps: "I" VexoDisplayQt4Init, "D" VexoDisplayQt4Deinit, "@" on a thread of its
-    // own. After each step the journal gets "|<controller>/<core>/<display use count>".
-    // Expected: "INITn@t"/"DEINITn@t" is guard.library's line with use count n from the
-    // step thread t (0 the main thread, then in order), "+"/"-" the runtime inits/deinits.
-    void initDeinitJournal_data()
-    {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<uint>("level"); // guard.library's
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("two inits, two deinits: the first only counts down") << "I I D D" << 2u
-            << "attach reg INIT1@0 + |1/1/1 reg INIT2@0 + |2/2/2 reg DEINIT2@0 |1/2/2 reg DEINIT1@0 - - detach |0/0/0";
-        QTest::newRow("the same with guard.library quiet") << "I I D D" << 3u
-            << "attach reg + |1/1/1 reg + |2/2/2 reg |1/2/2 reg - - detach |0/0/0";
-        QTest::newRow("a full deinit, then it all starts over") << "I D I D" << 2u
-            << "attach reg INIT1@0 + |1/1/1 reg DEINIT1@0 - detach |0/0/0"
-               " attach reg INIT1@0 + |1/1/1 reg DEINIT1@0 - detach |0/0/0";
-        QTest::newRow("the lines name the calling thread") << "I@ D@" << 2u
-            << "attach reg INIT1@1 + |1/1/1 reg DEINIT1@2 - detach |0/0/0";
-    }
-
+    // Two users, then one again: only the last deinit tears down and detaches; the next
+    // init starts over, registering anew, so a level the dispatcher changed meanwhile
+    // counts. After each step the journal gets "|<controller>/<core>/<display use
+    // count>"; guard.library's lines become "INIT<n>"/"DEINIT<n>" with the count they tell.
     void initDeinitJournal()
     {
-        QFETCH(QString, steps);
-        QFETCH(uint, level);
-        QFETCH(QString, expected);
-        recording_dispatcher::assign("guard.library", 9, level);
-        QVector<unsigned long> threads{kernelThreadId()};
-        for (const QString& step : steps.split(' ')) {
-            void (*call)() = step.startsWith('I') ? &VexoDisplayQt4Init : &VexoDisplayQt4Deinit;
-            step.endsWith('@') ? std::thread([&] { threads << kernelThreadId(), call(); }).join() : call();
+        for (const char step : std::string("IIDDqID")) {
+            if (step == 'q')
+                recording_dispatcher::assign("guard.library", 9, 3); // above the lines' level
+            else
+                step == 'I' ? VexoDisplayQt4Init() : VexoDisplayQt4Deinit();
             // Each init registers the icons again; the last deinit takes them away.
-            if (step.startsWith('I'))
-                QCOMPARE(QImage(icon).size(), QSize(16, 16));
-            else if (LibraryInitController::useCount() == 0)
-                QVERIFY(!QFile::exists(icon));
+            QVERIFY(step == 'I' ? QFile::exists(icon) : LibraryInitController::useCount() > 0 || !QFile::exists(icon));
             const QString counts = QStringLiteral("|%1/%2/%3").arg(LibraryInitController::useCount());
             recording_dispatcher::note(counts.arg(VexoCoreUseCount()).arg(VexoDisplayUseCount()).toStdString());
         }
-        QCOMPARE(std::set<unsigned long>(threads.begin(), threads.end()).size(), std::size_t(threads.size()));
         const QRegularExpression libraryLine(
-            "^log 9 2 thread-id=(\\d+)\\|LIBRARY ((?:DE)?INIT): VexoDisplayQt4 \\(useCount: (\\d+)\\) 0 0$");
-        QStringList seen;
-        for (const QString& entry : journal()) {
-            const QRegularExpressionMatch line = libraryLine.match(entry);
-            const int thread = threads.indexOf(line.captured(1).toULong());
-            seen << (line.hasMatch() ? QStringLiteral("%1%2@%3").arg(line.captured(2), line.captured(3)).arg(thread) : entry);
+            QStringLiteral("log 9 2 thread-id=%1\\|LIBRARY ((?:DE)?INIT): VexoDisplayQt4 \\(useCount: (\\d+)\\) 0 0")
+                .arg(::syscall(SYS_gettid)));
+        QCOMPARE(journal().join(' ').replace(libraryLine, "\\1\\2").replace("register guard.library", "reg"),
+                 QStringLiteral("attach reg INIT1 |1/1/1 reg INIT2 |2/2/2 reg DEINIT2 |1/2/2 reg DEINIT1 detach |0/0/0"
+                                " |0/0/0 attach reg |1/1/1 reg detach |0/0/0"));
+    }
+
+    void bringUpAndDown_data()
+    {
+        QTest::addColumn<QString>("installation"); // empty: this one, with the recording dispatcher
+        QTest::newRow("recording dispatcher") << QString();
+        QTest::newRow("none") << QStringLiteral(EMPTY_INSTALLATION);
+        QTest::newRow("one without the export") << QStringLiteral(NO_EXPORT_INSTALLATION);
+    }
+
+    // With many threads bringing the library up and down nothing crashes or hangs, and
+    // every singleton that attached also detached. Then it comes up again: attached where
+    // there is a usable dispatcher, else with one default logger for every name. Rows of
+    // other installations run in the copy of this program there.
+    void bringUpAndDown()
+    {
+        QFETCH(QString, installation);
+        const QString copy = installation + "/bin/tst_logging_dispatch";
+        if (!installation.isEmpty() && QFileInfo(copy).canonicalFilePath() != QCoreApplication::applicationFilePath()) {
+            QProcess child;
+            child.start(copy, {QStringLiteral("bringUpAndDown:") + QTest::currentDataTag()});
+            QVERIFY2(child.waitForFinished(60000), "the copy hangs");
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, child.readAll().constData());
+            return;
         }
-        QCOMPARE(seen.join(' ')
-                     .replace("VexoCoreInit VexoDisplayInit", "+")
-                     .replace("VexoCoreDeinit VexoDisplayDeinit", "-")
-                     .replace("register guard.library", "reg"),
-                 expected);
+        cycleFromManyThreads({});
+        QCOMPARE(LibraryInitController::useCount(), 0u);
+        VexoDisplayQt4Init();
+        Logger* logger = Logging::instance()->getLogger("reliability.after");
+        logger->log(7, "goes nowhere", 0, 0);
+        const QVector<quint64> seen{Logging::instance()->isAttached(), logger->id(), logger->level(),
+                                    logger == Logging::instance()->getLogger("guard.library")};
+        VexoDisplayQt4Deinit();
+        QCOMPARE(journal().count("attach"), journal().count("detach"));
+        QCOMPARE(seen, (installation.isEmpty() ? QVector<quint64>{1, 0, 0, 0} : QVector<quint64>{0, 0, 7, 1}));
     }
 };
 
