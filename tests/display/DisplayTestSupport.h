@@ -4,20 +4,32 @@
 // blocking a test, white-box access to the private records of the window and its tools,
 // and a window attached to a scene whose frames the test pushes.
 
+#include "display/Qt4DisplaySceneVisualizer.h"
+#include "display/Qt4DisplaySceneVisualizerD.h"
+#include "display/Qt4RenderWidget.h"
+#include "display/Qt4RenderWidgetD.h"
+#include "linehistogram/Qt4LineHistogramDialog.h"
+#include "linehistogram/Qt4LineHistogramDialogD.h"
+#include "lineprofile/Qt4LineProfileDialog.h"
+#include "lineprofile/Qt4LineProfileDialogD.h"
+
+#include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/DisplaySceneFrame.h"
+#include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/ManualFrameSource.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <tuple>
+#include <vector>
+
 // Answers every modal dialog that opens while it lives, from a timer that also fires
 // inside the dialogs' own event loops, and writes down what each one showed. A dialog
 // with no answer left is cancelled, so none can block a test.
-
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QTimer>
-
-#include <functional>
-
 class DialogAnswerer : public QObject
 {
 public:
@@ -96,31 +108,6 @@ private:
     QTimer timer;
 };
 
-// White-box access to the private records of the window and its tool dialogs, for tests.
-
-#include "display/Qt4DisplaySceneVisualizer.h"
-#include "display/Qt4DisplaySceneVisualizerD.h"
-#include "display/Qt4RenderWidget.h"
-#include "display/Qt4RenderWidgetD.h"
-#include "linehistogram/Qt4LineHistogramDialog.h"
-#include "linehistogram/Qt4LineHistogramDialogD.h"
-#include "lineprofile/Qt4LineProfileDialog.h"
-#include "lineprofile/Qt4LineProfileDialogD.h"
-
-#include "vexo-lib-display/DisplayScene.h"
-#include "vexo-lib-display/DisplaySceneFrame.h"
-#include "vexo-lib-display/FrameBuffer.h"
-#include "vexo-lib-display/ManualFrameSource.h"
-
-#include <QLabel>
-#include <QTest>
-#include <QThread>
-
-#include <algorithm>
-#include <memory>
-#include <tuple>
-#include <vector>
-
 // Several columns of a test's data table at once, and their values in the current row.
 template <typename... T, typename... Name>
 void columns(Name... names)
@@ -133,6 +120,27 @@ std::tuple<T...> fetch(Name... names)
     return std::tuple<T...>{*static_cast<T*>(QTest::qData(names, qMetaTypeId<T>()))...};
 }
 
+// A complete buffer; filled: every pixel 255 (gray) or (255, 0, 16).
+inline boost::shared_ptr<vexo::core::FrameBuffer> testBuffer(int w, int h, int bits, bool gray = true, bool filled = false)
+{
+    boost::shared_ptr<vexo::core::FrameBuffer> b(new vexo::core::FrameBuffer(w, h, bits, gray));
+    for (int y = 0; filled && y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            gray ? b->setPixelValueGray(x, y, 255) : b->setPixelValueColor(x, y, 255, 0, 16);
+    b->setComplete();
+    return b;
+}
+
+// "1" or "0" for each widget's enabled state, in order; "|" puts a space between groups.
+inline QString enabled(QWidget* window, std::initializer_list<const char*> names)
+{
+    QString states;
+    for (const char* name : names)
+        states += *name == '|' ? ' ' : window->findChild<QWidget*>(name)->isEnabled() ? '1' : '0';
+    return states;
+}
+
+// White-box access to the private records of the window and its tool dialogs, for tests.
 namespace vexo {
 namespace core {
 

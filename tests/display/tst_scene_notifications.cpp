@@ -87,14 +87,11 @@ private slots:
         Fixture f;
         boost::weak_ptr<StopWatch> watch;
         runOnThread([&] {
-            // Buffer updates go straight into the ring, under its lock; the 65th overwrites
-            // the first entry.
+            // Buffer updates go straight into the ring, under its lock (where each lands: the
+            // window's frame status test).
             boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(4, 4, 8, true));
-            for (int i = 0; i < 65; ++i) {
-                buffer->setFrameIndex(1000 + i);
-                buffer->setTimestamp(5000 + 10 * i);
+            for (int i = 0; i < 65; ++i)
                 f.window->notifyBufferUpdated(buffer);
-            }
             boost::shared_ptr<StopWatch> stopWatch(new StopWatch);
             watch = stopWatch;
             f.window->notifyGrabbingStarted();                                                // normal
@@ -105,10 +102,7 @@ private slots:
             f.window->notifySceneFrameChanged(makeFrame(), 25.0);                             // high
             f.window->notifyFrameBuffersInvalidated();                                        // high
         });
-        auto& d = f.d();
-        QCOMPARE(d.bufferCount.load(), std::uint64_t(65));
-        QVERIFY(d.bufferRing[0].frameIndex == 1064 && d.bufferRing[0].timestamp == 5640 && d.bufferRing[1].frameIndex == 1001);
-        QVERIFY(d.bufferRing[63].frameIndex == 1063 && d.bufferRing[63].timestamp == 5630);
+        QCOMPARE(f.d().bufferCount.load(), std::uint64_t(65));
         // Nothing else is handled on the scene's thread: the events wait for the GUI thread,
         // and the interrupt's event keeps its stop watch alive until then.
         QVERIFY(f.recorder.types.isEmpty() && !watch.expired());
@@ -141,7 +135,6 @@ private slots:
             f.startGrabbingQuietly();
         if (state == "detached")
             f.scene->detachVisualizer(f.window.get());
-        QCOMPARE(!f.window->scene(), state == "detached");
         boost::weak_ptr<DisplaySceneFrame> frames[3];
         runOnThread([&] {
             for (int i = 0; i < 3; ++i)
