@@ -2,18 +2,21 @@
 
 // Shared by the runtime tests: a visualizer that records every callback with its thread,
 // scenes over the simulator, a source that can refuse to start, a scene with a visualizer
-// attached and frames pushed by hand, and a TIFF reader.
+// attached and frames pushed by hand, and a single grab.
 
 #include "vexo-core/StopWatch.h"
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/DisplaySceneVisualizer.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/ManualFrameSource.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #include <QSize>
 #include <QString>
+#include <QStringList>
+#include <QTest>
 
 #include <algorithm>
 #include <atomic>
@@ -59,17 +62,6 @@ public:
             return c.name == name && (c.flag || !flagged) && (thread == std::thread::id() || c.thread == thread);
         }));
     }
-    // The acquisition as told, in order: starts, stops, ring changes, and the frame index of
-    // each buffer update.
-    std::string story() const
-    {
-        std::string told;
-        for (const Call& c : calls())
-            if (c.name == "buffer" || c.name == "started" || c.name == "stopped" || c.name == "invalidated"
-                || c.name == "added")
-                told += " " + (c.name == "buffer" ? std::to_string(c.frameIndex) : c.name);
-        return told.empty() ? told : told.substr(1);
-    }
     boost::shared_ptr<vexo::core::DisplaySceneFrame> newestFrame() const { std::lock_guard<std::mutex> lock(mutex); return kept; }
     void forgetFrame() { std::lock_guard<std::mutex> lock(mutex); kept.reset(); }
 
@@ -102,7 +94,6 @@ public:
     void notifyFrameBuffersAdded() override { record({"added"}); }
     void requestTimedInterrupt(boost::shared_ptr<vexo::core::StopWatch>, std::uint64_t) override
     {
-        record({"interrupt"});
         // No event loop here: wake the scene at once; it renders when it is woken.
         if (auto s = scene())
             s->timerInterrupt();
@@ -138,7 +129,15 @@ class RefusingSource : public vexo::core::ManualFrameSource
 public:
     using ManualFrameSource::ManualFrameSource;
     std::atomic<bool> refuse{false};
-    bool start() override { return !refuse && ManualFrameSource::start(); }
+    std::atomic<bool> held{false}, starting{false}; // while held, a start waits (spinning) on its thread
+    bool start() override
+    {
+        starting = true;
+        while (held.load())
+            std::this_thread::yield();
+        starting = false;
+        return !refuse && ManualFrameSource::start();
+    }
     std::string problem() const override { return refuse ? "the camera 127.0.0.1 was lost" : ""; }
 };
 
@@ -185,43 +184,23 @@ inline QString run(int n)
     return told + " stopped";
 }
 
-inline QString story(const RecordingVisualizer& visualizer) { return QString::fromStdString(visualizer.story()); }
-
-#if __has_include(<tiffio.h>)
-#include <tiffio.h>
-
-struct TiffImage
+// The acquisition as told, in order: starts, stops, ring changes, and the frame index of
+// each buffer update.
+inline QString story(const RecordingVisualizer& visualizer)
 {
-    bool opened = false;
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t samplesPerPixel = 0, bitsPerSample = 0, photometric = 0;
-    std::string description;
-    std::vector<std::uint16_t> samples;
-};
-
-inline TiffImage readTiff(const std::string& path)
-{
-    TiffImage image;
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (!tif)
-        return image;
-    char* description = nullptr;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &image.width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &image.height);
-    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &image.samplesPerPixel);
-    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &image.bitsPerSample);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &image.photometric);
-    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description))
-        image.description = description;
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(tif)));
-    const auto* wide = reinterpret_cast<const std::uint16_t*>(row.data());
-    image.opened = true;
-    for (std::uint32_t y = 0; y < image.height && image.opened; ++y) {
-        image.opened = TIFFReadScanline(tif, row.data(), y, 0) == 1;
-        for (std::size_t i = 0; i < std::size_t(image.width) * image.samplesPerPixel; ++i)
-            image.samples.push_back(image.bitsPerSample == 16 ? wide[i] : row[i]);
-    }
-    TIFFClose(tif);
-    return image;
+    QStringList told;
+    for (const auto& c : visualizer.calls())
+        if (c.name == "buffer" || c.name == "started" || c.name == "stopped" || c.name == "invalidated" || c.name == "added")
+            told << (c.name == "buffer" ? QString::number(c.frameIndex) : QString::fromStdString(c.name));
+    return told.join(' ');
 }
-#endif
+
+// The frame a single grab stored; null when the grab did not end within patience (ms).
+inline boost::shared_ptr<vexo::core::FrameBuffer> grabOne(const boost::shared_ptr<vexo::core::DisplayScene>& scene,
+                                                          int patience = 20000)
+{
+    scene->startGrabbing(1);
+    if (!QTest::qWaitFor([&] { return !scene->isGrabbing(); }, patience))
+        return nullptr;
+    return scene->frameBufferGroup()->buffer(scene->frameBufferGroup()->frameCounter() - 1);
+}

@@ -3,8 +3,6 @@
 
 #include "RuntimeTestSupport.h"
 
-#include "vexo-lib-display/FrameBufferGroup.h"
-
 #include <QtTest>
 
 #include <numeric>
@@ -70,10 +68,9 @@ private slots:
         // The other kind of read never succeeds.
         QCOMPARE(buffer.getPixelValueGray(x, y, &v), inside && gray);
         QCOMPARE(buffer.getPixelValueColor(x, y, &r, &g, &b), inside && !gray);
-        const QList<std::uint64_t> expected = !inside ? QList<std::uint64_t>{77, 77, 77, 77}
-                                              : gray  ? QList<std::uint64_t>{4095, 77, 77, 77}
-                                                      : QList<std::uint64_t>{77, 1, 2, 3};
-        QCOMPARE((QList<std::uint64_t>{v, r, g, b}), expected);
+        const bool colour = inside && !gray;
+        QCOMPARE((QList<std::uint64_t>{v, r, g, b}),
+                 (QList<std::uint64_t>{inside && gray ? 4095u : 77u, colour ? 1u : 77u, colour ? 2u : 77u, colour ? 3u : 77u}));
         // Exactly one pixel was written.
         const auto all = samplesOf(buffer);
         QCOMPARE(std::accumulate(all.begin(), all.end(), 0), !inside ? 0 : gray ? 4095 : 6);
@@ -84,7 +81,6 @@ private slots:
         QTest::addColumn<int>("capacity");
         QTest::addColumn<int>("stored");
         QTest::newRow("empty") << 4 << 0;
-        QTest::newRow("partly filled") << 4 << 3;
         QTest::newRow("exactly full") << 4 << 4;
         QTest::newRow("wrapped once") << 4 << 5;
         QTest::newRow("single slot") << 1 << 7;
@@ -95,7 +91,6 @@ private slots:
         QFETCH(int, capacity);
         QFETCH(int, stored);
         auto group = FrameBufferGroup::create(capacity, 4, 2, 8, true);
-        QCOMPARE(group->capacity(), capacity);
         for (int i = 0; i < stored; ++i)
             QVERIFY(store(*group, i));
         const int valid = std::min(stored, capacity);
@@ -111,25 +106,15 @@ private slots:
         QVERIFY(group->size() == 0 && group->frameCounter() == 0 && !group->buffer(0));
     }
 
-    void readLockExcludesWriter()
+    void lockingKeepsHeldBuffers()
     {
-        auto group = FrameBufferGroup::create(2, 4, 4, 8, true);
-        QVERIFY(group->try_readlock() && group->try_readlock()); // readers share
+        auto group = FrameBufferGroup::create(3, 4, 1, 8, true);
+        // A save read-locks the group: readers share it, and the writer gets no slot meanwhile.
+        QVERIFY(group->try_readlock() && group->try_readlock());
         QVERIFY(!group->beginWrite());
         group->unlock();
         QVERIFY(!group->beginWrite()); // one reader is left
         group->unlock();
-        QVERIFY(group->beginWrite());
-        QVERIFY(!group->try_readlock()); // a save cannot start mid-frame
-        QVERIFY(!group->beginWrite());   // one frame at a time
-        group->commitWrite();
-        QVERIFY(group->try_readlock());
-        group->unlock();
-    }
-
-    void heldBuffersAreNotOverwritten()
-    {
-        auto group = FrameBufferGroup::create(3, 4, 1, 8, true);
         QVERIFY(store(*group, 0) && store(*group, 1) && store(*group, 2));
         // A reader holds frame 0, the oldest: frame 3 takes the oldest frame not in use.
         auto held = group->buffer(0);
@@ -150,6 +135,8 @@ private slots:
         held.reset();
         second.reset();
         auto claimed = group->beginWrite();
+        // A save cannot start mid-frame, and frames are written one at a time.
+        QVERIFY(!group->try_readlock() && !group->beginWrite());
         int x = 0, y = 0;
         claimed->lastValidPixel(&x, &y);
         QCOMPARE(y, -1);
