@@ -8,8 +8,6 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
 
-#include <arv.h>
-
 #include "../viewer/ViewerReport.h"
 
 #include <QImage>
@@ -29,31 +27,6 @@ bool controlPortBound()
     QFile udp(QStringLiteral("/proc/net/udp"));
     return udp.open(QIODevice::ReadOnly) && udp.readAll().contains("0100007F:0F74");
 }
-
-// The headless viewer on the camera, its configuration in dir; with frames > 3 it grabs
-// 320 x 240 at 50 fps and writes its screenshot and report into dir.
-QStringList viewerArguments(const QTemporaryDir& dir, int frames)
-{
-    QStringList arguments{"QT_QPA_PLATFORM=offscreen", "--source", "camera:" + address, "--config",
-                          dir.filePath("viewer.ini"), "--grab-frames", QString::number(frames)};
-    if (frames > 3)
-        arguments << "--width" << "320" << "--height" << "240" << "--fps" << "50" << "--screenshot"
-                  << dir.filePath("shot.png") << "--report" << dir.filePath("report.txt");
-    return arguments;
-}
-
-// A second host on the camera, as another program (or an earlier run) would be.
-struct OtherHost
-{
-    GError* error = nullptr;
-    ArvCamera* camera = arv_camera_new(address.toUtf8().constData(), &error);
-    ~OtherHost()
-    {
-        if (camera)
-            g_object_unref(camera);
-    }
-    const char* problem() const { return error ? error->message : ""; }
-};
 
 } // namespace
 
@@ -94,23 +67,22 @@ private slots:
     void viewerShowsTheCameraAndSurvivesItsGoing()
     {
         QTemporaryDir dir;
-        QProcess viewer;
-        startViewer(viewer, viewerArguments(dir, 1000000));
-        QVERIFY(showsFrames(viewer));
-        killCamera();
+        QString errors;
         // The camera's heartbeat goes unanswered; the run ends with fewer frames than asked
         // for, and says so in its status too.
-        const bool finished = viewer.waitForFinished(60000) || (viewer.kill(), viewer.waitForFinished(), false);
-        const QByteArray errors = viewer.readAllStandardError();
-        QVERIFY2(finished && viewer.exitStatus() == QProcess::NormalExit && viewer.exitCode() == 4, errors.constData());
+        const int status = runViewer({"QT_QPA_PLATFORM=offscreen", "--source", "camera:" + address, "--config",
+                                      dir.filePath("viewer.ini"), "--grab-frames", "1000000", "--width", "320",
+                                      "--height", "240", "--fps", "50", "--screenshot", dir.filePath("shot.png"),
+                                      "--report", dir.filePath("report.txt")},
+                                     &errors, [this](QProcess&) { killCamera(); });
+        QVERIFY2(status == 4, qPrintable(errors));
         // Declared gone by the source's own probe of the quiet camera, not by the camera
         // library's much slower heartbeat; the silence is told of as soon as the frames stop.
         const int gone = errors.indexOf("the source is gone: the camera 127.0.0.1 was lost: it does not answer");
         const int silence = errors.indexOf("vexo-display-viewer: no frames from camera 127.0.0.1 for ");
-        QVERIFY2(silence >= 0 && silence < gone && errors.contains("camera clock off"), errors.constData());
+        QVERIFY2(silence >= 0 && silence < gone && errors.contains("camera clock off"), qPrintable(errors));
         const auto report = readReport(dir.filePath("report.txt"));
         QCOMPARE(report.value("sourceConnected") + report.value("clockOn"), QStringLiteral("00"));
-        QVERIFY(report.value("framesAcquired").toInt() > 0 && report.value("acquisition").contains("Acquisition FPS"));
         // The last frame stays on the screen, at 1:1 from the top left: the camera's ramp
         // (x + y + frame id) mod 255.
         const std::uint32_t frameId = report.value("tag").toUInt();
@@ -131,16 +103,6 @@ private slots:
         auto* camera = new CameraSource({address.toStdString(), "", 160, 120, 100});
         auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(camera), 4);
         QVERIFY2(camera->isUsable(), camera->lastError().c_str());
-        {
-            // The camera gives up a host that stops beating within 2 s, so a camera that lost
-            // sight of us is reported lost at the next heartbeat (read as a second host may).
-            OtherHost observer;
-            guint32 timeout = 0;
-            if (observer.camera)
-                arv_device_read_register(arv_camera_get_device(observer.camera), 0x0938, &timeout, &observer.error);
-            QVERIFY2(observer.camera && !observer.error, observer.problem());
-            QVERIFY2(timeout > 0 && timeout <= 2000, qPrintable(QString::number(timeout)));
-        }
         const auto group = scene->frameBufferGroup();
         for (int life = 0; life < 2; ++life) {
             const std::uint64_t before = scene->statistics().framesAcquired;
@@ -163,22 +125,6 @@ private slots:
             QCOMPARE(group->frameCounter(), stored);
             startCamera();
         }
-    }
-
-    void viewerRefusesACameraLeftAtAHugeSize()
-    {
-        {
-            // An earlier host left the camera so; this viewer asks for no size of its own.
-            OtherHost earlier;
-            if (earlier.camera)
-                arv_camera_set_region(earlier.camera, 0, 0, 99999, 99999, &earlier.error);
-            QVERIFY2(earlier.camera && !earlier.error, earlier.problem());
-        }
-        QTemporaryDir dir;
-        QString errors;
-        QVERIFY2(runViewer(viewerArguments(dir, 3), &errors) == 2, qPrintable(errors));
-        // Weighed as the sizes asked for on the command line are, before any window is made.
-        QVERIFY2(errors.contains("not enough memory for the frame buffers: 1 channel x 16 buffers x 18.6 GiB = "), qPrintable(errors));
     }
 };
 

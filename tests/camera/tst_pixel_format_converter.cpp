@@ -7,13 +7,27 @@
 
 #include <QtTest>
 
-using vexo::core::FrameBuffer;
-using vexo::core::PixelFormatConverter;
+using namespace vexo::core;
 
 using Bytes = std::vector<std::uint8_t>;
-using Samples = std::vector<std::uint16_t>;
-Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(Samples)
+
+namespace {
+
+// An image as the camera sends it, the buffer it goes into and what that buffer holds then.
+struct Conversion
+{
+    uint code;
+    QSize size;
+    int stride;
+    Bytes data;
+    int bits;                              // of the format
+    std::vector<std::uint16_t> expected;   // empty: refused, nothing written
+    QVector<int> target = {};              // width, height, bits, gray; empty: the converter's format
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Conversion)
 
 class TestPixelFormatConverter : public QObject
 {
@@ -22,63 +36,48 @@ class TestPixelFormatConverter : public QObject
 private slots:
     void convert_data()
     {
-        QTest::addColumn<uint>("code");
-        QTest::addColumn<QSize>("size");
-        QTest::addColumn<int>("stride");
-        QTest::addColumn<Bytes>("data");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<QVector<int>>("target"); // width, height, bits, gray; empty: the converter's format
-        QTest::addColumn<Samples>("expected");    // empty: refused, nothing written
-        const auto row = [](const char* name, uint code, QSize size, int stride, const Bytes& data, int bits,
-                            const Samples& expected, const QVector<int>& target = {}) {
-            QTest::newRow(name) << code << size << stride << data << bits << target << expected;
-        };
+        QTest::addColumn<Conversion>("c");
+        const auto row = [](const char* name, const Conversion& c) { QTest::newRow(name) << c; };
         const Bytes sevens(64, 7);
         const uint mono8 = PixelFormatConverter::Mono8;
         // Two lines with two bytes of padding after each.
-        row("Mono8 padded", mono8, {3, 2}, 5, {0, 128, 255, 9, 9, 1, 2, 3, 9, 9}, 8, {0, 128, 255, 1, 2, 3});
+        row("Mono8 padded", {mono8, {3, 2}, 5, {0, 128, 255, 9, 9, 1, 2, 3, 9, 9}, 8, {0, 128, 255, 1, 2, 3}});
         // Little-endian words; bits above the depth are cleared.
-        row("Mono10", PixelFormatConverter::Mono10, {2, 1}, 4, {0xff, 0xff, 0x34, 0x02}, 10, {0x3ff, 0x234});
-        row("Mono12", PixelFormatConverter::Mono12, {2, 1}, 4, {0x34, 0x12, 0xff, 0x0f}, 12, {0x234, 0xfff});
-        row("Mono16", PixelFormatConverter::Mono16, {2, 2}, 4, {0x34, 0x12, 0xff, 0xff, 0x01, 0x00, 0x00, 0x80}, 16,
-            {0x1234, 0xffff, 0x0001, 0x8000});
-        row("RGB8", PixelFormatConverter::RGB8, {2, 1}, 6, {1, 2, 3, 250, 251, 252}, 8, {1, 2, 3, 250, 251, 252});
-        row("BGR8 swapped", PixelFormatConverter::BGR8, {2, 1}, 7, {1, 2, 3, 250, 251, 252, 0}, 8, {3, 2, 1, 252, 251, 250});
+        row("Mono10", {PixelFormatConverter::Mono10, {2, 1}, 4, {0xff, 0xff, 0x34, 0x02}, 10, {0x3ff, 0x234}});
+        row("Mono12", {PixelFormatConverter::Mono12, {2, 1}, 4, {0x34, 0x12, 0xff, 0x0f}, 12, {0x234, 0xfff}});
+        row("Mono16", {PixelFormatConverter::Mono16, {2, 2}, 4, {0x34, 0x12, 0xff, 0xff, 0x01, 0x00, 0x00, 0x80}, 16,
+            {0x1234, 0xffff, 0x0001, 0x8000}});
+        row("RGB8", {PixelFormatConverter::RGB8, {2, 1}, 6, {1, 2, 3, 250, 251, 252}, 8, {1, 2, 3, 250, 251, 252}});
+        row("BGR8 swapped", {PixelFormatConverter::BGR8, {2, 1}, 7, {1, 2, 3, 250, 251, 252, 0}, 8, {3, 2, 1, 252, 251, 250}});
         // The last line needs no padding after it: stride x (height - 1) + a line.
-        row("last line unpadded", mono8, {2, 3}, 5, {1, 2, 9, 9, 9, 3, 4, 9, 9, 9, 5, 6}, 8, {1, 2, 3, 4, 5, 6});
-        row("one byte short", mono8, {2, 3}, 5, {1, 2, 9, 9, 9, 3, 4, 9, 9, 9, 5}, 8, {});
-        row("stride below a line", mono8, {4, 4}, 3, sevens, 8, {});
+        row("last line unpadded", {mono8, {2, 3}, 5, {1, 2, 9, 9, 9, 3, 4, 9, 9, 9, 5, 6}, 8, {1, 2, 3, 4, 5, 6}});
+        row("one byte short", {mono8, {2, 3}, 5, {1, 2, 9, 9, 9, 3, 4, 9, 9, 9, 5}, 8, {}});
+        row("stride below a line", {mono8, {4, 4}, 3, sevens, 8, {}});
         // A packed 12-bit format is not one we show: refused by the name of its code.
-        row("packed format", 0x010C0006u, {4, 4}, 4, sevens, 8, {});
+        row("packed format", {0x010C0006u, {4, 4}, 4, sevens, 8, {}});
         // A buffer of another format is left as it was.
-        row("wider buffer", mono8, {4, 4}, 4, sevens, 8, {}, {5, 4, 8, 1});
-        row("higher buffer", mono8, {4, 4}, 4, sevens, 8, {}, {4, 5, 8, 1});
-        row("deeper buffer", mono8, {4, 4}, 4, sevens, 8, {}, {4, 4, 12, 1});
-        row("colour buffer", mono8, {4, 4}, 4, sevens, 8, {}, {4, 4, 8, 0});
+        row("wider buffer", {mono8, {4, 4}, 4, sevens, 8, {}, {5, 4, 8, 1}});
+        row("higher buffer", {mono8, {4, 4}, 4, sevens, 8, {}, {4, 5, 8, 1}});
+        row("deeper buffer", {mono8, {4, 4}, 4, sevens, 8, {}, {4, 4, 12, 1}});
+        row("colour buffer", {mono8, {4, 4}, 4, sevens, 8, {}, {4, 4, 8, 0}});
     }
 
     void convert()
     {
-        QFETCH(uint, code);
-        QFETCH(QSize, size);
-        QFETCH(int, stride);
-        QFETCH(Bytes, data);
-        QFETCH(int, bits);
-        QFETCH(QVector<int>, target);
-        QFETCH(Samples, expected);
-        const PixelFormatConverter converter(code, size.width(), size.height());
-        if (target.isEmpty())
-            target = {size.width(), size.height(), bits, converter.frameFormat().gray};
-        FrameBuffer buffer(target[0], target[1], target[2], target[3] != 0);
-        QCOMPARE(converter.isSupported(), code != 0x010C0006u);
+        QFETCH(Conversion, c);
+        const PixelFormatConverter converter(c.code, c.size.width(), c.size.height());
+        if (c.target.isEmpty())
+            c.target = {c.size.width(), c.size.height(), c.bits, converter.frameFormat().gray};
+        FrameBuffer buffer(c.target[0], c.target[1], c.target[2], c.target[3] != 0);
+        QCOMPARE(converter.isSupported(), c.code != 0x010C0006u);
         if (converter.isSupported())
-            QCOMPARE(converter.frameFormat().bitsPerPixel, bits);
+            QCOMPARE(converter.frameFormat().bitsPerPixel, c.bits);
         else
             QVERIFY2(converter.error().find("0x010C0006") != std::string::npos, converter.error().c_str());
-        QCOMPARE(converter.convert(data.data(), data.size(), stride, buffer), !expected.empty());
-        if (expected.empty())
-            expected.assign(std::size_t(buffer.width() * buffer.height() * buffer.channels()), 0);
-        QCOMPARE(samplesOf(buffer), expected);
+        QCOMPARE(converter.convert(c.data.data(), c.data.size(), c.stride, buffer), !c.expected.empty());
+        if (c.expected.empty())
+            c.expected.assign(std::size_t(buffer.width() * buffer.height() * buffer.channels()), 0);
+        QCOMPARE(samplesOf(buffer), c.expected);
     }
 
     void bayerReproducesLinearFields_data()

@@ -6,9 +6,10 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QString>
 #include <QTest>
+
+#include <functional>
 
 inline QMap<QString, QString> readReport(const QString& path)
 {
@@ -16,47 +17,33 @@ inline QMap<QString, QString> readReport(const QString& path)
     QFile file(path);
     if (file.open(QIODevice::ReadOnly | QIODevice::Text))
         for (const QString& line : QString::fromUtf8(file.readAll()).split('\n'))
-            if (line.indexOf('=') > 0)
-                values.insert(line.section('=', 0, 0), line.section('=', 1));
+            values.insert(line.section('=', 0, 0), line.section('=', 1));
     return values;
 }
 
-// Leading NAME=value arguments go into its environment instead; NAME= removes NAME.
-inline void startViewer(QProcess& viewer, QStringList arguments)
+// Runs the viewer to its end; returns its exit status (-1 when it crashed or hung) and
+// what it wrote to its standard error. Leading NAME=value arguments go into its
+// environment instead (NAME= removes NAME). onceShown runs when the viewer has said that
+// it shows frames, while it still runs.
+inline int runViewer(QStringList arguments, QString* errors, const std::function<void(QProcess&)>& onceShown = {})
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    static const QRegularExpression assignment(QStringLiteral("^([A-Z_][A-Z0-9_]*)=(.*)$"));
-    for (QRegularExpressionMatch m; !arguments.isEmpty() && (m = assignment.match(arguments.first())).hasMatch();
-         arguments.removeFirst()) {
-        if (m.captured(2).isEmpty())
-            environment.remove(m.captured(1));
+    for (; !arguments.isEmpty() && !arguments.first().startsWith('-'); arguments.removeFirst()) {
+        const QString name = arguments.first().section('=', 0, 0), value = arguments.first().section('=', 1);
+        if (value.isEmpty())
+            environment.remove(name);
         else
-            environment.insert(m.captured(1), m.captured(2));
+            environment.insert(name, value);
     }
+    QProcess viewer;
     viewer.setProcessEnvironment(environment);
     viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
-}
-
-// Runs the viewer to its end; returns its exit status (-1 when it crashed or hung) and
-// what it wrote to its standard error.
-inline int runViewer(const QStringList& arguments, QString* errors, int patience = 60000)
-{
-    QProcess viewer;
-    startViewer(viewer, arguments);
-    const bool ended = viewer.waitForFinished(patience) || (viewer.kill(), viewer.waitForFinished(), false);
+    QByteArray output;
+    const auto shown = [&] { return (output += viewer.readAllStandardOutput()).contains("frames shown"); };
+    if (onceShown && QTest::qWaitFor([&] { return shown() || viewer.state() == QProcess::NotRunning; }, 30000)
+        && viewer.state() == QProcess::Running)
+        onceShown(viewer);
+    const bool ended = viewer.waitForFinished(60000) || (viewer.kill(), viewer.waitForFinished(), false);
     *errors = QString::fromLocal8Bit(viewer.readAllStandardError());
     return ended && viewer.exitStatus() == QProcess::NormalExit ? viewer.exitCode() : -1;
-}
-
-// True once a viewer grabbing on has shown frames, and still runs.
-inline bool showsFrames(QProcess& viewer)
-{
-    QByteArray output;
-    const bool either = QTest::qWaitFor(
-        [&] {
-            return (output += viewer.readAllStandardOutput()).contains("frames shown")
-                   || viewer.state() == QProcess::NotRunning;
-        },
-        30000);
-    return either && output.contains("frames shown") && viewer.state() == QProcess::Running;
 }

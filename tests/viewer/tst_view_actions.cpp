@@ -1,6 +1,6 @@
-// The viewer's keyboard navigation, window placement and titles on real windows over the
-// simulator, and one channel in process: the grab press against the source's presence and
-// the source detection entry, and a start the source refuses.
+// The viewer's keyboard navigation and window placement on real windows over the
+// simulator, and one channel in process: its title, the grab press against the source's
+// presence and the source detection entry, and a start the source refuses.
 
 #include "../display/DisplayTestSupport.h"
 #include "../runtime/RuntimeTestSupport.h"
@@ -13,6 +13,8 @@
 #include "WindowCascade.h"
 
 #include "frame/VexoDisplayQt4.h"
+
+#include "vexo-lib-display/SimulatorSource.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -118,9 +120,9 @@ private slots:
             QTRY_COMPARE(QSize(scene->view().canvasWidth, scene->view().canvasHeight), canvas->size());
         }
         zoom->setValue(row.fromStep);
+        const bool hexBefore = hex->isChecked(); // remembered from window to window
         if (f.isEmpty() && !horizontal->isHidden())
             horizontal->setValue(100), vertical->setValue(100);
-        const bool hexBefore = hex->isChecked();
         focused->setFocus();
         QTRY_COMPARE(QApplication::focusWidget(), focused);
 
@@ -148,8 +150,6 @@ private slots:
         // step away from it, whether added before or after it is shown.
         WindowCascade cascade;
         QWidget first, second, third;
-        for (QWidget* w : {&first, &second, &third})
-            w->resize(200, 150);
         first.move(60, 50);
         cascade.add(&first);
         cascade.add(&second);
@@ -196,76 +196,71 @@ private slots:
         profileButton->click();
         QTRY_VERIFY(profile->isVisible());
         QCOMPARE(profile->pos(), QPoint(30, 40));
-        profile->hide();
-        histogram->hide();
     }
 
-    void titleFollowsFormat()
-    {
-        auto scene = simulatorScene({320, 160, 12, true}, 3);
-        std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 4, 1));
-        scene->attachVisualizer(window.get());
-        const auto detach = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
-        new ChannelTitle(window.get(), scene, "Display - Device 4, DMA 1");
-        QCOMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - simulator Mono12 320 x 160"));
-        // Changed while idle, as a settings dialog does: the window does not say, the title follows.
-        QVERIFY(scene->setFormat({64, 48, 8, false}));
-        QTRY_COMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - simulator RGB8 64 x 48"));
-    }
-
-    void channelGrab_data()
-    {
-        columns<bool, bool, QString>("connected", "detectionDisabled", "told"); // told: by a warning or the status bar
-        QTest::newRow("source present") << true << false << "";
-        QTest::newRow("no source") << false << false << "warning \"No source detected.\"";
-        QTest::newRow("no source, detection disabled") << false << true << "";
-        QTest::newRow("start refused") << true << false << "cannot grab: the camera 127.0.0.1 was lost";
-    }
-
+    // One channel in process, its source there, refusing, gone and ignored: only stop is on
+    // while grabbing; the grab buttons come back after a stop, or after a single grab that
+    // ends by itself. The title names the channel, the source and its format.
     void channelGrab()
     {
-        const auto [connected, detectionDisabled, told] = fetch<bool, bool, QString>("connected", "detectionDisabled", "told");
         auto* source = new RefusingSource(FrameFormat{32, 16, 8, true});
-        source->setStatus({connected});
-        Channel channel(ViewerOptions(), std::unique_ptr<FrameSource>(source), 0, 0);
+        source->setStatus({true});
+        Channel channel(ViewerOptions(), std::unique_ptr<FrameSource>(source), 4, 1);
         Qt4DisplaySceneVisualizer* window = channel.window();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        // The entry the warning names, in the host's menu; it is remembered in the configuration.
-        for (QAction* entry : window->menuBar()->findChildren<QAction*>())
-            if (entry->text() == QLatin1String("Disable Source Detection"))
-                entry->setChecked(detectionDisabled);
-
+        QCOMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - Mono8 32 x 16"));
+        const SimulatorSource::Settings simulated{{320, 160, 12, true}, 0};
+        QCOMPARE(ChannelTitle::describe(SimulatorSource(simulated), simulated.format), QStringLiteral("simulator Mono12 320 x 160"));
         DialogAnswerer answerer;
         answerer.buttons << QMessageBox::Ok;
         auto* infinite = window->findChild<QPushButton*>("grabInfiniteButton");
         auto* single = window->findChild<QPushButton*>("grabSingleButton");
         auto* stop = window->findChild<QPushButton*>("stopButton");
-        source->pushFrame([](FrameBuffer&) {});
-        // The host keeps the buttons: only stop is on while grabbing; the grab buttons come
-        // back after a stop, or after a single grab that ends by itself.
-        QTest::mouseClick(told.isEmpty() || told.startsWith("warning") ? infinite : single, Qt::LeftButton);
-        if (told.startsWith("warning")) {
-            QTRY_COMPARE(answerer.transcript.size(), 1);
-            QVERIFY2(answerer.transcript.first().startsWith(told), qPrintable(answerer.transcript.first()));
-            QVERIFY(!channel.scene()->isGrabbing());
-            return;
-        }
-        if (told.isEmpty()) {
+        const auto idle = [&] { return infinite->isEnabled() && single->isEnabled() && !stop->isEnabled(); };
+        const auto grabAndStop = [&] {
+            const std::uint64_t before = channel.scene()->statistics().framesAcquired;
+            source->pushFrame([](FrameBuffer&) {});
+            QTest::mouseClick(infinite, Qt::LeftButton);
             QTRY_VERIFY(stop->isEnabled());
             QVERIFY(!infinite->isEnabled() && channel.scene()->isGrabbing());
-            QTRY_COMPARE(channel.scene()->statistics().framesAcquired, std::uint64_t(1));
+            QTRY_COMPARE(channel.scene()->statistics().framesAcquired, before + 1);
             QTest::mouseClick(stop, Qt::LeftButton);
-        }
-        QTRY_COMPARE(window->findChild<QSlider*>("frameBufferSlider")->maximum(), 1);
-        QTRY_VERIFY(infinite->isEnabled() && single->isEnabled() && !stop->isEnabled());
-        QVERIFY(!channel.scene()->isGrabbing() && answerer.transcript.isEmpty());
-        if (told.isEmpty())
-            return;
-        source->refuse = true;
+            QTRY_VERIFY(idle() && !channel.scene()->isGrabbing());
+        };
+        grabAndStop();
+        source->pushFrame([](FrameBuffer&) {});
+        QSignalSpy told(window, &Qt4DisplaySceneVisualizer::grabButtonStatusUpdated);
         QTest::mouseClick(single, Qt::LeftButton);
-        QTRY_VERIFY(window->statusBar()->currentMessage().contains(told));
+        QTRY_COMPARE(told.count(), 2); // the single grab's start and end
+        QVERIFY(idle() && !channel.scene()->isGrabbing());
+        // Refused: the buttons the host set while the start was under way are put right.
+        source->refuse = true;
+        source->held = true;
+        QTest::mouseClick(single, Qt::LeftButton);
+        QTRY_VERIFY(source->starting.load());
+        emit window->grabButtonStatusUpdated();
+        QVERIFY(stop->isEnabled());
+        source->held = false;
+        QTRY_VERIFY(window->statusBar()->currentMessage().contains("cannot grab: the camera 127.0.0.1 was lost"));
+        QVERIFY(idle() && !channel.scene()->isGrabbing() && answerer.transcript.isEmpty());
+        // Gone: the host passes it on, and a grab press is refused with a warning that names
+        // the entry of the host's menu which turns that off (remembered in the configuration).
+        source->refuse = false;
+        source->setStatus({false});
+        QTRY_VERIFY(!VisualizerInspector::d(window).sourcesDetected);
+        QTest::mouseClick(infinite, Qt::LeftButton);
+        QTRY_COMPARE(answerer.transcript.size(), 1);
+        QVERIFY2(answerer.transcript.first().startsWith("warning \"No source detected.\""), qPrintable(answerer.transcript.first()));
         QVERIFY(!channel.scene()->isGrabbing());
+        for (QAction* entry : window->menuBar()->findChildren<QAction*>())
+            if (entry->text() == QLatin1String("Disable Source Detection"))
+                entry->setChecked(true);
+        grabAndStop();
+        QCOMPARE(answerer.transcript.size(), 1);
+        // Changed while idle, as a settings dialog does: the window does not say, the title follows.
+        QVERIFY(channel.scene()->setFormat({64, 48, 8, false}));
+        QTRY_COMPARE(window->windowTitle(), QStringLiteral("Display - Device 4, DMA 1 - RGB8 64 x 48"));
     }
 
 private:

@@ -1,8 +1,12 @@
-// The viewer run as scripts run it: what it refuses, what it prints and its exit status.
+// The viewer run as scripts run it: what it refuses, what it prints and its exit status;
+// and once under a real X server, checked against the simulator's pattern.
 
 #include "ViewerReport.h"
 
+#include "vexo-lib-display/SimulatorSource.h"
+
 #include <QDirIterator>
+#include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -12,49 +16,89 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-static bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using vexo::core::SimulatorSource;
 
-static const QStringList smallRun{"--width", "64", "--height", "48", "--fps", "200"};
+// What the run under an X server left: the rate while grabbing, the scene rendering for the
+// canvas as laid out there, the frame's pattern at 1:1 from the top left (the 12-bit value
+// brought to 8 bits, as gray), both tool windows drawn, not one flat colour, and the frame
+// saved (its contents are the TIFF writer's test).
+static void checkScreen(const QDir& dir, const QMap<QString, QString>& report)
+{
+    const QString rate = report.value("acquisition");
+    QVERIFY2(QRegularExpression("^Acquisition FPS: <b>\\d+\\.\\d\\d</b>$").match(rate).hasMatch(), qPrintable(rate));
+    const QStringList canvas = report.value("canvas").split(',');
+    QCOMPARE(canvas.size(), 4);
+    QCOMPARE(report.value("sceneCanvas"), canvas.mid(2).join(','));
+    const QImage shot(dir.filePath("shot.png"));
+    const SimulatorSource::Settings settings{{640, 480, 12, true}, 100};
+    const std::int64_t frameIndex = report.value("frameIndex").toLongLong();
+    for (const QPoint p : {QPoint(0, 0), QPoint(13, 7), QPoint(200, 100), QPoint(401, 333), QPoint(639, 10)}) {
+        if (p.x() >= canvas[2].toInt() || p.y() >= canvas[3].toInt())
+            continue;
+        const int v = int(SimulatorSource::patternValue(settings, p.x(), p.y(), frameIndex, 0) >> 4);
+        QCOMPARE(shot.pixel(QPoint(canvas[0].toInt(), canvas[1].toInt()) + p), qRgb(v, v, v));
+    }
+    for (const char* name : {"shot-profile.png", "shot-histogram.png"}) {
+        const QImage tool(dir.filePath(name));
+        QSet<QRgb> colours;
+        for (int y = 0; y < tool.height(); y += 3)
+            for (int x = 0; x < tool.width(); x += 3)
+                colours.insert(tool.pixel(x, y));
+        QVERIFY2(colours.size() > 3, name);
+    }
+    // Complete files, which the search for half-written ones is not to find.
+    for (const char* name : {"shot.png", "shot-profile.png", "shot-histogram.png", "frame.tif"})
+        QVERIFY(QFile::remove(dir.filePath(name)));
+}
 
 class TestViewerHeadless : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir config;
+
 private slots:
-    // Split at spaces; leading NAME=value go into the environment, REPORT is a report file
-    // whose overflow line is checked.
-    void refusals_data()
+    // A configuration of its own, which none of the runs finds fault with.
+    void initTestCase() { qputenv("VEXO_CONFIG_FILE", QFile::encodeName(config.filePath("vexo.ini"))); }
+
+    // Split at spaces; leading NAME=value go into the environment, DIR is a fresh folder
+    // that holds a folder "folder" and a named pipe "pipe".
+    void runs_data()
     {
         QTest::addColumn<QString>("arguments");
+        QTest::addColumn<int>("signal");         // sent once frames are shown
+        QTest::addColumn<QString>("dispatcher"); // what DIR/lib holds beside the display library: text, or a library
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("told"); // all of it on the standard error; no other warning
+        const auto row = [](const char* name, const QString& arguments, int status, const QStringList& told = {},
+                            int signal = 0, const QString& dispatcher = {}) {
+            QTest::newRow(name) << arguments << signal << dispatcher << status << told;
+        };
         const QString tiny = " --width 64 --height 32 --buffers 4 --fps 0 --grab-frames 3";
         const QString huge = "1 channel x 16 buffers x 18.6 GiB = 298.0 GiB, but ";
-        QTest::newRow("fits") << "--width 64 --height 48 --fps 0 --grab-frames 3" << 0 << "";
-        QTest::newRow("several channels end together") << "--dma 2 --boards 2" + tiny << 0 << "";
+        const QString small = "--width 64 --height 48 --fps 200 --grab-frames ";
+        row("several channels end together", "--dma 2 --boards 2" + tiny, 0);
         // A short ring at full speed drops frames: the window counts exactly what the scene
         // dropped and the source lost, in numbers, not "-".
-        QTest::newRow("overflows counted")
-            << "--width 256 --height 256 --fps 0 --buffers 3 --grab-frames 40 --report REPORT" << 0 << "";
-        QTest::newRow("ring too long") << "--buffers 100000" << 2 << "1 channel x 100000 buffers x 8 MiB = 781.2 GiB, but ";
-        QTest::newRow("channels too many") << "--boards 64 --dma 4" << 2 << "256 channels x 16 buffers x 8 MiB = 32 GiB, but ";
-        QTest::newRow("frame too large") << "--width 100000 --height 100000" << 2 << huge;
+        row("overflows counted", "--width 256 --height 256 --fps 0 --buffers 3 --grab-frames 40 --report DIR/report.txt", 0);
+        row("ring too long", "--buffers 100000", 2, {"1 channel x 100000 buffers x 8 MiB = 781.2 GiB, but "});
+        row("channels too many", "--boards 64 --dma 4", 2, {"256 channels x 16 buffers x 8 MiB = 32 GiB, but "});
+        row("frame too large", "--width 100000 --height 100000", 2, {huge});
         // 64 x 32 gray takes 4 KiB a buffer: the sum against the override, to the byte.
-        QTest::newRow("ring fits to the byte") << "VEXO_MEMORY_AVAILABLE=16384" + tiny << 0 << "";
-        QTest::newRow("channels one byte short") << "VEXO_MEMORY_AVAILABLE=32767 --dma 2" + tiny << 2
-                                                 << "2 channels x 4 buffers x 4 KiB = 32 KiB, but 31.9 KiB are available";
-        // A camera's own size counts as much as one asked for: refused, not thrown.
-        QTest::newRow("camera at a huge size") << "--source camera:Fake_1 --fake-camera --width 99999 --height 99999 --grab-frames 3"
-                                               << 2 << huge;
+        row("ring fits to the byte", "VEXO_MEMORY_AVAILABLE=16384" + tiny, 0);
+        row("channels one byte short", "VEXO_MEMORY_AVAILABLE=32767 --dma 2" + tiny, 2,
+            {"2 channels x 4 buffers x 4 KiB = 32 KiB, but 31.9 KiB are available"});
+        // A camera's own size counts as much as one asked for: refused, not thrown. The fake
+        // camera is 512 x 512 Mono8 until asked otherwise.
+        row("camera at a huge size", "--source camera:Fake_1 --fake-camera --width 99999 --height 99999 --grab-frames 3", 2,
+            {huge});
+        row("camera at its own size", "VEXO_MEMORY_AVAILABLE=65536 --source camera:Fake_1 --fake-camera --grab-frames 3", 2,
+            {"1 channel x 16 buffers x 512 KiB = 8 MiB, but 64 KiB are available"});
         // Answered without a display, before the platform plugin is loaded.
-        QTest::newRow("help without a display") << "DISPLAY= QT_QPA_PLATFORM= --help" << 0 << "";
-        QTest::newRow("version without a display") << "DISPLAY= QT_QPA_PLATFORM= --version" << 0 << "";
-        const auto bad = [](const char* name, const char* argument, const char* why) {
-            QTest::newRow(name) << argument << 2 << QStringLiteral("%1: %2").arg(argument, why);
+        row("help without a display", "DISPLAY= QT_QPA_PLATFORM= --help", 0);
+        row("version without a display", "DISPLAY= QT_QPA_PLATFORM= --version", 0);
+        const auto bad = [&row](const char* name, const char* argument, const char* why) {
+            row(name, argument, 2, {QStringLiteral("%1: %2").arg(argument, why)});
         };
         bad("bits too many", "--bits 17", "bits per value must be 1 to 16");
         bad("bits zero", "--bits 0", "bits per value must be 1 to 16");
@@ -65,133 +109,102 @@ private slots:
         bad("no frames", "--grab-frames 0", "the number of frames must be at least 1");
         bad("negative rate", "--fps -1", "the frame rate must be a number of at least 0");
         bad("rate not a number", "--fps nan", "the frame rate must be a number of at least 0");
-        QTest::newRow("unknown option") << "--frobnicate" << 2 << "Unknown option 'frobnicate'.";
+        row("unknown option", "--frobnicate", 2, {"Unknown option 'frobnicate'."});
+        // Ended in order, with its report, and with the status a shell gives such an end.
+        row("SIGTERM", small + "100000000 --report DIR/report.txt", 128 + SIGTERM, {}, SIGTERM);
+        row("SIGINT", small + "100000000 --report DIR/report.txt", 128 + SIGINT, {}, SIGINT);
+        // A frame that cannot be saved: the run says why, and its status says so.
+        const auto unsaved = [&](const char* name, const QString& target, const char* why) {
+            row(name, small + "2 --save-frame DIR/" + target, 1, {"cannot save DIR/" + target, why});
+        };
+        unsaved("path is a folder", "folder", "Is a directory");
+        unsaved("name too long", QString(300, 'n') + ".tif", "File name too long");
+        unsaved("disk full", "full/frame.tif", "No space left on device");
+        unsaved("onto a pipe", "pipe", "pipe is not a regular file");
+        // The setup the library would keep quiet about is told once, with the display library
+        // found through LD_LIBRARY_PATH in an installation of its own.
+        const QString quiet = "LD_LIBRARY_PATH=DIR/lib VEXO_LOG_LEVELS= VEXO_LOG_FILE= " + small + "2";
+        const QString logged = "LD_LIBRARY_PATH=DIR/lib VEXO_LOG_LEVELS= VEXO_LOG_FILE=DIR/log.txt " + small + "2";
+        const QString target = "DIR/lib/libcommon-logging-dispatcher.so", real = "libcommon-logging-dispatcher.so";
+        row("no dispatcher, no log asked", quiet, 0);
+        row("no dispatcher, log asked", logged, 0,
+            {"warning: VEXO_LOG_FILE is set, but there is no logging dispatcher at " + target});
+        row("not a library", quiet, 0, {"warning: cannot load the logging dispatcher: " + target}, 0, "text");
+        row("a library, not a dispatcher", logged, 0, {"warning: " + target + " is not a logging dispatcher"}, 0,
+            "libvexo-core.so");
+        // The real one, then, is not warned of; the configuration is.
+        row("the real dispatcher, unreadable configuration", logged + " --config DIR/bad.ini", 0,
+            {"warning: DIR/bad.ini: line 3: "}, 0, real);
+        // Grab, open both tool windows, save a frame and close on the display XDISPLAY names.
+        row("under an X server", "XDISPLAY QT_QPA_PLATFORM=xcb --width 640 --height 480 --bits 12 --fps 100 --grab-frames 20"
+            " --tools --screenshot DIR/shot.png --save-frame DIR/frame.tif --report DIR/report.txt", 0);
     }
 
-    void refusals()
+    void runs()
     {
         QFETCH(QString, arguments);
+        QFETCH(int, signal);
+        QFETCH(QString, dispatcher);
         QFETCH(int, status);
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        const QString report = dir.filePath("report.txt");
-        const QStringList words = arguments.replace("REPORT", report).split(' ');
-        QString errors;
-        const int ended = runViewer(words, &errors);
-        if (errors.contains("without camera support"))
-            QSKIP("the viewer was built without camera support");
-        QCOMPARE(ended, status);
-        QVERIFY2(errors.contains(message), qPrintable(errors));
-        const auto values = readReport(report);
-        if (words.contains(report))
-            QCOMPARE(values.value("overflow"), QStringLiteral("Overflow: <b>%1</b> / <b>%2</b>")
-                                                   .arg(values.value("framesLostBySource"), values.value("framesDropped")));
-    }
-
-    void saveErrorsSayWhy_data()
-    {
-        QTest::addColumn<QString>("target"); // below a fresh folder
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("missing folder") << "not/there/frame.tif" << "No such file or directory";
-        QTest::newRow("path is a folder") << "folder" << "Is a directory";
-        QTest::newRow("name too long") << QString(300, 'n') + ".tif" << "File name too long";
-        QTest::newRow("disk full") << "full/frame.tif" << "No space left on device";
-        QTest::newRow("onto a pipe") << "pipe" << "pipe is not a regular file";
-    }
-
-    void saveErrorsSayWhy()
-    {
-        QFETCH(QString, target);
-        QFETCH(QString, reason);
+        QFETCH(QStringList, told);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir("folder") && ::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600) == 0);
-        const QString full = dir.filePath("full");
-        const bool onFullDisk = target.startsWith("full/");
-        if (onFullDisk && ::geteuid() != 0)
-            QSKIP("mounting a small file system for the full disk needs root");
-        if (onFullDisk && (!QDir().mkpath(full) || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0))
-            QSKIP("cannot mount a tmpfs here");
-        const auto unmount = qScopeGuard([&] { return onFullDisk && QProcess::execute("umount", {full}) == 0; });
-        if (onFullDisk) // filled, less than a frame's worth left
-            QProcess::execute("sh", {"-c", "dd if=/dev/zero of=" + full + "/filler bs=1k count=16 2>/dev/null"});
-        QString errors;
-        QCOMPARE(runViewer(smallRun + QStringList{"--grab-frames", "2", "--save-frame", dir.filePath(target)}, &errors), 1);
-        QVERIFY2(errors.contains("cannot save " + dir.filePath(target)) && errors.contains(reason), qPrintable(errors));
-        // Nothing half-written left anywhere below the folder, and the pipe stays a pipe.
-        QStringList left;
-        const auto files = QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot;
-        for (QDirIterator it(dir.path(), files, QDirIterator::Subdirectories); it.hasNext();)
-            left << it.next();
-        left.removeAll(full + "/filler");
-        QCOMPARE(left, QStringList());
-        QVERIFY(!QFileInfo(dir.filePath("pipe")).isFile() && QFileInfo::exists(dir.filePath("pipe")));
-    }
-
-    void endedBySignal_data()
-    {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
-    }
-
-    void endedBySignal()
-    {
-        QFETCH(int, signal);
-        QTemporaryDir dir;
-        QProcess viewer;
-        startViewer(viewer, smallRun + QStringList{"--grab-frames", "100000000", "--report", dir.filePath("r")});
-        QVERIFY(showsFrames(viewer));
-        ::kill(pid_t(viewer.processId()), signal);
-        QVERIFY(viewer.waitForFinished(30000));
-        QCOMPARE(QPoint(viewer.exitStatus(), viewer.exitCode()), QPoint(QProcess::NormalExit, 128 + signal));
-        const auto report = readReport(dir.filePath("r"));
-        QCOMPARE(report.value("sourceConnected"), QStringLiteral("1"));
-        QVERIFY2(report.value("framesShown").toInt() > 0, qPrintable(report.value("framesShown")));
-    }
-
-    void warnedOnce_data()
-    {
-        QTest::addColumn<QString>("dispatcher"); // what lib/ of the installation holds
-        QTest::addColumn<bool>("logAsked");
-        QTest::addColumn<QByteArray>("config");  // empty: the user's
-        QTest::addColumn<QString>("warning");    // empty: none; TARGET is the dispatcher, CONFIG the file
-        QTest::newRow("none, no log asked") << "" << false << QByteArray() << "";
-        QTest::newRow("none, log asked") << "" << true << QByteArray() << "there is no logging dispatcher at TARGET";
-        QTest::newRow("not a library") << "text" << false << QByteArray() << "cannot load the logging dispatcher: TARGET";
-        QTest::newRow("a library, not a dispatcher") << "other" << true << QByteArray() << "TARGET is not a logging dispatcher";
-        QTest::newRow("the real one") << "real" << true << QByteArray() << "";
-        QTest::newRow("unreadable configuration")
-            << "real" << false << QByteArray("[General]\nfine=1\nthis line is no entry\n") << "CONFIG: line 3: ";
-    }
-
-    void warnedOnce()
-    {
-        QFETCH(QString, dispatcher);
-        QFETCH(bool, logAsked);
-        QFETCH(QByteArray, config);
-        QFETCH(QString, warning);
-        // An installation of its own: the display library found through LD_LIBRARY_PATH in
-        // its lib/, and in the same lib/ the dispatcher of the row.
-        QTemporaryDir installation;
-        const QString lib = installation.filePath("lib"), target = lib + "/libcommon-logging-dispatcher.so";
-        const QString configFile = installation.filePath("vexo.ini");
-        const QString built = QFileInfo(QStringLiteral(VEXO_DISPLAY_LIBRARY)).absolutePath();
+        QFile ini(dir.filePath("bad.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[General]\nfine=1\nthis line is no entry\n") > 0);
+        ini.close();
+        const QString lib = dir.filePath("lib"), target = lib + "/libcommon-logging-dispatcher.so";
         QVERIFY(QDir().mkpath(lib)
                 && QFile::link(QStringLiteral(VEXO_DISPLAY_LIBRARY), lib + "/" + QStringLiteral(VEXO_DISPLAY_SONAME)));
         if (dispatcher == "text")
-            QVERIFY(writeFile(target, "not a shared library\n"));
+            QVERIFY(QFile::copy(ini.fileName(), target));
         else if (!dispatcher.isEmpty())
-            QVERIFY(QFile::copy(built + (dispatcher == "real" ? "/libcommon-logging-dispatcher.so" : "/libvexo-core.so"), target));
-        QStringList arguments = QStringList{"LD_LIBRARY_PATH=" + lib, "VEXO_LOG_LEVELS=",
-                                            "VEXO_LOG_FILE=" + (logAsked ? installation.filePath("log.txt") : QString())}
-                                + smallRun + QStringList{"--grab-frames", "2"};
-        if (!config.isEmpty())
-            arguments << "--config" << configFile;
+            QVERIFY(QFile::copy(QFileInfo(QStringLiteral(VEXO_DISPLAY_LIBRARY)).absolutePath() + '/' + dispatcher, target));
+        const QString full = dir.filePath("full"), report = dir.filePath("report.txt");
+        const bool onFullDisk = arguments.contains("DIR/full/");
+        if (onFullDisk && (::geteuid() != 0 || !QDir().mkpath(full)
+                           || QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=16k", "tmpfs", full}) != 0))
+            QSKIP("the full disk is a small file system mounted here, which needs root");
+        const auto unmount = qScopeGuard([&] { return onFullDisk && QProcess::execute("umount", {full}) == 0; });
+        if (onFullDisk) // filled, less than a frame's worth left
+            QProcess::execute("sh", {"-c", "dd if=/dev/zero of=" + full + "/filler bs=1k count=16 2>/dev/null"});
+        QProcess server;
+        const auto stopServer = qScopeGuard([&server] { server.terminate(), server.waitForFinished(10000); });
+        if (arguments.startsWith("XDISPLAY")) {
+            // -displayfd 1: the server picks a free display and prints its number when it is ready.
+            server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1600x1200x24", "-nolisten", "tcp"});
+            if (!server.waitForStarted())
+                QSKIP("Xvfb is not installed (Debian package xvfb)");
+            QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() != QProcess::Running, 30000);
+            arguments.replace("XDISPLAY", "DISPLAY=:" + QString::fromLatin1(server.readLine()).trimmed());
+        }
+        std::function<void(QProcess&)> interrupt;
+        if (signal != 0)
+            interrupt = [signal](QProcess& viewer) { ::kill(pid_t(viewer.processId()), signal); };
         QString errors;
-        QVERIFY(config.isEmpty() || writeFile(configFile, config));
-        QCOMPARE(runViewer(arguments, &errors), 0);
-        QCOMPARE(errors.count("vexo-display-viewer: warning: "), warning.isEmpty() ? 0 : 1);
-        QVERIFY2(errors.contains(warning.replace("TARGET", target).replace("CONFIG", configFile)), qPrintable(errors));
+        const int ended = runViewer(arguments.replace("DIR", dir.path()).split(' '), &errors, interrupt);
+        if (errors.contains("without camera support"))
+            QSKIP("the viewer was built without camera support");
+        QCOMPARE(ended, status);
+        for (const QString& part : told)
+            QVERIFY2(errors.contains(QString(part).replace("DIR", dir.path())), qPrintable(errors));
+        QCOMPARE(errors.count("vexo-display-viewer: warning: "), told.filter("warning: ").size());
+        const auto values = readReport(report);
+        if (arguments.contains(report))
+            QVERIFY(values.value("sourceConnected") == "1" && values.value("framesShown").toInt() > 0);
+        // Overflows are passed on at the window's next tick, which an interrupted run does not wait for.
+        if (arguments.contains(report) && signal == 0)
+            QCOMPARE(values.value("overflow"), QStringLiteral("Overflow: <b>%1</b> / <b>%2</b>")
+                                                   .arg(values.value("framesLostBySource"), values.value("framesDropped")));
+        if (arguments.contains("xcb"))
+            checkScreen(QDir(dir.path()), values);
+        // Nothing half-written left anywhere below the folder, and the pipe stays a pipe.
+        QStringList left;
+        for (QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories); it.hasNext();)
+            left << it.next();
+        for (const QString& file : {dir.filePath("bad.ini"), target, full + "/filler", report, dir.filePath("log.txt")})
+            left.removeAll(file);
+        QCOMPARE(left, QStringList());
+        QVERIFY(!QFileInfo(dir.filePath("pipe")).isFile() && QFileInfo::exists(dir.filePath("pipe")));
     }
 };
 
