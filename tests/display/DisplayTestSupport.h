@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -186,10 +187,11 @@ struct WindowRig
     {
         return int(std::count_if(calls.begin(), calls.end(), [op](const vexo::core::SceneCall& c) { return c.operation == op; }));
     }
-    const vexo::core::SceneCall* last(vexo::core::SceneCall::Operation op) const
+    // A copy: the log grows, and moves, with every call that follows.
+    std::optional<vexo::core::SceneCall> last(vexo::core::SceneCall::Operation op) const
     {
         const auto it = std::find_if(calls.rbegin(), calls.rend(), [op](const vexo::core::SceneCall& c) { return c.operation == op; });
-        return it == calls.rend() ? nullptr : &*it;
+        return it == calls.rend() ? std::nullopt : std::optional<vexo::core::SceneCall>(*it);
     }
     // Shows a frame of `buffer` as if the scene had rendered it with this geometry.
     void show(const boost::shared_ptr<vexo::core::FrameBuffer>& buffer, vexo::core::DisplaySceneFrame::Geometry g,

@@ -292,7 +292,7 @@ private slots:
         QSignalSpy local(rig.window.get(), &Qt4DisplaySceneVisualizer::localSettingsButtonClicked);
         DialogAnswerer answerer; // a wrong refusal must not block
         QTest::mouseClick(rig.child<QPushButton>("grabSequenceButton"), Qt::LeftButton);
-        const SceneCall* start = rig.last(SceneCall::StartGrabbing);
+        const auto start = rig.last(SceneCall::StartGrabbing);
         rig.window->internalStopButtonClicked();
         rig.window->internalLocalSettingsButtonClicked();
         QCOMPARE(QList<int>({int(sequence.count()), start ? int(start->a) + 1 : 0, int(stop.count()),

@@ -154,7 +154,7 @@ private slots:
         QWheelEvent wheel(at, rig.window->mapToGlobal(at.toPoint()), QPoint(), angle, Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(rig.window.get(), &wheel);
-        const SceneCall* call = rig.last(SceneCall::SetZoomFactorAndOffset);
+        const auto call = rig.last(SceneCall::SetZoomFactorAndOffset);
         QCOMPARE(call ? QStringLiteral("%1 (%2, %3)").arg(call->a).arg(call->b).arg(call->c) : QStringLiteral("none"), expected);
         QCOMPARE(rig.d().zoomStep.value(), call ? int(call->a) : startStep);
         if (!call)
