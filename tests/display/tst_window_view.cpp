@@ -248,7 +248,7 @@ private slots:
                                          << "(255,0,16)" << true;
         QTest::newRow("64:1, values off") << true << true << false << QPoint(40, 10) << Geometry{0, 0, 1, 64, 12} << "(0, 0)"
                                           << "0xff" << false;
-        // One cell taller than the canvas: the partial row still carries its value.
+        // Cells larger than the canvas: the partial column and row still carry their values.
         QTest::newRow("64:1, values on") << true << true << true << QPoint(40, 10) << Geometry{0, 0, 1, 64, 12} << "(0, 0)"
                                          << "0xff" << true;
     }
@@ -264,7 +264,7 @@ private slots:
         rig.grabbingWith(image);
         rig.child<QPushButton>("hexDecButton")->setChecked(hex);
         rig.child<QPushButton>("rgbOverlayButton")->setChecked(values);
-        rig.show(image, geometry); // on a black canvas of 64 x 32
+        rig.show(image, geometry, QSize(96, 32)); // black; at 64:1 a partial column and row
         rig.window->notifyCanvasMousePosition(mouse);
         QCOMPARE(rig.text("positionLabel") + ' ' + rig.text("dataLabel"), position + ' ' + data);
         QCOMPARE(rig.child<QLabel>("dataLabel")->isEnabled(), data != "None" && data != "Invalid");
