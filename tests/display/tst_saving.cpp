@@ -5,12 +5,11 @@
 #include "vexo-lib-display/FrameBufferGroup.h"
 
 #include "DisplayTestSupport.h"
+#include "../runtime/RuntimeTestSupport.h"
 
 #include "display/TiffFileNames.h"
 
 #include "vexo-core/VelmarApplication.h"
-
-#include <tiffio.h>
 
 #include <QDir>
 #include <QtTest>
@@ -21,26 +20,6 @@ using Samples = std::vector<std::uint16_t>;
 namespace {
 
 const std::string storagePathKey = "gui.mainwindow.file.last_storage_path";
-
-// The samples of a 16-bit gray TIFF file of the fixture's size; empty when it is none.
-Samples readTiff(const QString& path)
-{
-    TIFFSetErrorHandler(nullptr);
-    Samples samples;
-    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    std::uint32_t width = 0, height = 0;
-    std::uint16_t bits = 0, channels = 0;
-    if (tif && TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height)
-        && TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits) && TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &channels)
-        && width == 13 && height == 7 && bits == 16 && channels == 1) {
-        Samples row(width);
-        for (std::uint32_t y = 0; y < height && TIFFReadScanline(tif, row.data(), y, 0) == 1; ++y)
-            samples.insert(samples.end(), row.begin(), row.end());
-    }
-    if (tif)
-        TIFFClose(tif);
-    return samples;
-}
 
 // Frame k of the fixture, line by line: every frame and every pixel different.
 Samples frameSamples(int k)
@@ -83,10 +62,15 @@ struct Fixture : WindowRig
     QStringList contents(bool sequence) const
     {
         QStringList all;
+        TIFFSetErrorHandler(nullptr); // the old and wrong files are not TIFFs: no message for them
         for (const QString& name : QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
             QFile file(path(name));
             const int index = sequence ? name.mid(name.size() - 9, 5).toInt() : 1;
-            const bool tiff = index < 3 && readTiff(file.fileName()) == frameSamples(index);
+            const auto holdsFrame = [&] {
+                const TiffImage image = readTiff(QFile::encodeName(file.fileName()).toStdString());
+                return image.header.mid(0, 4) == QList<int>({13, 7, 1, 16}) && image.samples == frameSamples(index);
+            };
+            const bool tiff = index < 3 && holdsFrame();
             const bool old = !tiff && file.open(QIODevice::ReadOnly) && file.readAll() == "older file";
             all << name + (QFileInfo(file).isDir() ? " (dir)" : tiff ? "" : old ? " (old)" : " (wrong)");
         }

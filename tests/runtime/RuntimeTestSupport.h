@@ -204,3 +204,42 @@ inline boost::shared_ptr<vexo::core::FrameBuffer> grabOne(const boost::shared_pt
         return nullptr;
     return scene->frameBufferGroup()->buffer(scene->frameBufferGroup()->frameCounter() - 1);
 }
+
+#if __has_include(<tiffio.h>)
+#include <tiffio.h>
+
+// A saved file read back with libtiff, for the tests that link it.
+struct TiffImage
+{
+    QList<int> header; // width, height, samples per pixel, bits per sample, photometric
+    std::string description;
+    std::vector<std::uint16_t> samples;
+};
+
+// An unreadable file has no header and no samples.
+inline TiffImage readTiff(const std::string& path)
+{
+    TiffImage image;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (!tif)
+        return image;
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t channels = 0, bits = 0, photometric = 0;
+    char* description = nullptr;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &channels);
+    TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    if (TIFFGetField(tif, TIFFTAG_IMAGEDESCRIPTION, &description))
+        image.description = description;
+    image.header = {int(width), int(height), channels, bits, photometric};
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(TIFFScanlineSize(tif)));
+    const auto* wide = reinterpret_cast<const std::uint16_t*>(row.data());
+    for (std::uint32_t y = 0; y < height && TIFFReadScanline(tif, row.data(), y, 0) == 1; ++y)
+        for (std::size_t i = 0; i < std::size_t(width) * channels; ++i)
+            image.samples.push_back(bits == 16 ? wide[i] : row[i]);
+    TIFFClose(tif);
+    return image;
+}
+#endif
