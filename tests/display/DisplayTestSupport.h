@@ -38,7 +38,6 @@ public:
     // message boxes: <icon> "<title>" "<text>" [<buttons, sorted>] default <button>.
     QStringList transcript;
     QStringList openedAt;                       // where each file dialog started: directory/name
-    QStringList seen;                           // in short: "file" or the message box's title
     QStringList fileNames;                      // answers to file dialogs in turn; "" cancels
     QList<QMessageBox::StandardButton> buttons; // answers to message boxes in turn
     std::function<QString()> whileBoxShows;     // appended to each message box's line
@@ -62,7 +61,6 @@ private:
             answer(box);
         else {
             transcript << QStringLiteral("unexpected %1").arg(modal->metaObject()->className());
-            seen << transcript.last();
             modal->close();
         }
     }
@@ -70,7 +68,6 @@ private:
     void answer(QFileDialog* dialog)
     {
         auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        seen << QStringLiteral("file");
         transcript << QStringLiteral("file dialog \"%1\" %2 %3%4")
                           .arg(dialog->windowTitle(), dialog->nameFilters().join(';'),
                                dialog->acceptMode() == QFileDialog::AcceptSave ? "save" : "open",
@@ -97,7 +94,6 @@ private:
                                 box->defaultButton() ? box->defaultButton()->text().remove('&') : "none");
         if (whileBoxShows)
             line += ' ' + whileBoxShows();
-        seen << box->windowTitle();
         transcript << line;
         const QMessageBox::StandardButton pick = buttons.isEmpty() ? QMessageBox::NoButton : buttons.takeFirst();
         if (QAbstractButton* button = box->button(pick))
