@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <type_traits>
 
 namespace vexo {
 namespace core {
@@ -29,6 +30,9 @@ namespace {
 // Frames larger than this are refused rather than risk a ring the machine cannot hold:
 // 256 Mpixels, far beyond any camera's frame.
 constexpr std::uint64_t maxPixels = std::uint64_t(1) << 28;
+
+// Tiles may overhang a small image up to this side, as writers' fixed tile sizes do.
+constexpr std::uint32_t maxTileSide = 1024;
 
 // Digits of a series' number as the window's "save sequence" writes them (at least).
 constexpr int seriesDigits = 5;
@@ -126,6 +130,21 @@ struct FileSource::D
     std::vector<Page> pages;
     FrameFormat format;
     bool usable = false;
+    // How far each pass of a loop moves the files' frame indices and time stamps on, so
+    // that both keep growing (the window's rate is worked out from them); 0 for time
+    // stamps the files give no spacing for: later passes then take the time of arrival.
+    std::int64_t indexPeriod = 0;
+    std::uint64_t timePeriod = 0;
+
+    void findPeriods()
+    {
+        const Page& first = pages.front();
+        const Page& last = pages.back();
+        const auto n = static_cast<std::int64_t>(pages.size());
+        indexPeriod = std::max(n, last.index - first.index + 1);
+        if (n > 1 && last.time > first.time)
+            timePeriod = (last.time - first.time) / std::uint64_t(n - 1) * std::uint64_t(n);
+    }
 
     // Guards the run's state and the error: the acquisition thread runs and fails,
     // status(), cancel() and problem() come from any thread. waitUntil sleeps on wake.
@@ -250,6 +269,12 @@ bool FileSource::D::readPage(int file, Page* page, FrameFormat* pageFormat, std:
         TIFFGetField(tif, TIFFTAG_TILELENGTH, &step);
         if (tileWidth == 0 || step == 0) {
             *why = where + ": the tiles have no size";
+            return false;
+        }
+        // A tile is read whole: one far larger than the image is refused, not allocated.
+        if (tileWidth > std::max(width, maxTileSide) || step > std::max(height, maxTileSide)) {
+            *why = where + ": tiles of " + std::to_string(tileWidth) + " x " + std::to_string(step)
+                + " are larger than the image";
             return false;
         }
     } else {
@@ -448,6 +473,8 @@ FileSource::FileSource(const Settings& settings)
         ok = d->scan(static_cast<int>(i), &why);
     d->close();
     d->usable = ok;
+    if (ok)
+        d->findPeriods();
     if (!ok) {
         d->pages.clear();
         d->format = FrameFormat();
@@ -575,9 +602,11 @@ FrameSource::Delivery FileSource::deliverFrame(FrameBuffer* target, const Progre
     if (waited != Delivery::Frame)
         return waited;
     std::size_t n;
+    std::uint64_t pass;
     {
         MutexLocker lock(d->mutex);
         n = static_cast<std::size_t>(d->next % d->pages.size());
+        pass = d->next / d->pages.size();
         ++d->next;
         d->announced = false;
         d->arrived = false;
@@ -600,8 +629,9 @@ FrameSource::Delivery FileSource::deliverFrame(FrameBuffer* target, const Progre
         return Delivery::Failed;
     }
     if (target && page.haveIndex)
-        target->setFrameIndex(page.index);
-    publisher.finish(page.haveTime ? page.time : StopWatch::nowMicroseconds(), 0, 0);
+        target->setFrameIndex(page.index + static_cast<std::int64_t>(pass) * d->indexPeriod);
+    const bool fileTime = page.haveTime && (pass == 0 || d->timePeriod > 0);
+    publisher.finish(fileTime ? page.time + pass * d->timePeriod : StopWatch::nowMicroseconds(), 0, 0);
     return Delivery::Frame;
 }
 

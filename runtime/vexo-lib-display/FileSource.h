@@ -30,8 +30,11 @@ namespace core {
 // A file that fails while it is replayed ends the acquisition (Failed, problem()).
 //
 // Frames follow each other at framesPerSecond (0: as fast as they are taken). After the
-// last frame the wait returns Ended, or the first frame comes again when looping (with
-// the frame indices stored in the files). Each start() replays from the first frame.
+// last frame the wait returns Ended, or the first frame comes again when looping. Later
+// passes of a loop carry on the files' numbering and clock: each adds the span of the
+// series (last - first + 1 frame numbers; the time stamps' span and one mean spacing) to
+// the stored frame index and time stamp, or takes the time of arrival where the files
+// give no spacing. Each start() replays from the first frame.
 //
 // Threads: start(), stop(), waitForFrame() and deliverFrame() on the scene's acquisition
 // thread, setFormat() on the steering thread while nothing is acquired; status(),
