@@ -213,11 +213,8 @@ private slots:
         QFETCH(bool, gray);
         QFETCH(int, openedBy);
         QTemporaryDir dir;
-        FrameFormat f;
-        f.width = 37; // odd: rows of 8-bit samples are not a multiple of 2 or 4 bytes
-        f.height = 300; // several strips
-        f.bitsPerPixel = bits;
-        f.gray = gray;
+        // Odd width: rows of 8-bit samples are not a multiple of 2 or 4 bytes; several strips.
+        const FrameFormat f{37, 300, bits, gray};
         const int n = vexo::core::RingSize::minimum;
         const std::vector<std::string> saved = saveSeries(dir, "ring", f, n);
         QCOMPARE(int(saved.size()), n);
@@ -335,10 +332,7 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(QString, reason);
         QTemporaryDir dir;
-        FrameFormat f;
-        f.width = 64;
-        f.height = 64;
-        f.bitsPerPixel = 12;
+        FrameFormat f{64, 64, 12, true};
         // A good series of three; the bad file is the last one named.
         std::vector<std::string> files = saveSeries(dir, "bad", f, 3);
         QCOMPARE(int(files.size()), 3);
@@ -440,10 +434,7 @@ private slots:
     void fileDamagedWhileReplayedEndsTheRun()
     {
         QTemporaryDir dir;
-        FrameFormat f;
-        f.width = 64;
-        f.height = 500;
-        f.bitsPerPixel = 16;
+        const FrameFormat f{64, 500, 16, true};
         const std::vector<std::string> files = saveSeries(dir, "cut", f, 3);
         QCOMPARE(int(files.size()), 3);
         FileSource source(replay(files.front()));
@@ -483,10 +474,7 @@ private slots:
         QFETCH(bool, loop);
         QFETCH(int, deliveries);
         QTemporaryDir dir;
-        FrameFormat f;
-        f.width = 16;
-        f.height = 8;
-        f.bitsPerPixel = 12;
+        const FrameFormat f{16, 8, 12, true};
         const std::vector<std::string> paths = saveSeries(dir, "end", f, files);
         QCOMPARE(int(paths.size()), files);
         FileSource source(replay(paths.front(), loop));
@@ -531,9 +519,7 @@ private slots:
     {
         QFETCH(bool, byStop);
         QTemporaryDir dir;
-        FrameFormat f;
-        f.width = 8;
-        f.height = 8;
+        const FrameFormat f{8, 8, 8, true};
         const std::vector<std::string> paths = saveSeries(dir, "slow", f, 2);
         // The second frame is due in a thousand seconds.
         FileSource source(replay(paths.front(), false, 0.001));
