@@ -14,8 +14,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
+#include <condition_variable>
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -111,13 +112,8 @@ bool writeLayout(const std::string& path, const Layout& l)
             for (int x = 0; x < columns; ++x)
                 for (int s = 0; s < perPixel; ++s) {
                     const unsigned v = x0 + x < l.width && y < l.height ? layoutValue(l, x0 + x, y, s + plane, p) : 0;
-                    const std::size_t at = (std::size_t(x) * perPixel + s) * bytes;
-                    if (bytes == 1)
-                        row[at] = std::uint8_t(v);
-                    else if (bytes == 2)
-                        *reinterpret_cast<std::uint16_t*>(&row[at]) = std::uint16_t(v);
-                    else
-                        *reinterpret_cast<std::uint32_t*>(&row[at]) = v;
+                    // The low bytes of v: this machine is little-endian, as the files are.
+                    std::memcpy(&row[(std::size_t(x) * perPixel + s) * bytes], &v, std::size_t(bytes));
                 }
         };
         if (l.tiled) {
@@ -319,7 +315,6 @@ private slots:
         QTest::newRow("cut in the directory") << "cut directory" << "";
         QTest::newRow("float samples") << "float" << "sample format";
         QTest::newRow("32-bit samples") << "32 bits" << "32-bit";
-        QTest::newRow("4-bit samples") << "4 bits" << "4-bit";
         QTest::newRow("colour planes apart") << "planar" << "planes";
         QTest::newRow("two samples per pixel") << "two samples" << "samples per pixel";
         QTest::newRow("a smaller frame in the series") << "sizes differ" << "differ";
@@ -372,8 +367,6 @@ private slots:
             l.sampleFormat = SAMPLEFORMAT_IEEEFP;
         } else if (kind == "32 bits") {
             l.bits = 32;
-        } else if (kind == "4 bits") {
-            l.bits = 8; // written as 8, read as 4 below
         } else if (kind == "planar") {
             l.samples = 3;
             l.bits = 8;
@@ -394,19 +387,6 @@ private slots:
         }
         if (kind == "float" || kind == "32 bits" || kind == "planar" || kind == "two samples") {
             QVERIFY(writeLayout(bad, l));
-        } else if (kind == "4 bits") {
-            l.bits = 4;
-            l.width = 64;
-            TIFF* tif = TIFFOpen(bad.c_str(), "w");
-            QVERIFY(tif);
-            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 64);
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 64);
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 4);
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-            std::vector<std::uint8_t> row(32, 0x5a);
-            for (int y = 0; y < 64; ++y)
-                TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0);
-            TIFFClose(tif);
         }
 
         std::unique_ptr<FileSource> source;
