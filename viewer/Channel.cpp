@@ -76,17 +76,31 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     updateControlButtons();
 
     // A source that refuses or stops is told of at once. The simulator's rate is its own
-    // (it may be changed); a camera's is the one asked for, if any.
-    const QString name = !options.camera ? QStringLiteral("the simulator")
-        : options.cameraId.isEmpty()     ? QStringLiteral("the camera")
-                                         : QStringLiteral("camera %1").arg(options.cameraId);
-    const double cameraFps = options.camera ? options.cameraFps : 0.0;
-    sourceWatch.reset(new SourceWatch(displayScene, w, name, [this, cameraFps] {
+    // (it may be changed); a camera's is the one asked for, if any; files play at --fps.
+    QString name = QStringLiteral("the simulator");
+    double fixedFps = 0.0;
+    switch (options.source) {
+    case ViewerOptions::Source::Simulator:
+        break;
+    case ViewerOptions::Source::Camera:
+        name = options.cameraId.isEmpty() ? QStringLiteral("the camera")
+                                          : QStringLiteral("camera %1").arg(options.cameraId);
+        fixedFps = options.cameraFps;
+        break;
+    case ViewerOptions::Source::File:
+        name = options.filePath;
+        fixedFps = options.simulator.framesPerSecond;
+        break;
+    }
+    const bool unknownRate = options.camera() && fixedFps <= 0;
+    sourceWatch.reset(new SourceWatch(displayScene, w, name, [this, fixedFps, unknownRate] {
         if (auto* simulator = dynamic_cast<vexo::core::SimulatorSource*>(&displayScene->source())) {
             const double fps = simulator->settings().framesPerSecond;
             return fps > 0 ? 1000.0 / fps : 0.0;
         }
-        return cameraFps > 0 ? 1000.0 / cameraFps : -1.0;
+        if (unknownRate)
+            return -1.0;
+        return fixedFps > 0 ? 1000.0 / fixedFps : 0.0;
     }));
     connect(sourceWatch.get(), &SourceWatch::grabRefused, this, &Channel::updateControlButtons);
 }

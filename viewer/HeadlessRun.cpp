@@ -103,6 +103,12 @@ void HeadlessRun::step()
             status = exitSourceGone;
             return;
         }
+        if (!scene->isGrabbing()) {
+            // The source has no more frames (files replayed once): what was shown is the result.
+            std::fprintf(stderr, "the source has no more frames\n");
+            phase = Stopping;
+            return;
+        }
         if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames) && !acquisitionRate.isEmpty()) {
             window->findChild<QPushButton*>("stopButton")->click();
             phase = Stopping;

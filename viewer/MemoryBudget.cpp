@@ -31,10 +31,11 @@ MemoryBudget::MemoryBudget(const ViewerOptions& options)
 {
     d.channels = std::uint64_t(options.boards) * std::uint64_t(options.dmaChannels);
     d.buffersPerChannel = std::uint64_t(options.bufferCount);
-    if (!options.camera) {
+    // A file's size is known once it is open; admits() with its format counts it then.
+    if (options.source == ViewerOptions::Source::Simulator) {
         const auto& format = options.simulator.format;
         d.bytesPerBuffer = vexo::core::FrameBuffer::bytesFor(format.width, format.height, format.gray);
-    } else if (options.cameraWidth > 0 && options.cameraHeight > 0) {
+    } else if (options.camera() && options.cameraWidth > 0 && options.cameraHeight > 0) {
         // The camera's pixel format is known only once it is open: count the least it can
         // take (gray) unless colour was asked for; the scene checks the rest itself.
         const bool colour = options.pixelFormat.startsWith(QLatin1String("RGB"))

@@ -35,12 +35,12 @@ bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option,
 bool ViewerOptions::parse(const QStringList& arguments, QString* error)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Shows acquisition channels in display windows, fed by the built-in camera simulator "
-                       "or by a GigE Vision / USB3 Vision camera.\n"
-                       "Exit status: 0 done, 1 a file could not be written, 2 bad options or not enough memory,\n"
-                       "3 the camera cannot be used, 4 the source went away before the frames were shown,\n"
-                       "128 + the signal when ended by SIGTERM or SIGINT."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Shows acquisition channels in display windows, fed by the built-in camera simulator "
+        "or by a GigE Vision / USB3 Vision camera, or replayed from TIFF files.\n"
+        "Exit status: 0 done, 1 a file could not be written, 2 bad options or not enough memory,\n"
+        "3 the source (camera, files) cannot be used, 4 the source went away before the frames were shown,\n"
+        "128 + the signal when ended by SIGTERM or SIGINT."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption boardsOption("boards", "Number of boards (default 1).", "n", "1");
@@ -66,16 +66,21 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption saveOption("save-frame", "Headless: save the newest frame as TIFF to <file>.", "file");
     const QCommandLineOption reportOption("report", "Headless: write what the window showed to <file>.", "file");
     const QCommandLineOption sourceOption(
-        "source", "simulator (default) or camera[:ID] (the first camera without an ID).", "source", "simulator");
+        "source",
+        "simulator (default); camera[:ID] (the first camera without an ID); or file:PATH, TIFF files replayed at "
+        "--fps (0: as fast as shown): one file (all its pages), a series as \"save sequence\" writes it, named by "
+        "any of its files (run00003.tif) or by a pattern with # for the number (run#.tif).",
+        "source", "simulator");
+    const QCommandLineOption loopOption("loop", "File source: start again after the last frame instead of ending.");
     const QCommandLineOption listOption("list-cameras", "List the cameras found and exit.");
     const QCommandLineOption pixelFormatOption(
         "pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
     const QCommandLineOption fakeOption("fake-camera",
                                         "Offer the camera library's in-process fake camera (id Fake_1).");
-    parser.addOptions({boardsOption, dmaOption,    widthOption,      heightOption,      bitsOption,
-                       colorOption,  fpsOption,    patternOption,    chunkOption,       buffersOption,
-                       configOption, grabOption,   screenshotOption, toolsOption,       saveOption,
-                       reportOption, sourceOption, listOption,       pixelFormatOption, fakeOption});
+    parser.addOptions({boardsOption,      dmaOption,     widthOption, heightOption,  bitsOption,   colorOption,
+                       fpsOption,         patternOption, chunkOption, buffersOption, configOption, grabOption,
+                       screenshotOption,  toolsOption,   saveOption,  reportOption,  sourceOption, listOption,
+                       pixelFormatOption, fakeOption,    loopOption});
     // An unknown option is a bad option like any other (process() alone would exit 1,
     // the status of a file that could not be written); help and the version end here.
     if (!parser.parse(arguments)) {
@@ -116,10 +121,20 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         return false;
     const QString source = parser.value(sourceOption);
     if (source == QLatin1String("camera") || source.startsWith(QLatin1String("camera:"))) {
-        camera = true;
+        this->source = Source::Camera;
         cameraId = source.mid(7);
-    } else if (source != QLatin1String("simulator")) {
-        *error = QStringLiteral("unknown source %1; use simulator or camera[:ID]").arg(source);
+    } else if (source.startsWith(QLatin1String("file:")) && source.size() > 5) {
+        this->source = Source::File;
+        filePath = source.mid(5);
+    } else if (source == QLatin1String("simulator")) {
+        this->source = Source::Simulator;
+    } else {
+        *error = QStringLiteral("unknown source %1; use simulator, camera[:ID] or file:PATH").arg(source);
+        return false;
+    }
+    loop = parser.isSet(loopOption);
+    if (loop && this->source != Source::File) {
+        *error = QStringLiteral("--loop: only files are replayed; use --source file:PATH");
         return false;
     }
     listCameras = parser.isSet(listOption);
@@ -132,12 +147,12 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     }
     if (parser.isSet(fpsOption))
         cameraFps = simulator.framesPerSecond;
-    if (camera && boards * dmaChannels != 1) {
-        *error = QStringLiteral("a camera feeds one channel; use --boards 1 --dma 1");
+    if (this->source != Source::Simulator && boards * dmaChannels != 1) {
+        *error = QStringLiteral("a camera or file source feeds one channel; use --boards 1 --dma 1");
         return false;
     }
 #ifndef VEXO_HAVE_CAMERA
-    if (camera || listCameras || fakeCamera) {
+    if (camera() || listCameras || fakeCamera) {
         *error = QStringLiteral("this viewer was built without camera support (Aravis was not found)");
         return false;
     }

@@ -12,8 +12,16 @@ struct ViewerOptions
     int dmaChannels = 1;
     vexo::core::SimulatorSource::Settings simulator;
 
-    // --source camera[:ID]: frames from a camera instead of the simulator.
-    bool camera = false;
+    // --source: where the frames come from.
+    enum class Source { Simulator, Camera, File };
+    Source source = Source::Simulator;
+    bool camera() const { return source == Source::Camera; }
+
+    // --source file:PATH: TIFF files replayed at the --fps rate, once or looped.
+    QString filePath;
+    bool loop = false;
+
+    // --source camera[:ID]
     QString cameraId; // empty: the first camera found
     QString pixelFormat; // empty: the camera's own
     int cameraWidth = 0; // 0: the camera's own size

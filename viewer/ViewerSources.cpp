@@ -1,5 +1,6 @@
 #include "ViewerSources.h"
 
+#include "vexo-lib-display/FileSource.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #ifdef VEXO_HAVE_CAMERA
@@ -10,10 +11,27 @@
 
 using vexo::core::FrameSource;
 
-std::unique_ptr<FrameSource> makeSource(const ViewerOptions& options, QString* error)
+namespace {
+
+std::unique_ptr<FrameSource> makeFileSource(const ViewerOptions& options, QString* error)
 {
-    if (!options.camera)
-        return std::unique_ptr<FrameSource>(new vexo::core::SimulatorSource(options.simulator));
+    vexo::core::FileSource::Settings settings;
+    settings.path = options.filePath.toStdString();
+    settings.framesPerSecond = options.simulator.framesPerSecond;
+    settings.loop = options.loop;
+    std::unique_ptr<vexo::core::FileSource> files(new vexo::core::FileSource(settings));
+    if (!files->isUsable()) {
+        *error = QString::fromStdString(files->lastError());
+        return nullptr;
+    }
+    const auto format = files->format();
+    std::fprintf(stderr, "files %s: %d frames of %dx%d, %d bits %s\n", qPrintable(options.filePath),
+                 files->frameCount(), format.width, format.height, format.bitsPerPixel, format.gray ? "gray" : "RGB");
+    return files;
+}
+
+std::unique_ptr<FrameSource> makeCameraSource(const ViewerOptions& options, QString* error)
+{
 #ifdef VEXO_HAVE_CAMERA
     using vexo::core::CameraSource;
     if (options.fakeCamera)
@@ -34,9 +52,25 @@ std::unique_ptr<FrameSource> makeSource(const ViewerOptions& options, QString* e
                  format.width, format.height);
     return camera;
 #else
+    (void)options;
     *error = QStringLiteral("built without camera support");
     return nullptr;
 #endif
+}
+
+} // namespace
+
+std::unique_ptr<FrameSource> makeSource(const ViewerOptions& options, QString* error)
+{
+    switch (options.source) {
+    case ViewerOptions::Source::Camera:
+        return makeCameraSource(options, error);
+    case ViewerOptions::Source::File:
+        return makeFileSource(options, error);
+    case ViewerOptions::Source::Simulator:
+        break;
+    }
+    return std::unique_ptr<FrameSource>(new vexo::core::SimulatorSource(options.simulator));
 }
 
 int listCameras(const ViewerOptions& options)

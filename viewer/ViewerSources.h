@@ -8,8 +8,8 @@
 
 #include <memory>
 
-// The source of one channel: the simulator, or a camera when the options ask for one.
-// Empty, with a message, when the camera cannot be used.
+// The source of one channel: the simulator, or the camera or files the options ask for.
+// Empty, with a message, when the camera or the files cannot be used.
 std::unique_ptr<vexo::core::FrameSource> makeSource(const ViewerOptions& options, QString* error);
 
 // Prints the cameras found, one a line; the exit status of the viewer (2: built without

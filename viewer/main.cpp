@@ -95,8 +95,9 @@ int openChannels(const ViewerOptions& options, QApplication& app, WindowCascade&
                 status = 3;
                 break;
             }
-            // A camera's size is known only now (one camera, one channel).
-            if (options.camera && !MemoryBudget::admits(options, source->format(), &error)) {
+            // A camera's or a file's size is known only now (one source, one channel).
+            if (options.source != ViewerOptions::Source::Simulator
+                && !MemoryBudget::admits(options, source->format(), &error)) {
                 std::fprintf(stderr, "vexo-display-viewer: %s\n", qPrintable(error));
                 status = 2;
                 break;

@@ -1,6 +1,7 @@
 #include "vexo-lib-display/TiffWriter.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/TiffMessages.h"
 
 #include <tiffio.h>
 
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -27,30 +27,6 @@ constexpr std::uint64_t classicTiffLimit = 0xF0000000u;
 
 // Long target names still leave room for the temporary's prefix and suffix in NAME_MAX.
 constexpr std::size_t maxNameInTemporary = 200;
-
-struct TiffErrors
-{
-    bool seen = false;
-    std::string first;
-};
-
-int collectError(TIFF*, void* userData, const char* module, const char* format, va_list args)
-{
-    auto* errors = static_cast<TiffErrors*>(userData);
-    if (!errors->seen) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, args);
-        errors->first = std::string(module ? module : "libtiff") + ": " + text;
-    }
-    errors->seen = true;
-    // Handled: libtiff's process-wide handler would print to stderr.
-    return 1;
-}
-
-int ignoreWarning(TIFF*, void*, const char*, const char*, va_list)
-{
-    return 1;
-}
 
 std::string systemError(const std::string& what, int code)
 {
@@ -160,23 +136,19 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
         return false;
     }
 
-    TiffErrors errors;
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (!options) {
+    TiffMessages errors;
+    if (!errors.options()) {
         ::close(tiffFd);
         error = "out of memory";
         return false;
     }
-    TIFFOpenOptionsSetErrorHandlerExtR(options, collectError, &errors);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
     errno = 0;
-    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(), imageBytes > classicTiffLimit ? "w8" : "w", options);
+    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(), imageBytes > classicTiffLimit ? "w8" : "w", errors.options());
     const int openError = errno;
-    TIFFOpenOptionsFree(options);
     if (!tif) {
         // A failed open leaves the descriptor open.
         ::close(tiffFd);
-        error = errors.seen ? errors.first : "cannot start a TIFF file in " + tempPath;
+        error = errors.errorSeen() ? errors.firstError() : "cannot start a TIFF file in " + tempPath;
         if (openError != 0)
             error = systemError(error, openError);
         return false;
@@ -226,10 +198,10 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
     errno = 0;
     TIFFClose(tif);
     // TIFFClose reports its own failures only through the handler.
-    if (errors.seen && code == 0)
+    if (errors.errorSeen() && code == 0)
         code = errno;
-    if (errors.seen || !ok) {
-        error = errors.seen ? errors.first : "cannot write the image to " + tempPath;
+    if (errors.errorSeen() || !ok) {
+        error = errors.errorSeen() ? errors.firstError() : "cannot write the image to " + tempPath;
         if (code != 0)
             error = systemError(error, code);
         return false;

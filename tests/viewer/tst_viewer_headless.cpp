@@ -109,6 +109,10 @@ private slots:
         bad("no frames", "--grab-frames 0", "the number of frames must be at least 1");
         bad("negative rate", "--fps -1", "the frame rate must be a number of at least 0");
         bad("rate not a number", "--fps nan", "the frame rate must be a number of at least 0");
+        bad("loop without files", "--loop", "only files are replayed; use --source file:PATH");
+        row("files that are not there", "--source file:DIR/run#.tif --grab-frames 3", 3, {"no file DIR/run00000.tif"});
+        row("files for several channels", "--source file:DIR/run#.tif --dma 2", 2,
+            {"a camera or file source feeds one channel; use --boards 1 --dma 1"});
         row("unknown option", "--frobnicate", 2, {"Unknown option 'frobnicate'."});
         // Ended in order, with its report, and with the status a shell gives such an end.
         row("SIGTERM", small + "100000000 --report DIR/report.txt", 128 + SIGTERM, {}, SIGTERM);
