@@ -22,6 +22,7 @@ public:
         Frame, // a whole frame was delivered (or consumed, without a target)
         Cancelled, // stop() or cancel() ended the wait; a partial frame is to be discarded
         Failed, // the source is gone (disconnected); acquisition ends
+        Ended, // the source has no more frames (a file or stream ended); acquisition ends
     };
 
     struct Status
