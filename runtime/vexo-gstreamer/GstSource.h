@@ -23,7 +23,8 @@ namespace core {
 // scene; an older one then goes and is counted in Status::framesLost, so that a slow
 // display never stalls the pipeline. The end of the stream ends the acquisition (Ended),
 // or with loop set plays it again from its start; an error ends it as a source gone
-// (Failed, with GStreamer's message in problem()).
+// (Failed, with GStreamer's message in problem()). The status shows a clock while a run
+// plays and its frames come, at least one a second.
 //
 // Threads: start(), stop(), waitForFrame() and deliverFrame() run on the scene's
 // acquisition thread; setFormat() on the steering thread while nothing is acquired;
