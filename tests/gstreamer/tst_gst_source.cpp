@@ -113,6 +113,17 @@ quint16 freePort()
     return socket.bind(QHostAddress(QHostAddress::LocalHost), quint16(0)) ? socket.localPort() : 0;
 }
 
+// Raw RGB over RTP from 127.0.0.1, as the sender of the network rows sends it.
+QString rtpReceiver(quint16 port, int width, int height)
+{
+    return QStringLiteral("udpsrc address=127.0.0.1 port=%1 caps=\"application/x-rtp,media=video,clock-rate=90000,"
+                          "encoding-name=RAW,sampling=RGB,depth=(string)8,width=(string)%2,height=(string)%3,"
+                          "payload=96\" ! rtpvrawdepay")
+        .arg(port)
+        .arg(width)
+        .arg(height);
+}
+
 } // namespace
 
 class TestGstSource : public QObject
@@ -344,23 +355,30 @@ private slots:
     {
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("words");
-        QTest::newRow("no such element") << "nosuchelement" << "nosuchelement";
-        QTest::newRow("not a description") << "videotestsrc ! ! !" << "syntax";
-        QTest::newRow("audio") << "audiotestsrc" << "could not link";
-        QTest::newRow("compressed without a decoder") << "videotestsrc ! jpegenc" << "could not link";
-        QTest::newRow("no frame at all") << "videotestsrc num-buffers=0" << "ended before its first frame";
-        QTest::newRow("error at the first frame") << "videotestsrc ! identity error-after=1" << "identity";
+        QTest::addColumn<int>("probe"); // ms the constructor waits for a first frame
+        QTest::newRow("no such element") << "nosuchelement" << "nosuchelement" << patience;
+        QTest::newRow("not a description") << "videotestsrc ! ! !" << "syntax" << patience;
+        QTest::newRow("audio") << "audiotestsrc" << "could not link" << patience;
+        QTest::newRow("compressed without a decoder") << "videotestsrc ! jpegenc" << "could not link" << patience;
+        QTest::newRow("no frame at all") << "videotestsrc num-buffers=0" << "ended before its first frame" << patience;
+        QTest::newRow("error at the first frame") << "videotestsrc ! identity error-after=1" << "identity" << patience;
         QTest::newRow("missing file") << QString::fromStdString(GstSource::mediaPipeline("/nonexistent/clip.avi"))
-                                      << "Resource not found";
+                                      << "Resource not found" << patience;
         QTest::newRow("missing device") << QString::fromStdString(GstSource::v4l2Pipeline("/dev/video-none"))
-                                        << "/dev/video-none";
+                                        << "/dev/video-none" << patience;
+        // Nobody sends: the probe gives up rather than waiting for ever.
+        QTest::newRow("silent network source")
+            << rtpReceiver(freePort(), 8, 8) << "no frame within 300 ms" << 300;
     }
 
     void refused()
     {
         QFETCH(QString, description);
         QFETCH(QString, words);
-        GstSource source(settingsOf(description));
+        QFETCH(int, probe);
+        GstSource::Settings settings = settingsOf(description);
+        settings.probeMilliseconds = probe;
+        GstSource source(settings);
         QVERIFY(!source.isUsable());
         QVERIFY2(contains(source.lastError(), words), source.lastError().c_str());
         QVERIFY(!source.status().connected);
@@ -425,11 +443,7 @@ private slots:
                       "video/x-raw,format=RGB," + size + ",framerate=30/1", "!", "rtpvrawpay", "!", "udpsink",
                       "host=127.0.0.1", QStringLiteral("port=%1").arg(port)});
         QVERIFY(sender.waitForStarted(patience));
-        GstSource::Settings settings = settingsOf(
-            QStringLiteral("udpsrc address=127.0.0.1 port=%1 caps=\"application/x-rtp,media=video,clock-rate=90000,"
-                           "encoding-name=RAW,sampling=RGB,depth=(string)8,width=(string)32,height=(string)16,"
-                           "payload=96\" ! rtpvrawdepay")
-                .arg(port));
+        GstSource::Settings settings = settingsOf(rtpReceiver(port, 32, 16));
         settings.sync = true;
         if (ending == "silence")
             settings.silenceMilliseconds = 1000;
