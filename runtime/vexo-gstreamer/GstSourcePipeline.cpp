@@ -37,12 +37,10 @@ std::string quoted(const std::string& value)
     return out + "\"";
 }
 
-template <int pixelBytes>
+// Offsets as constants: the compiler turns the loop into shuffles.
+template <int pixelBytes, int r, int g, int b>
 void copyColour(const Layout& layout, const std::uint8_t* data, int stride, FrameBuffer& target)
 {
-    const int r = layout.offsets[0];
-    const int g = layout.offsets[1];
-    const int b = layout.offsets[2];
     const int width = layout.format.width;
     for (int y = 0; y < layout.format.height; ++y) {
         const std::uint8_t* in = data + static_cast<std::ptrdiff_t>(y) * stride;
@@ -89,9 +87,6 @@ bool layoutOf(GstCaps* caps, int bits, Layout* layout, std::string* why)
     case GST_VIDEO_FORMAT_xBGR:
         l.format.gray = false;
         l.format.bitsPerPixel = 8;
-        l.pixelBytes = GST_VIDEO_FORMAT_INFO_PSTRIDE(l.info.finfo, 0);
-        for (int c = 0; c < 3; ++c)
-            l.offsets[c] = GST_VIDEO_FORMAT_INFO_POFFSET(l.info.finfo, c);
         break;
     default:
         *why = std::string("the pipeline sends ") + gst_video_format_to_string(format) + ", which is not shown";
@@ -107,11 +102,20 @@ void copyFrame(const Layout& layout, const GstVideoFrame& frame, FrameBuffer& ta
     const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
     const int width = layout.format.width;
     if (!layout.format.gray) {
-        if (layout.pixelBytes == 3)
-            copyColour<3>(layout, data, stride, target);
-        else
-            copyColour<4>(layout, data, stride, target);
-        return;
+        switch (GST_VIDEO_INFO_FORMAT(&layout.info)) {
+        case GST_VIDEO_FORMAT_RGB:
+            return copyColour<3, 0, 1, 2>(layout, data, stride, target);
+        case GST_VIDEO_FORMAT_BGR:
+            return copyColour<3, 2, 1, 0>(layout, data, stride, target);
+        case GST_VIDEO_FORMAT_RGBx:
+            return copyColour<4, 0, 1, 2>(layout, data, stride, target);
+        case GST_VIDEO_FORMAT_BGRx:
+            return copyColour<4, 2, 1, 0>(layout, data, stride, target);
+        case GST_VIDEO_FORMAT_xRGB:
+            return copyColour<4, 1, 2, 3>(layout, data, stride, target);
+        default: // xBGR, the last colour format layoutOf() admits
+            return copyColour<4, 3, 2, 1>(layout, data, stride, target);
+        }
     }
     // Values above the bits set are clamped: they would read as small ones otherwise.
     const std::uint16_t max = static_cast<std::uint16_t>((1u << layout.format.bitsPerPixel) - 1);

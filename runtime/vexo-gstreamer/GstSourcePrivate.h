@@ -26,14 +26,12 @@ constexpr std::size_t queuedFrames = 2;
 // A run whose frames stop for this long shows no clock.
 constexpr gint64 quietMicroseconds = 1000000;
 
-// Where the values of a frame of one shown format lie: one value per pixel for gray,
-// red, green and blue at byte offsets within a pixel of pixelBytes for colour.
+// A frame of one shown format: GStreamer's description of it, and the scene's.
 struct Layout
 {
     GstVideoInfo info;
     FrameFormat format;
-    int pixelBytes = 1;
-    int offsets[3] = {0, 0, 0};
+    int pixelBytes = 1; // of gray: 1 or 2
 };
 
 // GStreamer once per process, whichever thread comes first.
