@@ -164,26 +164,11 @@ FrameSource::Delivery GstSource::waitForFrame()
             d->playing = false;
             return Delivery::Ended;
         }
-        GstCaps* caps = gst_sample_get_caps(next.sample);
-        if (caps != d->acceptedCaps) {
-            gst_source::Layout layout;
-            std::string why;
-            const bool known = gst_source::layoutOf(caps, d->settings.bits, &layout, &why);
-            const FrameFormat expected = format();
-            if (!known || layout.format != expected) {
-                // The pipeline changed its format: nothing garbled is shown.
-                ++d->refused;
-                gst_sample_unref(next.sample);
-                d->setError(known ? "a frame of " + std::to_string(layout.format.width) + "x"
-                                    + std::to_string(layout.format.height) + " was refused: the pipeline began with "
-                                    + std::to_string(expected.width) + "x" + std::to_string(expected.height)
-                                  : why);
-                continue;
-            }
-            if (d->acceptedCaps)
-                gst_caps_unref(d->acceptedCaps);
-            d->acceptedCaps = gst_caps_ref(caps);
-            d->runLayout = layout;
+        if (!d->accepts(next.sample)) {
+            // The pipeline changed its format: nothing garbled is shown.
+            ++d->refused;
+            gst_sample_unref(next.sample);
+            continue;
         }
         d->pending = next.sample;
         d->pendingIndex = next.index;

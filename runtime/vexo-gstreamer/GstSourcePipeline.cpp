@@ -292,6 +292,36 @@ void GstSource::D::probe()
         setError(why);
 }
 
+bool GstSource::D::accepts(GstSample* sample)
+{
+    GstCaps* caps = gst_sample_get_caps(sample);
+    if (caps == acceptedCaps)
+        return true;
+    gst_source::Layout next;
+    std::string why;
+    const bool known = gst_source::layoutOf(caps, settings.bits, &next, &why);
+    FrameFormat expected;
+    std::string began;
+    {
+        MutexLocker lock(stateMutex);
+        expected = layout.format;
+        began = gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&layout.info));
+    }
+    // Another order of the colours still fits the scene's buffers.
+    if (known && next.format == expected) {
+        if (acceptedCaps)
+            gst_caps_unref(acceptedCaps);
+        acceptedCaps = gst_caps_ref(caps);
+        runLayout = next;
+        return true;
+    }
+    const auto size = [](const FrameFormat& f) { return std::to_string(f.width) + "x" + std::to_string(f.height); };
+    setError(known ? std::string("a frame of ") + gst_video_format_to_string(GST_VIDEO_INFO_FORMAT(&next.info)) + " "
+                     + size(next.format) + " was refused: the pipeline began with " + began + " " + size(expected)
+                   : why);
+    return false;
+}
+
 bool GstSource::D::rewind()
 {
     {

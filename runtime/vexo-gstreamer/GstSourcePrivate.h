@@ -104,6 +104,9 @@ struct GstSource::D
     void close() VEXO_EXCLUDES(pipelineMutex, queueMutex);
     // Runs the pipeline until its first frame to learn its layout.
     void probe();
+    // True when the sample is of the format the scene was given (its layout then the run's);
+    // false with the reason in error.
+    bool accepts(GstSample* sample) VEXO_EXCLUDES(stateMutex);
     // Plays the stream again from its start; false when the pipeline cannot seek.
     bool rewind() VEXO_EXCLUDES(pipelineMutex);
 

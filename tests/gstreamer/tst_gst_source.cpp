@@ -430,6 +430,39 @@ private slots:
         }
     }
 
+    // A pipeline whose frames change format mid-stream (two streams one after the other).
+    void formatChange_data()
+    {
+        QTest::addColumn<QString>("second"); // the caps of the three frames after the first two
+        QTest::addColumn<bool>("shown"); // they fit the scene's buffers
+        QTest::newRow("smaller frames are refused") << "format=RGB,width=8,height=8" << false;
+        QTest::newRow("another order of the colours is shown") << "format=BGR,width=16,height=8" << true;
+    }
+
+    void formatChange()
+    {
+        QFETCH(QString, second);
+        QFETCH(bool, shown);
+        GstSource source(settingsOf(QStringLiteral("videotestsrc num-buffers=2 pattern=red ! video/x-raw,format=RGB,width=16,"
+                                                   "height=8 ! c. videotestsrc num-buffers=3 pattern=red ! video/x-raw,%1 ! "
+                                                   "c. concat name=c")
+                                        .arg(second)));
+        QVERIFY2(source.isUsable(), source.lastError().c_str());
+        QCOMPARE(source.format(), (FrameFormat{16, 8, 8, false}));
+        QVERIFY(source.start());
+        const Run run = drain(source);
+        QCOMPARE(run.end, FrameSource::Delivery::Ended);
+        QCOMPARE(run.frames.size() + source.status().framesLost, std::uint64_t(5));
+        // The last two frames stay queued until taken: of the second stream, delivered or refused.
+        QCOMPARE(run.frames.back()->tag() >= 3, shown);
+        QCOMPARE(contains(source.lastError(), "was refused"), !shown);
+        std::vector<std::uint16_t> red;
+        for (int i = 0; i < 16 * 8; ++i)
+            red.insert(red.end(), {255, 0, 0});
+        for (const auto& buffer : run.frames)
+            QCOMPARE(samplesOf(*buffer), red);
+    }
+
     // A network stream whose sender is killed: the source fails, or waits until cancelled
     // or stopped, and never hangs.
     void rtpSenderKilled_data()
