@@ -33,6 +33,12 @@ if(TARGET vexo-camera)
   install(FILES runtime/vexo-camera/CameraSource.h runtime/vexo-camera/PixelFormatConverter.h
     DESTINATION ${VEXO_INCLUDE_DESTINATION}/vexo-camera)
 endif()
+# The GStreamer source, when built, likewise.
+if(TARGET vexo-gstreamer)
+  set_target_properties(vexo-gstreamer PROPERTIES INSTALL_RPATH "$ORIGIN")
+  install(TARGETS vexo-gstreamer LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES runtime/vexo-gstreamer/GstSource.h DESTINATION ${VEXO_INCLUDE_DESTINATION}/vexo-gstreamer)
+endif()
 if(TARGET vexo-display-viewer)
   set_target_properties(vexo-display-viewer PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
   install(TARGETS vexo-display-viewer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
