@@ -91,8 +91,14 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
         name = options.filePath;
         fixedFps = options.simulator.framesPerSecond;
         break;
+    case ViewerOptions::Source::Pipeline:
+        // The pipeline sets its own pace, unknown here.
+        name = !options.v4l2Device.isEmpty() ? options.v4l2Device
+            : !options.mediaFile.isEmpty()   ? options.mediaFile
+                                             : QStringLiteral("the pipeline");
+        break;
     }
-    const bool unknownRate = options.camera() && fixedFps <= 0;
+    const bool unknownRate = (options.camera() || options.source == ViewerOptions::Source::Pipeline) && fixedFps <= 0;
     sourceWatch.reset(new SourceWatch(displayScene, w, name, [this, fixedFps, unknownRate] {
         if (auto* simulator = dynamic_cast<vexo::core::SimulatorSource*>(&displayScene->source())) {
             const double fps = simulator->settings().framesPerSecond;

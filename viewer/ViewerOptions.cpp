@@ -69,9 +69,13 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         "source",
         "simulator (default); camera[:ID] (the first camera without an ID); or file:PATH, TIFF files replayed at "
         "--fps (0: as fast as shown): one file (all its pages), a series as \"save sequence\" writes it, named by "
-        "any of its files (run00003.tif) or by a pattern with # for the number (run#.tif).",
+        "any of its files (run00003.tif) or by a pattern with # for the number (run#.tif); "
+        "gst:PIPELINE, any GStreamer pipeline (gst:\"videotestsrc pattern=ball\"), completed to end in frames "
+        "the window shows; v4l2:DEVICE, a webcam (v4l2:/dev/video0); media:PATH, a video file played back.",
         "source", "simulator");
-    const QCommandLineOption loopOption("loop", "File source: start again after the last frame instead of ending.");
+    const QCommandLineOption loopOption("loop",
+                                        "File and media sources: start again after the last frame "
+                                        "instead of ending.");
     const QCommandLineOption listOption("list-cameras", "List the cameras found and exit.");
     const QCommandLineOption pixelFormatOption(
         "pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
@@ -126,15 +130,28 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     } else if (source.startsWith(QLatin1String("file:")) && source.size() > 5) {
         this->source = Source::File;
         filePath = source.mid(5);
+    } else if (source.startsWith(QLatin1String("gst:")) && source.size() > 4) {
+        this->source = Source::Pipeline;
+        pipeline = source.mid(4);
+    } else if (source.startsWith(QLatin1String("v4l2:")) && source.size() > 5) {
+        this->source = Source::Pipeline;
+        v4l2Device = source.mid(5);
+    } else if (source.startsWith(QLatin1String("media:")) && source.size() > 6) {
+        this->source = Source::Pipeline;
+        mediaFile = source.mid(6);
     } else if (source == QLatin1String("simulator")) {
         this->source = Source::Simulator;
     } else {
-        *error = QStringLiteral("unknown source %1; use simulator, camera[:ID] or file:PATH").arg(source);
+        *error = QStringLiteral("unknown source %1; use simulator, camera[:ID], file:PATH, gst:PIPELINE, "
+                                "v4l2:DEVICE or media:PATH")
+                     .arg(source);
         return false;
     }
+    if (parser.isSet(bitsOption))
+        pipelineBits = format.bitsPerPixel;
     loop = parser.isSet(loopOption);
-    if (loop && this->source != Source::File) {
-        *error = QStringLiteral("--loop: only files are replayed; use --source file:PATH");
+    if (loop && this->source != Source::File && mediaFile.isEmpty()) {
+        *error = QStringLiteral("--loop: only files are replayed; use --source file:PATH or media:PATH");
         return false;
     }
     listCameras = parser.isSet(listOption);
@@ -148,9 +165,16 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     if (parser.isSet(fpsOption))
         cameraFps = simulator.framesPerSecond;
     if (this->source != Source::Simulator && boards * dmaChannels != 1) {
-        *error = QStringLiteral("a camera or file source feeds one channel; use --boards 1 --dma 1");
+        *error = QStringLiteral("a camera, file or pipeline feeds one channel; use --boards 1 --dma 1");
         return false;
     }
+#ifndef VEXO_HAVE_GSTREAMER
+    if (this->source == Source::Pipeline) {
+        *error =
+            QStringLiteral("%1: this viewer was built without GStreamer, so the source is not available").arg(source);
+        return false;
+    }
+#endif
 #ifndef VEXO_HAVE_CAMERA
     if (camera() || listCameras || fakeCamera) {
         *error = QStringLiteral("this viewer was built without camera support (Aravis was not found)");

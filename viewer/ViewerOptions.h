@@ -13,13 +13,20 @@ struct ViewerOptions
     vexo::core::SimulatorSource::Settings simulator;
 
     // --source: where the frames come from.
-    enum class Source { Simulator, Camera, File };
+    enum class Source { Simulator, Camera, File, Pipeline };
     Source source = Source::Simulator;
     bool camera() const { return source == Source::Camera; }
 
     // --source file:PATH: TIFF files replayed at the --fps rate, once or looped.
     QString filePath;
     bool loop = false;
+
+    // --source gst:PIPELINE, v4l2:DEVICE or media:PATH: one of the three is set; --bits
+    // are the significant bits of 16-bit gray, --loop plays a media file again.
+    QString pipeline;
+    QString v4l2Device;
+    QString mediaFile;
+    int pipelineBits = 16;
 
     // --source camera[:ID]
     QString cameraId; // empty: the first camera found

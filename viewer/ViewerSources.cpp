@@ -7,6 +7,10 @@
 #include "vexo-camera/CameraSource.h"
 #endif
 
+#ifdef VEXO_HAVE_GSTREAMER
+#include "vexo-gstreamer/GstSource.h"
+#endif
+
 #include <cstdio>
 
 using vexo::core::FrameSource;
@@ -28,6 +32,32 @@ std::unique_ptr<FrameSource> makeFileSource(const ViewerOptions& options, QStrin
     std::fprintf(stderr, "files %s: %d frames of %dx%d, %d bits %s\n", qPrintable(options.filePath),
                  files->frameCount(), format.width, format.height, format.bitsPerPixel, format.gray ? "gray" : "RGB");
     return files;
+}
+
+std::unique_ptr<FrameSource> makePipelineSource(const ViewerOptions& options, QString* error)
+{
+#ifdef VEXO_HAVE_GSTREAMER
+    using vexo::core::GstSource;
+    GstSource::Settings settings;
+    settings.pipeline = !options.v4l2Device.isEmpty() ? GstSource::v4l2Pipeline(options.v4l2Device.toStdString())
+        : !options.mediaFile.isEmpty()                ? GstSource::mediaPipeline(options.mediaFile.toStdString())
+                                                      : options.pipeline.toStdString();
+    settings.bits = options.pipelineBits;
+    settings.loop = options.loop;
+    std::unique_ptr<GstSource> pipeline(new GstSource(settings));
+    if (!pipeline->isUsable()) {
+        *error = QString::fromStdString(pipeline->lastError());
+        return nullptr;
+    }
+    const auto format = pipeline->format();
+    std::fprintf(stderr, "pipeline %s: %s %dx%d\n", settings.pipeline.c_str(), pipeline->formatName().c_str(),
+                 format.width, format.height);
+    return pipeline;
+#else
+    (void)options;
+    *error = QStringLiteral("built without GStreamer");
+    return nullptr;
+#endif
 }
 
 std::unique_ptr<FrameSource> makeCameraSource(const ViewerOptions& options, QString* error)
@@ -67,6 +97,8 @@ std::unique_ptr<FrameSource> makeSource(const ViewerOptions& options, QString* e
         return makeCameraSource(options, error);
     case ViewerOptions::Source::File:
         return makeFileSource(options, error);
+    case ViewerOptions::Source::Pipeline:
+        return makePipelineSource(options, error);
     case ViewerOptions::Source::Simulator:
         break;
     }

@@ -109,10 +109,13 @@ private slots:
         bad("no frames", "--grab-frames 0", "the number of frames must be at least 1");
         bad("negative rate", "--fps -1", "the frame rate must be a number of at least 0");
         bad("rate not a number", "--fps nan", "the frame rate must be a number of at least 0");
-        bad("loop without files", "--loop", "only files are replayed; use --source file:PATH");
+        bad("loop without files", "--loop", "only files are replayed; use --source file:PATH or media:PATH");
         row("files that are not there", "--source file:DIR/run#.tif --grab-frames 3", 3, {"no file DIR/run00000.tif"});
         row("files for several channels", "--source file:DIR/run#.tif --dma 2", 2,
-            {"a camera or file source feeds one channel; use --boards 1 --dma 1"});
+            {"a camera, file or pipeline feeds one channel; use --boards 1 --dma 1"});
+        row("a pipeline", "--source gst:videotestsrc --grab-frames 3 --report DIR/report.txt", 0);
+        row("a pipeline without its element", "--source gst:nosuchsrc", 3, {"no element \"nosuchsrc\""});
+        row("a webcam", "--source v4l2:/dev/video0 --grab-frames 3 --report DIR/report.txt", 0);
         row("unknown option", "--frobnicate", 2, {"Unknown option 'frobnicate'."});
         // Ended in order, with its report, and with the status a shell gives such an end.
         row("SIGTERM", small + "100000000 --report DIR/report.txt", 128 + SIGTERM, {}, SIGTERM);
@@ -140,7 +143,9 @@ private slots:
         row("the real dispatcher, unreadable configuration", logged + " --config DIR/bad.ini", 0,
             {"warning: DIR/bad.ini: line 3: "}, 0, real);
         // Grab, open both tool windows, save a frame and close on the display XDISPLAY names.
-        row("under an X server", "XDISPLAY QT_QPA_PLATFORM=xcb --width 640 --height 480 --bits 12 --fps 100 --grab-frames 20"
+        // No GL: the driver Qt's GLX integration loads and unloads leaves a block behind that
+        // the leak checker can name no library of.
+        row("under an X server", "XDISPLAY QT_QPA_PLATFORM=xcb QT_XCB_GL_INTEGRATION=none --width 640 --height 480 --bits 12 --fps 100 --grab-frames 20"
             " --tools --screenshot DIR/shot.png --save-frame DIR/frame.tif --report DIR/report.txt", 0);
     }
 
@@ -151,6 +156,8 @@ private slots:
         QFETCH(QString, dispatcher);
         QFETCH(int, status);
         QFETCH(QStringList, told);
+        if (arguments.contains("v4l2:/dev/video0") && !QFile::exists("/dev/video0"))
+            QSKIP("this machine has no video device");
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir("folder") && ::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0600) == 0);
         QFile ini(dir.filePath("bad.ini"));
@@ -186,8 +193,8 @@ private slots:
             interrupt = [signal](QProcess& viewer) { ::kill(pid_t(viewer.processId()), signal); };
         QString errors;
         const int ended = runViewer(arguments.replace("DIR", dir.path()).split(' '), &errors, interrupt);
-        if (errors.contains("without camera support"))
-            QSKIP("the viewer was built without camera support");
+        if (errors.contains("without camera support") || errors.contains("without GStreamer"))
+            QSKIP("the viewer was built without that source");
         QCOMPARE(ended, status);
         for (const QString& part : told)
             QVERIFY2(errors.contains(QString(part).replace("DIR", dir.path())), qPrintable(errors));
