@@ -1,10 +1,12 @@
 // GStreamer's test source at 1920 x 1080, GRAY8 and RGBx, as fast as it makes frames:
-// delivered into frame buffers by the GStreamer source, beside the same pipeline into a
-// fakesink in the same run. Times are per run of `frames` frames; a source run that lost
-// frames (its queue keeps two) is scaled to the time it took per delivered frame, so the
-// ratio against the fakesink is our cost per frame above GStreamer's own.
+// delivered into frame buffers by the GStreamer source, and through a scene into the
+// window, beside the same pipeline into a fakesink in the same run. Every time is per
+// frame: of a fakesink run per frame made, of a source run per frame delivered (its queue
+// keeps two, so a slow reader loses some), so the ratio against the fakesink is our cost
+// per frame above GStreamer's own.
 
 #include "RatioReporter.h"
+#include "WindowRun.h"
 
 #include "vexo-gstreamer/GstSource.h"
 #include "vexo-lib-display/FrameBuffer.h"
@@ -59,16 +61,33 @@ double fakeSinkRun(const std::string& format)
 void fakeSink(benchmark::State& state, const std::string& format)
 {
     double total = 0;
+    const double cpuBefore = window_run::processCpuSeconds();
     for (auto _ : state) {
         const double took = fakeSinkRun(format);
         if (took < 0) {
             state.SkipWithError("the pipeline failed");
             return;
         }
-        state.SetIterationTime(took);
+        state.SetIterationTime(took / frames); // per frame, as the other cases
         total += took;
     }
     state.counters["fps"] = double(frames) * double(state.iterations()) / total;
+    state.counters["cpu_us_per_frame"] =
+        (window_run::processCpuSeconds() - cpuBefore) * 1e6 / (double(frames) * double(state.iterations()));
+}
+
+// An iteration is one frame acquired into the ring, the window showing what it can.
+void toWindow(benchmark::State& state, const std::string& format)
+{
+    GstSource::Settings settings;
+    settings.pipeline = "videotestsrc is-live=false ! video/x-raw,format=" + format + ",width=1920,height=1080";
+    settings.sync = false;
+    std::unique_ptr<GstSource> source(new GstSource(settings));
+    if (!source->isUsable()) {
+        state.SkipWithError(source->lastError().c_str());
+        return;
+    }
+    window_run::throughWindow(state, std::move(source), 0);
 }
 
 void source(benchmark::State& state, const std::string& format)
@@ -100,7 +119,7 @@ void source(benchmark::State& state, const std::string& format)
             state.SkipWithError("no frame delivered");
             return;
         }
-        state.SetIterationTime(run * frames / n);
+        state.SetIterationTime(run / n);
         delivered += n;
         took += run;
         lost += double(source.status().framesLost - lostBefore);
@@ -116,13 +135,17 @@ void source(benchmark::State& state, const std::string& format)
 
 } // namespace
 
-BENCHMARK_CAPTURE(fakeSink, GRAY8, std::string("GRAY8"))->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK_CAPTURE(source, GRAY8, std::string("GRAY8"))->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK_CAPTURE(fakeSink, RGBx, std::string("RGBx"))->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
-BENCHMARK_CAPTURE(source, RGBx, std::string("RGBx"))->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(fakeSink, GRAY8, std::string("GRAY8"))->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(source, GRAY8, std::string("GRAY8"))->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(toWindow, GRAY8, std::string("GRAY8"))->Unit(benchmark::kMicrosecond)->Iterations(300)->UseRealTime();
+BENCHMARK_CAPTURE(fakeSink, RGBx, std::string("RGBx"))->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(source, RGBx, std::string("RGBx"))->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(3);
+BENCHMARK_CAPTURE(toWindow, RGBx, std::string("RGBx"))->Unit(benchmark::kMicrosecond)->Iterations(300)->UseRealTime();
 
 int main(int argc, char** argv)
 {
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QApplication app(argc, argv);
     gst_init(&argc, &argv);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter("fakeSink/GRAY8", "fakesink GRAY8");
