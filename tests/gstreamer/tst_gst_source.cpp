@@ -172,8 +172,11 @@ private slots:
         QTest::addColumn<unsigned>("colour"); // 0xRRGGBB
         QTest::addColumn<int>("tolerance"); // per 8-bit value: converted chroma rounds
         QTest::addColumn<bool>("refused"); // the second stream's frames
-        const QString twoStreams = "videotestsrc num-buffers=2 pattern=red ! video/x-raw,format=RGB,width=16,height=8 ! c. "
-                                   "videotestsrc num-buffers=3 pattern=red ! video/x-raw,%1 ! c. concat name=c";
+        // Paced by the clock, so that the first stream's frames are not all dropped from the
+        // queue before the probe looks at the first of them.
+        const QString twoStreams = "videotestsrc num-buffers=2 pattern=red ! video/x-raw,format=RGB,width=16,height=8,"
+                                   "framerate=2/1 ! c. videotestsrc num-buffers=3 pattern=red ! video/x-raw,%1 ! c. "
+                                   "concat name=c ! identity sync=true";
         QTest::newRow("I420 in colour") << "videotestsrc num-buffers=5 pattern=solid-color foreground-color=0xff336699 ! "
                                            "video/x-raw,format=I420,width=16,height=8"
                                         << 0x336699u << 4 << false;
@@ -200,7 +203,6 @@ private slots:
         QCOMPARE(!run.frames.empty() && run.frames.back()->tag() >= 3, !refused);
         QVERIFY(!refused || source.status().framesLost >= 3);
         for (const auto& buffer : run.frames) {
-            QVERIFY(!buffer->isGray());
             const std::vector<std::uint16_t> samples = samplesOf(*buffer);
             for (std::size_t i = 0; i < samples.size(); ++i)
                 QVERIFY2(std::abs(int(samples[i]) - int((colour >> (16 - 8 * (i % 3))) & 0xff)) <= tolerance,
