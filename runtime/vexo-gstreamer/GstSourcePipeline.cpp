@@ -258,25 +258,32 @@ void GstSource::D::close()
 
 void GstSource::D::probe()
 {
-    if (!open())
-        return;
+    {
+        MutexLocker lock(queueMutex);
+        keepFirst = true;
+    }
+    const bool opened = open();
     GstSample* first = nullptr;
     std::string why;
     {
         MutexLocker lock(queueMutex);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(settings.probeMilliseconds);
-        while (queue.empty() && !ended && failure.empty())
+        while (opened && !probeFrame && !ended && failure.empty())
             if (!lock.waitUntil(arrived, deadline))
                 break;
-        if (!queue.empty())
-            first = gst_sample_ref(queue.front().sample);
-        else if (!failure.empty())
-            why = failure;
-        else if (ended)
-            why = "the stream ended before its first frame";
-        else
-            why = "no frame within " + std::to_string(settings.probeMilliseconds) + " ms";
+        keepFirst = false;
+        std::swap(first, probeFrame);
+        if (!first) {
+            if (!failure.empty())
+                why = failure;
+            else if (ended)
+                why = "the stream ended before its first frame";
+            else
+                why = "no frame within " + std::to_string(settings.probeMilliseconds) + " ms";
+        }
     }
+    if (!opened)
+        return; // open() said why
     gst_source::Layout layout;
     if (first && gst_source::layoutOf(gst_sample_get_caps(first), settings.bits, &layout, &why)) {
         MutexLocker lock(stateMutex);
@@ -345,6 +352,8 @@ GstFlowReturn GstSource::D::newSample(GstAppSink* sink, gpointer self)
     GstSample* old = nullptr;
     {
         MutexLocker lock(d->queueMutex);
+        if (d->keepFirst && !d->probeFrame)
+            d->probeFrame = gst_sample_ref(sample);
         d->queue.push_back({sample, d->made++});
         if (d->queue.size() > gst_source::queuedFrames) {
             old = d->queue.front().sample;

@@ -79,6 +79,10 @@ struct GstSource::D
     bool ended VEXO_GUARDED_BY(queueMutex) = false; // the stream ended
     bool cancelled VEXO_GUARDED_BY(queueMutex) = false;
     std::string failure VEXO_GUARDED_BY(queueMutex); // GStreamer's error of this run
+    // While probing, the run's first frame is kept here too: the queue may drop it before
+    // the probe wakes, and a later frame of another format must not stand for the stream.
+    bool keepFirst VEXO_GUARDED_BY(queueMutex) = false;
+    GstSample* probeFrame VEXO_GUARDED_BY(queueMutex) = nullptr;
 
     // Guards what readers on any thread see of the pipeline's format and problems.
     mutable Mutex stateMutex;
