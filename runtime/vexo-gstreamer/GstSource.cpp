@@ -147,7 +147,9 @@ FrameSource::Delivery GstSource::waitForFrame()
                 // A stream that ends without a frame since it was played again ends for good.
                 end = !d->settings.loop || d->made == d->madeAtRewind;
             } else if (silent) {
-                failed = "no frame for " + std::to_string(d->settings.silenceMilliseconds) + " ms";
+                // Kept as the run's failure, so that a later wait says the same.
+                d->failure = "no frame for " + std::to_string(d->settings.silenceMilliseconds) + " ms";
+                failed = d->failure;
             } else {
                 return Delivery::Cancelled; // stopped, or never started
             }
