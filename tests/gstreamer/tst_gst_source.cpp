@@ -222,6 +222,9 @@ private slots:
         QTest::newRow("audio") << "audiotestsrc" << "could not link" << 0 << 0;
         QTest::newRow("no frame at all") << "videotestsrc num-buffers=0" << "ended before its first frame" << 0 << 0;
         QTest::newRow("error at the first frame") << "videotestsrc ! identity error-after=1" << "identity" << 0 << 0;
+        // Nobody sends to the port it binds: refused when the probe gives up.
+        QTest::newRow("silent network source") << "udpsrc port=0 caps=video/x-raw,format=GRAY8,width=16,height=8"
+                                               << "no frame within 1000 ms" << 0 << 0;
         QTest::newRow("missing file") << QString::fromStdString(GstSource::mediaPipeline("/nonexistent/clip two.avi"))
                                       << "Resource not found" << 0 << 0;
         // Live, so that a run ended at once by an error left over from the last is seen.
@@ -242,6 +245,8 @@ private slots:
         QFETCH(int, silence);
         GstSource::Settings settings = settingsOf(description);
         settings.silenceMilliseconds = silence;
+        if (words.startsWith("no frame within"))
+            settings.probeMilliseconds = 1000;
         GstSource source(settings);
         QCOMPARE(source.isUsable(), made > 0);
         QVERIFY2(made > 0 || contains(source.lastError(), words), source.lastError().c_str());
