@@ -3,11 +3,16 @@
 #include "display/Qt4DisplaySceneVisualizer.h"
 
 #include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/FileSource.h"
 #include "vexo-lib-display/FrameSource.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #ifdef VEXO_HAVE_CAMERA
 #include "vexo-camera/CameraSource.h"
+#endif
+
+#ifdef VEXO_HAVE_GSTREAMER
+#include "vexo-gstreamer/GstSource.h"
 #endif
 
 using vexo::core::DisplayScene;
@@ -39,8 +44,14 @@ QString ChannelTitle::describe(const FrameSource& source, const FrameFormat& for
         what = QStringLiteral("%1 %2").arg(QString::fromStdString(camera->cameraId()),
                                            QString::fromStdString(camera->pixelFormatName()));
 #endif
+#ifdef VEXO_HAVE_GSTREAMER
+    if (const auto* pipeline = dynamic_cast<const vexo::core::GstSource*>(&source))
+        what = QStringLiteral("pipeline %1").arg(QString::fromStdString(pipeline->formatName()));
+#endif
     if (dynamic_cast<const vexo::core::SimulatorSource*>(&source))
         what.prepend(QStringLiteral("simulator "));
+    if (dynamic_cast<const vexo::core::FileSource*>(&source))
+        what.prepend(QStringLiteral("files "));
     return QStringLiteral("%1 %2 x %3").arg(what).arg(format.width).arg(format.height);
 }
 
