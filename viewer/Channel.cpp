@@ -109,6 +109,7 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
         return fixedFps > 0 ? 1000.0 / fixedFps : 0.0;
     }));
     connect(sourceWatch.get(), &SourceWatch::grabRefused, this, &Channel::updateControlButtons);
+    connect(w, &Qt4DisplaySceneVisualizer::grabButtonStatusUpdated, sourceWatch.get(), &SourceWatch::grabStateChanged);
 }
 
 void Channel::updateControlButtons()

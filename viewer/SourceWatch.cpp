@@ -1,6 +1,7 @@
 #include "SourceWatch.h"
 
 #include "vexo-lib-display/DisplayScene.h"
+#include "vexo-lib-display/FrameSource.h"
 
 #include <QMainWindow>
 #include <QStatusBar>
@@ -77,6 +78,16 @@ void SourceWatch::look()
     const bool first = reportedSeconds == 0;
     reportedSeconds = quiet / 1000;
     say(QStringLiteral("no frames from %1 for %2 s").arg(sourceName).arg(reportedSeconds), first);
+}
+
+void SourceWatch::grabStateChanged()
+{
+    if (scene->isGrabbing())
+        return;
+    // Empty after a grab that was stopped, or that ended as asked.
+    const std::string why = scene->source().problem();
+    if (!why.empty())
+        say(QStringLiteral("%1 is gone: %2").arg(sourceName, QString::fromStdString(why)), false);
 }
 
 void SourceWatch::say(const QString& message, bool onStderr)

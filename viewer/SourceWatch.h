@@ -36,6 +36,11 @@ public:
     // How long the source may send nothing while grabbing before it is reported.
     static qint64 allowanceMilliseconds(double frameTimeMilliseconds);
 
+    // GUI thread, as the window's grab state changes: a grab that ended because its source
+    // went away is told in the status bar, in the source's words (a headless run prints
+    // them itself).
+    void grabStateChanged();
+
 signals:
     // A grab the source refused has been reported; the scene is idle again. A refused start
     // is never announced to the window, so buttons set while it was under way are stale.

@@ -129,6 +129,7 @@ class RefusingSource : public vexo::core::ManualFrameSource
 public:
     using ManualFrameSource::ManualFrameSource;
     std::atomic<bool> refuse{false};
+    std::atomic<bool> fail{false}; // the next frame delivered ends the run as a source gone
     std::atomic<bool> held{false}, starting{false}; // while held, a start waits (spinning) on its thread
     bool start() override
     {
@@ -138,7 +139,13 @@ public:
         starting = false;
         return !refuse && ManualFrameSource::start();
     }
-    std::string problem() const override { return refuse ? "the camera 127.0.0.1 was lost" : ""; }
+    Delivery deliverFrame(vexo::core::FrameBuffer* target, const Progress& progress) override
+    {
+        // A failing source's frame is consumed and goes with it.
+        const Delivery delivered = ManualFrameSource::deliverFrame(fail ? nullptr : target, progress);
+        return fail && delivered == Delivery::Frame ? Delivery::Failed : delivered;
+    }
+    std::string problem() const override { return refuse || fail ? "the camera 127.0.0.1 was lost" : ""; }
 };
 
 // Every sample of the buffer, line by line.

@@ -244,6 +244,17 @@ private slots:
         source->held = false;
         QTRY_VERIFY(window->statusBar()->currentMessage().contains("cannot grab: the camera 127.0.0.1 was lost"));
         QVERIFY(idle() && !channel.scene()->isGrabbing() && answerer.transcript.isEmpty());
+        // Gone while it delivered: the grab ends, and the status bar says what the source said.
+        source->refuse = false;
+        const std::uint64_t acquired = channel.scene()->statistics().framesAcquired;
+        source->pushFrame([](FrameBuffer&) {});
+        QTest::mouseClick(infinite, Qt::LeftButton);
+        QTRY_COMPARE(channel.scene()->statistics().framesAcquired, acquired + 1);
+        source->fail = true;
+        source->pushFrame([](FrameBuffer&) {});
+        QTRY_COMPARE(window->statusBar()->currentMessage(), QStringLiteral("the simulator is gone: the camera 127.0.0.1 was lost"));
+        QTRY_VERIFY(idle());
+        source->fail = false;
         // Gone: the host passes it on, and a grab press is refused with a warning that names
         // the entry of the host's menu which turns that off (remembered in the configuration).
         source->refuse = false;
