@@ -82,9 +82,9 @@ void SourceWatch::look()
 
 void SourceWatch::grabStateChanged()
 {
-    if (scene->isGrabbing())
+    // A source still there keeps what it said last (a format it refused) for the record.
+    if (scene->isGrabbing() || scene->source().status().connected)
         return;
-    // Empty after a grab that was stopped, or that ended as asked.
     const std::string why = scene->source().problem();
     if (!why.empty())
         say(QStringLiteral("%1 is gone: %2").arg(sourceName, QString::fromStdString(why)), false);

@@ -525,7 +525,7 @@ FrameSource::Status FileSource::status() const
 {
     MutexLocker lock(d->mutex);
     Status status;
-    status.connected = d->usable;
+    status.connected = d->usable && !d->failed; // a file that failed to read is gone until the next start
     status.clock = d->running;
     return status;
 }

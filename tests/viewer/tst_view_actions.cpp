@@ -251,10 +251,12 @@ private slots:
         QTest::mouseClick(infinite, Qt::LeftButton);
         QTRY_COMPARE(channel.scene()->statistics().framesAcquired, acquired + 1);
         source->fail = true;
+        source->setStatus({false});
         source->pushFrame([](FrameBuffer&) {});
         QTRY_COMPARE(window->statusBar()->currentMessage(), QStringLiteral("the simulator is gone: the camera 127.0.0.1 was lost"));
         QTRY_VERIFY(idle());
         source->fail = false;
+        source->setStatus({true});
         // Gone: the host passes it on, and a grab press is refused with a warning that names
         // the entry of the host's menu which turns that off (remembered in the configuration).
         source->refuse = false;
