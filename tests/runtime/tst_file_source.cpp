@@ -342,9 +342,9 @@ private slots:
     {
         QTemporaryDir dir;
         const std::vector<std::string> paths = saveSeries(dir, "slow", FrameFormat{8, 8, 8, true}, 2);
-        // The second frame is due in a thousand seconds.
-        FileSource source({paths.front(), 0.001});
         for (const bool byStop : {false, true}) {
+            // The second frame is due in a thousand seconds.
+            FileSource source({paths.front(), 0.001});
             QVERIFY(source.start());
             QCOMPARE(source.deliverFrame(nullptr, {}), FrameSource::Delivery::Frame);
             // Told just before the wait begins, so that the cancel almost always finds it waiting.
