@@ -246,7 +246,6 @@ private slots:
 
         std::unique_ptr<FileSource> source;
         QCOMPARE(stderrWhile([&] { source.reset(new FileSource({open})); }), std::string());
-        QVERIFY(!source->isUsable());
         const QString error = QString::fromStdString(source->lastError());
         QVERIFY2(error.contains(QString::fromStdString(bad)), qPrintable(error));
         QVERIFY2(error.contains(reason), qPrintable(error));
@@ -342,7 +341,9 @@ private slots:
     {
         QTemporaryDir dir;
         const std::vector<std::string> paths = saveSeries(dir, "slow", FrameFormat{8, 8, 8, true}, 2);
-        for (const bool byStop : {false, true}) {
+        // Often: a cancel that comes before the wait sleeps cannot tell a waiter that is not woken.
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const bool byStop = attempt % 2 == 1;
             // The second frame is due in a thousand seconds.
             FileSource source({paths.front(), 0.001});
             QVERIFY(source.start());
