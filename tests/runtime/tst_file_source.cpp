@@ -332,9 +332,25 @@ private slots:
                 else
                     QVERIFY(frame.timestamp() >= before && frame.timestamp() <= after); // the arrival
                 QVERIFY(samplesOf(frame) == samplesOf(*expected));
+                if (run == 0 && pass == 0) {
+                    // Saved again, the frame is the file it came from, tags and all.
+                    const std::string again = dir.filePath("again.tif").toStdString();
+                    QCOMPARE(frame.saveTiff(again), 0);
+                    const TiffImage was = readTiff(saved[std::size_t(i)]);
+                    const TiffImage is = readTiff(again);
+                    QVERIFY(!was.samples.empty() && is.header == was.header && is.description == was.description
+                            && is.samples == was.samples);
+                }
             }
             source.stop();
         }
+        if (loop)
+            return;
+        // A sequence longer than the series ends with it.
+        auto scene = vexo::core::DisplayScene::create(std::unique_ptr<FrameSource>(new FileSource({path, 0, false})), files + 3);
+        scene->startGrabbing(0);
+        QTRY_VERIFY_WITH_TIMEOUT(!scene->isGrabbing(), 20000);
+        QCOMPARE(scene->frameBufferGroup()->size(), files);
     }
 
     void cancelAndStopEndAWait()
