@@ -104,15 +104,12 @@ void SceneRendering::loop()
     while (waitForWork(&work)) {
         const DisplayScene::View& view = work.view;
         const bool grabbingNow = isGrabbing();
-        if (!view.visible || view.canvasWidth <= 0 || view.canvasHeight <= 0 || !link.visualizer()) {
-            clearRequest();
+        if (!view.visible || view.canvasWidth <= 0 || view.canvasHeight <= 0 || !link.visualizer())
             continue;
-        }
         if (grabbingNow && tooEarly(work)) {
-            waitForPace(work.interval); // the request stays set; the interrupt brings it back
+            waitForPace(work.interval); // the interrupt brings the render back
             continue;
         }
-        clearRequest();
         renderOnce(view, grabbingNow);
     }
 }
@@ -126,8 +123,9 @@ bool SceneRendering::waitForWork(Work* work)
         return false;
     work->fired = timerFired;
     timerFired = false;
-    if (work->fired)
-        renderRequested = true; // a paced render is due now
+    // The work takes the request with the view it was asked for, under one lock: a change
+    // that comes after the view was read asks anew, and is rendered too.
+    renderRequested = false;
     work->view = viewState;
     work->interval = minRenderInterval;
     return true;
@@ -159,12 +157,6 @@ void SceneRendering::waitForPace(std::uint64_t interval)
             interruptPending = false;
         }
     }
-}
-
-void SceneRendering::clearRequest()
-{
-    MutexLocker lock(mutex);
-    renderRequested = false;
 }
 
 boost::shared_ptr<FrameBuffer> SceneRendering::bufferToShow(const FrameBufferGroup& group, bool grabbingNow,

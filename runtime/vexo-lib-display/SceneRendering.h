@@ -58,12 +58,12 @@ private:
         std::uint64_t interval = 0;
     };
 
-    // Waits for a render request or a timer interrupt; false once stopping.
+    // Waits for a render request or a timer interrupt and takes it, with the view to render;
+    // false once stopping.
     bool waitForWork(Work* work) VEXO_EXCLUDES(mutex);
     bool tooEarly(const Work& work) const;
     // Asks for a timer interrupt and waits for it, or paces itself should none come.
     void waitForPace(std::uint64_t interval) VEXO_EXCLUDES(mutex);
-    void clearRequest() VEXO_EXCLUDES(mutex);
     void renderOnce(const DisplayScene::View& view, bool grabbingNow);
     boost::shared_ptr<FrameBuffer> bufferToShow(const FrameBufferGroup& group, bool grabbingNow, int selected) const
         VEXO_EXCLUDES(mutex);
