@@ -12,9 +12,10 @@ namespace core {
 class FrameBuffer;
 
 // Where a scene's frames come from: the built-in simulator, frames pushed by a host, or a
-// camera back-end. The scene calls start(), stop() and format changes on the thread that
-// steers it, deliverFrame() on its acquisition thread, and status() and cancel() from any
-// thread.
+// camera back-end, a GStreamer pipeline or saved files. The scene calls format changes on
+// the thread that steers it while nothing is acquired; start(), waitForFrame(),
+// deliverFrame() and stop() on its acquisition thread; status(), problem() and cancel()
+// from any thread.
 class FrameSource
 {
 public:
