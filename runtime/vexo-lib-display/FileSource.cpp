@@ -4,6 +4,7 @@
 #include "vexo-core/MutexLocker.h"
 #include "vexo-core/StopWatch.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/CancellableSleep.h"
 #include "vexo-lib-display/FramePublisher.h"
 #include "vexo-lib-display/TiffMessages.h"
 
@@ -418,14 +419,7 @@ bool FileSource::D::readLines(const Page& page, FrameBuffer& target, int first, 
 bool FileSource::D::waitUntil(std::uint64_t due)
 {
     MutexLocker lock(mutex);
-    for (;;) {
-        if (cancelled)
-            return false;
-        const std::uint64_t now = StopWatch::nowMicroseconds();
-        if (now >= due)
-            return true;
-        lock.waitFor(wake, std::chrono::microseconds(due - now));
-    }
+    return sleepUntilOrCancelled(lock, wake, cancelled, due);
 }
 
 std::vector<std::string> FileSource::resolve(const std::string& path, std::string* reason)

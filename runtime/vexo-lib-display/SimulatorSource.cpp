@@ -2,6 +2,7 @@
 
 #include "vexo-core/MutexLocker.h"
 #include "vexo-core/StopWatch.h"
+#include "vexo-lib-display/CancellableSleep.h"
 #include "vexo-lib-display/FramePublisher.h"
 #include "vexo-lib-display/FrameBuffer.h"
 
@@ -126,14 +127,7 @@ void SimulatorSource::cancel()
 bool SimulatorSource::waitUntil(std::uint64_t due)
 {
     MutexLocker lock(mutex);
-    for (;;) {
-        if (cancelled)
-            return false;
-        const std::uint64_t now = StopWatch::nowMicroseconds();
-        if (now >= due)
-            return true;
-        lock.waitFor(wake, std::chrono::microseconds(due - now));
-    }
+    return sleepUntilOrCancelled(lock, wake, cancelled, due);
 }
 
 std::uint64_t SimulatorSource::patternValue(const Settings& s, int x, int y, std::int64_t n, int c)
