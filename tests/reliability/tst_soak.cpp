@@ -116,6 +116,8 @@ private slots:
             return;
         // Wind down: no acquisition, nothing on screen, then every event still queued.
         for (Channel* c : {&a, &b}) {
+            // A grab pressed just now can be stopped once the window has heard that it began.
+            QTRY_VERIFY(!c->scene->isGrabbing() || c->child("stopButton")->isEnabled());
             c->child("stopButton")->click();
             QTRY_VERIFY(!c->scene->isGrabbing());
             if (c->d().lineProfileDock->isVisible())
