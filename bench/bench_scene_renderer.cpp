@@ -106,7 +106,7 @@ int main(int argc, char** argv)
 
     benchmark::RegisterBenchmark(baselineName, memcpyCanvas)->Unit(benchmark::kMicrosecond);
     for (const auto& source : sources) {
-        for (int step : {0, 3, 6, 9, 12}) {
+        for (int step = 0; step <= 12; ++step) {
             const std::string name = std::string("render_") + source.name + "_step" + std::to_string(step);
             benchmark::RegisterBenchmark(name.c_str(), renderCanvas, source.buffer, step)
                 ->Unit(benchmark::kMicrosecond);

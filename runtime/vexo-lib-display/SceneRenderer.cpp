@@ -1,6 +1,7 @@
 #include "vexo-lib-display/SceneRenderer.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/RowKernels.h"
 #include "vexo-lib-display/ZoomStep.h"
 
 #include <algorithm>
@@ -112,44 +113,92 @@ void convertRow(std::uint32_t* out, int n, WordAt wordAt)
         out[i] = wordAt(i);
 }
 
+// Turns runs of image pixels into canvas words, through the vector kernels where the CPU
+// has them and the table everywhere else (or where the caller asks for the table).
+struct Words
+{
+    Words(const FrameBuffer& buffer, const std::uint32_t* table, SceneRenderer::Kernels kernels)
+        : table(table)
+        , bits(buffer.bitsPerPixel())
+        , gray(buffer.isGray())
+        , vector(kernels == SceneRenderer::Kernels::Fastest
+                 && (gray ? rowkernels::haveGray() : rowkernels::haveColor()))
+    {
+    }
+
+    // out[i] for the pixel at src + i * step pixels, i < n.
+    void operator()(std::uint32_t* out, const std::uint16_t* src, int n, int step) const
+    {
+        const std::size_t stride = static_cast<std::size_t>(step) * (gray ? 1 : 3);
+        if (vector && gray && step == 1)
+            rowkernels::grayWords(out, src, n, bits);
+        else if (vector && gray && step == 2)
+            rowkernels::grayWordsOfEven(out, src, n, bits);
+        else if (vector && !gray && step == 1)
+            rowkernels::colorWords(out, src, n, bits);
+        else if (gray && step == 1)
+            convertRow(out, n, [=](int i) { return table[src[i]]; });
+        else if (gray)
+            convertRow(out, n, [=](int i) { return table[src[i * stride]]; });
+        else
+            convertRow(out, n, [=](int i) { return colorWord(table, src + i * stride); });
+    }
+
+    const std::uint32_t* table;
+    int bits;
+    bool gray;
+    bool vector;
+};
+
 // Zoomed out or 1:1: every canvas line is its own image line, every step-th column.
-void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFrame& frame, const std::uint32_t* table,
-                   int lastX, int lastY)
+void renderReduced(const FrameBuffer& buffer, const Mapping& m, DisplaySceneFrame& frame, const Words& words, int lastX,
+                   int lastY)
 {
     const int width = frame.width();
     const int imageWidth = buffer.width();
     const int imageHeight = buffer.height();
-    const bool gray = buffer.isGray();
     const int step = m.step;
     for (int cy = 0; cy < frame.height(); ++cy) {
         std::uint32_t* out = frame.canvasLine(cy);
         const std::int64_t y = m.offsetY + static_cast<std::int64_t>(cy) * step;
         const int n = y < imageHeight ? m.columnsBelow(writtenColumns(y, lastX, lastY, imageWidth)) : 0;
-        if (n > 0) {
-            const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * buffer.channels();
-            const std::size_t stride = static_cast<std::size_t>(step) * buffer.channels();
-            if (gray && step == 1)
-                convertRow(out, n, [=](int i) { return table[src[i]]; });
-            else if (gray)
-                convertRow(out, n, [=](int i) { return table[src[i * stride]]; });
-            else
-                convertRow(out, n, [=](int i) { return colorWord(table, src + i * stride); });
-        }
+        if (n > 0)
+            words(out, buffer.line(static_cast<int>(y)) + m.offsetX * buffer.channels(), n, step);
         fillBackground(out, n, width);
+    }
+}
+
+// out[0..n) from words[0..), each word pixelSize times. Two-pixel steps store word pairs:
+// a fill call per pixel would cost more than the pixel.
+void repeatWords(std::uint32_t* out, const std::uint32_t* words, int n, int pixelSize)
+{
+    int cx = 0;
+    if (pixelSize == 2) {
+        for (int j = 0; cx + 2 <= n; ++j, cx += 2) {
+            const std::uint64_t pair = std::uint64_t(words[j]) << 32 | words[j];
+            std::memcpy(out + cx, &pair, sizeof pair);
+        }
+        if (cx < n)
+            out[cx] = words[cx / 2];
+        return;
+    }
+    for (int j = 0; cx < n; ++j) {
+        const int end = std::min(cx + pixelSize, n);
+        std::fill(out + cx, out + end, words[j]);
+        cx = end;
     }
 }
 
 // Zoomed in: each image line covers pixelSize canvas lines, which are rendered once and
 // copied; the grid goes on top of the copies.
 void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid, DisplaySceneFrame& frame,
-                     const std::uint32_t* table, int lastX, int lastY)
+                     const Words& words, int lastX, int lastY)
 {
     const int width = frame.width();
     const int height = frame.height();
     const int pixelSize = 1 << m.shift;
     const int imageWidth = buffer.width();
     const int imageHeight = buffer.height();
-    const bool gray = buffer.isGray();
     const int channels = buffer.channels();
     // The grid covers the whole image extent, written or not, so the raster stays put
     // while a frame arrives.
@@ -164,14 +213,14 @@ void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid, Dis
             continue;
         }
         const int n = m.columnsBelow(writtenColumns(y, lastX, lastY, imageWidth));
-        if (n > 0) {
-            const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * channels;
-            for (int cx = 0; cx < n; src += channels) {
-                const std::uint32_t word = gray ? table[*src] : colorWord(table, src);
-                const int end = std::min(cx + pixelSize, n);
-                std::fill(first + cx, first + end, word);
-                cx = end;
-            }
+        // The image pixels of the line in runs that fit on the stack, then repeated.
+        constexpr int run = 256;
+        std::uint32_t pixels[run];
+        const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * channels;
+        for (int cx = 0; cx < n; cx += run * pixelSize, src += run * channels) {
+            const int columns = std::min(n - cx, run * pixelSize);
+            words(pixels, src, (columns + pixelSize - 1) / pixelSize, 1);
+            repeatWords(first + cx, pixels, columns, pixelSize);
         }
         fillBackground(first, n, width);
         if (grid) {
@@ -200,7 +249,7 @@ DisplaySceneFrame::Geometry SceneRenderer::geometryFor(int zoomStep, int offsetX
     return g;
 }
 
-void SceneRenderer::render(const FrameBuffer& buffer, const View& view, DisplaySceneFrame& frame)
+void SceneRenderer::render(const FrameBuffer& buffer, const View& view, DisplaySceneFrame& frame, Kernels kernels)
 {
     const DisplaySceneFrame::Geometry g = geometryFor(view.zoomStep, view.offsetX, view.offsetY);
     frame.setGeometry(g);
@@ -220,12 +269,12 @@ void SceneRenderer::render(const FrameBuffer& buffer, const View& view, DisplayS
     m.shift = ZoomStep(g.zoomValue).pixelShift();
     m.canvasWidth = frame.width();
 
-    const std::uint32_t* table = grayTable(buffer.bitsPerPixel());
+    const Words words(buffer, grayTable(buffer.bitsPerPixel()), kernels);
     const bool grid = view.grid && g.pixelSize >= minGridPixelSize;
     if (g.pixelSize > 1)
-        renderMagnified(buffer, m, grid, frame, table, lastX, lastY);
+        renderMagnified(buffer, m, grid, frame, words, lastX, lastY);
     else
-        renderReduced(buffer, m, frame, table, lastX, lastY);
+        renderReduced(buffer, m, frame, words, lastX, lastY);
 }
 
 } // namespace core

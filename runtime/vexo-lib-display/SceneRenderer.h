@@ -41,6 +41,10 @@ public:
         bool grid = false;
     };
 
+    // Fastest: the CPU's vector instructions where it has them; Portable: plain C++ only,
+    // the reference the vector kernels are tested against.
+    enum class Kernels { Fastest, Portable };
+
     // The mapping render() uses for this step and offset, after clamping both.
     static DisplaySceneFrame::Geometry geometryFor(int zoomStep, int offsetX, int offsetY);
 
@@ -48,7 +52,8 @@ public:
     // Only pixels published through the buffer's lastValidPixel are read, so a frame that
     // is still arriving can be rendered while the acquisition keeps writing below it.
     // Sets neither the frame's buffer nor its render time: that is the caller's part.
-    static void render(const FrameBuffer& buffer, const View& view, DisplaySceneFrame& frame);
+    static void render(const FrameBuffer& buffer, const View& view, DisplaySceneFrame& frame,
+                       Kernels kernels = Kernels::Fastest);
 };
 
 } // namespace core
