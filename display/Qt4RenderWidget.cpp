@@ -15,6 +15,9 @@ Qt4RenderWidget::Qt4RenderWidget(QWidget* parent)
     , d(new D)
 {
     setAttribute(Qt::WA_MouseTracking);
+    // The pixmap covers the widget as a rule: paintEvent erases the rest itself, which spares
+    // a fill of the whole canvas before every frame is drawn over it.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 Qt4RenderWidget::~Qt4RenderWidget() = default;
@@ -47,7 +50,10 @@ void Qt4RenderWidget::paintEvent(QPaintEvent* e)
         painter.eraseRect(rect());
         return;
     }
-    const QRect exposed = e->rect().intersected(QRect(QPoint(0, 0), d->pixmap.size()));
+    const QRect picture(QPoint(0, 0), d->pixmap.size());
+    for (const QRect& outside : QRegion(e->rect()).subtracted(picture))
+        painter.eraseRect(outside);
+    const QRect exposed = e->rect().intersected(picture);
     if (exposed.isEmpty())
         return;
     painter.drawPixmap(exposed.topLeft(), d->pixmap, exposed);
