@@ -3,11 +3,17 @@
 #include "vexo-core/MutexLocker.h"
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/RecyclingAllocator.h"
 
 #include <algorithm>
 
 namespace vexo {
 namespace core {
+
+namespace {
+// Room for a lent canvas's control block: its deleter and allocator, counts and vtable.
+constexpr std::size_t returnBlockSize = 128;
+} // namespace
 
 // Carried by every lent pointer: the canvas drops its buffer's lease and is idle again.
 struct CanvasPool::Return
@@ -27,6 +33,7 @@ struct CanvasPool::Return
 
 CanvasPool::CanvasPool(std::size_t size)
     : capacity(size)
+    , returnBlocks(std::make_shared<BlockRecycler>(returnBlockSize))
 {
 }
 
@@ -56,7 +63,8 @@ boost::shared_ptr<DisplaySceneFrame> CanvasPool::lend(int width, int height)
 boost::shared_ptr<DisplaySceneFrame> CanvasPool::lendSlot(Slot& slot)
 {
     slot.lent = true;
-    return boost::shared_ptr<DisplaySceneFrame>(slot.canvas.get(), Return{weak_from_this(), slot.canvas});
+    return boost::shared_ptr<DisplaySceneFrame>(slot.canvas.get(), Return{weak_from_this(), slot.canvas},
+                                                RecyclingAllocator<DisplaySceneFrame>(returnBlocks));
 }
 
 void CanvasPool::giveBack(const DisplaySceneFrame* canvas)

@@ -12,6 +12,7 @@
 namespace vexo {
 namespace core {
 
+class BlockRecycler;
 class DisplaySceneFrame;
 
 // The canvases the render thread draws into, reused once their holders let go.
@@ -41,6 +42,8 @@ private:
     void giveBack(const DisplaySceneFrame* canvas) VEXO_EXCLUDES(mutex);
 
     const std::size_t capacity;
+    // The control blocks of lent canvases, one made and ended per rendered frame.
+    const std::shared_ptr<BlockRecycler> returnBlocks;
     // Guards slots and allocations; lending and returns on any thread.
     mutable Mutex mutex;
     std::vector<Slot> slots VEXO_GUARDED_BY(mutex);

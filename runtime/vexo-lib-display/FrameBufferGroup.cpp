@@ -2,6 +2,7 @@
 
 #include "vexo-core/MutexLocker.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/RecyclingAllocator.h"
 
 #include <boost/weak_ptr.hpp>
 
@@ -9,6 +10,11 @@
 
 namespace vexo {
 namespace core {
+
+namespace {
+// Room for a lease's control block: its deleter and allocator, counts and vtable.
+constexpr std::size_t leaseBlockSize = 128;
+} // namespace
 
 // Carried by every pointer the group lends: returns the slot when the last copy goes.
 struct FrameBufferGroup::LeaseEnd
@@ -31,6 +37,7 @@ boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int w
     boost::shared_ptr<FrameBufferGroup> group(new FrameBufferGroup);
     const int count = std::max(capacity, 1);
     group->ring.reserve(static_cast<std::size_t>(count));
+    group->leaseBlocks = std::make_shared<BlockRecycler>(leaseBlockSize);
     for (int i = 0; i < count; ++i) {
         boost::shared_ptr<FrameBuffer> buffer(new FrameBuffer(width, height, bitsPerPixel, gray));
         buffer->setFrameBufferGroup(group);
@@ -38,6 +45,7 @@ boost::shared_ptr<FrameBufferGroup> FrameBufferGroup::create(int capacity, int w
     }
     MutexLocker lock(group->bookkeeping);
     group->leases.assign(static_cast<std::size_t>(count), 0);
+    group->stored.reserve(static_cast<std::size_t>(count));
     return group;
 }
 
@@ -89,7 +97,8 @@ boost::shared_ptr<FrameBuffer> FrameBufferGroup::lend(int slot) const
 {
     ++leases[static_cast<std::size_t>(slot)];
     const boost::shared_ptr<FrameBuffer>& buffer = ring[static_cast<std::size_t>(slot)];
-    return boost::shared_ptr<FrameBuffer>(buffer.get(), LeaseEnd{shared_from_this(), buffer, slot});
+    return boost::shared_ptr<FrameBuffer>(buffer.get(), LeaseEnd{shared_from_this(), buffer, slot},
+                                          RecyclingAllocator<FrameBuffer>(leaseBlocks));
 }
 
 void FrameBufferGroup::endLease(int slot) const

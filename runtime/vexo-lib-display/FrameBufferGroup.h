@@ -7,7 +7,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <vector>
 
 namespace vexo {
@@ -33,6 +33,8 @@ class FrameBuffer;
 // A reader that holds the read lock (try_readlock) keeps the writer out altogether.
 //
 // Threads: the writer side runs on the acquisition thread; everything else on any thread.
+class BlockRecycler;
+
 class FrameBufferGroup : public boost::enable_shared_from_this<FrameBufferGroup>
 {
 public:
@@ -92,12 +94,16 @@ private:
     void endLease(int slot) const VEXO_EXCLUDES(bookkeeping);
 
     std::vector<boost::shared_ptr<FrameBuffer>> ring; // fixed once made; never lent itself
+    // The control blocks of lent pointers, one lease made and ended per frame and reader.
+    std::shared_ptr<BlockRecycler> leaseBlocks;
     // Shared by readers; the writer holds it exclusively while it fills a slot.
     SharedMutex accessLock;
     // Guards the fields below; held for short bookkeeping only. A lease ends under it, so
     // no lent pointer may go while it is held.
     mutable Mutex bookkeeping;
-    std::deque<int> stored VEXO_GUARDED_BY(bookkeeping); // the stored frames' slots, oldest first
+    // The stored frames' slots, oldest first; room for the whole ring is reserved, so storing
+    // a frame never allocates.
+    std::vector<int> stored VEXO_GUARDED_BY(bookkeeping);
     std::int64_t counter VEXO_GUARDED_BY(bookkeeping) = 0;
     int writing VEXO_GUARDED_BY(bookkeeping) = -1; // the claimed slot, -1 when none
     // Leases out per slot; lending is bookkeeping, so const readers lend too.

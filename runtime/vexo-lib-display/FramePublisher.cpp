@@ -23,23 +23,6 @@ void FramePublisher::linesWritten(int last, std::uint64_t transferred)
         progress(last);
 }
 
-bool FramePublisher::writeInSteps(const FrameFormat& format, int step, const WaitForStep& waitForStep,
-                                  const WriteLines& write)
-{
-    const int height = format.height;
-    if (step <= 0)
-        step = std::max(height, 1);
-    for (int first = 0, steps = 0; first < height; first += step, ++steps) {
-        if (steps > 0 && !waitForStep(steps))
-            return false;
-        const int last = std::min(first + step, height);
-        if (target)
-            write(*target, first, last);
-        linesWritten(last, format.packedBytes(last));
-    }
-    return true;
-}
-
 void FramePublisher::finish(std::uint64_t timestamp, std::uint32_t tag, std::uint32_t flags)
 {
     if (!target)

@@ -2,8 +2,8 @@
 
 #include "vexo-lib-display/FrameSource.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 
 namespace vexo {
 namespace core {
@@ -18,11 +18,6 @@ class FrameBuffer;
 class FramePublisher
 {
 public:
-    // Writes lines [first, last) of the target.
-    using WriteLines = std::function<void(FrameBuffer& target, int first, int last)>;
-    // Waits until step `step` (1, 2, ...) may be written; false when cancelled.
-    using WaitForStep = std::function<bool(int step)>;
-
     FramePublisher(FrameBuffer* target, const FrameSource::Progress& progress);
 
     // Lines [0, last) are written; transferred bytes of the frame have arrived.
@@ -31,7 +26,25 @@ public:
     // one step, the whole frame when step <= 0), waiting before every step but the first.
     // False when a wait was cancelled: the lines so far stay published, the frame is not
     // finished.
-    bool writeInSteps(const FrameFormat& format, int step, const WaitForStep& waitForStep, const WriteLines& write);
+    // waitForStep(steps) waits until step `steps` (1, 2, ...) may be written, false when
+    // cancelled; write(target, first, last) writes lines [first, last). Taken as they come,
+    // not as std::function, which would allocate for their captures every frame.
+    template <typename WaitForStep, typename WriteLines>
+    bool writeInSteps(const FrameFormat& format, int step, WaitForStep&& waitForStep, WriteLines&& write)
+    {
+        const int height = format.height;
+        if (step <= 0)
+            step = std::max(height, 1);
+        for (int first = 0, steps = 0; first < height; first += step, ++steps) {
+            if (steps > 0 && !waitForStep(steps))
+                return false;
+            const int last = std::min(first + step, height);
+            if (target)
+                write(*target, first, last);
+            linesWritten(last, format.packedBytes(last));
+        }
+        return true;
+    }
     // The frame is whole: its metadata follows the pixels.
     void finish(std::uint64_t timestamp, std::uint32_t tag, std::uint32_t flags);
 

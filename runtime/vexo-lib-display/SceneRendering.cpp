@@ -10,6 +10,8 @@
 #include "vexo-lib-display/SceneRing.h"
 #include "vexo-lib-display/SceneVisualizerLink.h"
 
+#include <boost/make_shared.hpp>
+
 #include <chrono>
 
 namespace vexo {
@@ -18,7 +20,6 @@ namespace core {
 namespace {
 
 constexpr std::size_t canvasPoolSize = 6;
-constexpr std::size_t renderRateWindow = 16;
 constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
 
 } // namespace
@@ -29,6 +30,7 @@ SceneRendering::SceneRendering(SceneRing& sceneRing, const SceneVisualizerLink& 
     , link(visualizerLink)
     , isGrabbing(std::move(grabbing))
     , canvases(std::make_shared<CanvasPool>(canvasPoolSize))
+    , lastRender(boost::make_shared<StopWatch>())
 {
 }
 
@@ -133,7 +135,7 @@ bool SceneRendering::waitForWork(Work* work)
 
 bool SceneRendering::tooEarly(const Work& work) const
 {
-    return !work.fired && lastRender && work.interval > 0 && lastRender->elapsedMicroseconds(false) < work.interval;
+    return !work.fired && renderedOnce && work.interval > 0 && lastRender->elapsedMicroseconds(false) < work.interval;
 }
 
 void SceneRendering::waitForPace(std::uint64_t interval)
@@ -145,8 +147,8 @@ void SceneRendering::waitForPace(std::uint64_t interval)
         interruptPending = true;
     }
     if (ask) {
-        const boost::shared_ptr<StopWatch> since = lastRender;
-        link.withVisualizer([since, interval](DisplaySceneVisualizer& v) { v.requestTimedInterrupt(since, interval); });
+        link.withVisualizer(
+            [this, interval](DisplaySceneVisualizer& v) { v.requestTimedInterrupt(lastRender, interval); });
     }
     // Should no interrupt come (a visualizer without an event loop), the scene paces itself.
     MutexLocker lock(mutex);
@@ -198,21 +200,24 @@ void SceneRendering::renderOnce(const DisplayScene::View& view, bool grabbingNow
     source.reset(); // the frame holds the lease now
     const double fps = countRender();
     // Not handed out when rendered from buffers that were replaced meanwhile.
-    ring.whileCurrent(generation, [this, &frame, fps] {
-        link.withVisualizer([&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); });
-    });
+    // Captures of two words at most: std::function keeps those without allocating.
+    const auto notify = [&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); };
+    ring.whileCurrent(generation, [this, &notify] { link.withVisualizer(notify); });
 }
 
 double SceneRendering::countRender()
 {
-    lastRender.reset(new StopWatch);
+    lastRender->restart();
+    renderedOnce = true;
     const std::uint64_t now = StopWatch::nowMicroseconds();
-    renderTimes.push_back(now);
-    if (renderTimes.size() > renderRateWindow)
-        renderTimes.pop_front();
+    const std::size_t window = renderTimes.size();
+    renderTimes[nextRenderTime] = now;
+    nextRenderTime = (nextRenderTime + 1) % window;
+    renderTimesKept = std::min(renderTimesKept + 1, window);
+    const std::uint64_t oldest = renderTimes[(nextRenderTime + window - renderTimesKept) % window];
     ++rendered;
-    const double span = renderTimes.size() > 1 ? double(now - renderTimes.front()) : 0.0;
-    return span > 0 ? 1e6 * double(renderTimes.size() - 1) / span : 0.0;
+    const double span = renderTimesKept > 1 ? double(now - oldest) : 0.0;
+    return span > 0 ? 1e6 * double(renderTimesKept - 1) / span : 0.0;
 }
 
 } // namespace core

@@ -8,10 +8,10 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 
@@ -86,9 +86,14 @@ private:
     DisplayScene::View viewState VEXO_GUARDED_BY(mutex);
     std::uint64_t minRenderInterval VEXO_GUARDED_BY(mutex) = 1000000 / 60;
 
-    // Render thread only.
-    boost::shared_ptr<StopWatch> lastRender;
-    std::deque<std::uint64_t> renderTimes;
+    // Render thread only. The watch restarts at each render (the window reads it for a
+    // timed interrupt, which only comes while no render happens); the times of the last
+    // few renders are kept in a ring, so counting a render never allocates.
+    const boost::shared_ptr<StopWatch> lastRender;
+    bool renderedOnce = false;
+    std::array<std::uint64_t, 16> renderTimes{}; // the rate is taken over this many renders
+    std::size_t renderTimesKept = 0;
+    std::size_t nextRenderTime = 0;
 
     std::atomic<std::uint64_t> rendered{0};
 };
