@@ -48,11 +48,23 @@ namespace {
 constexpr int canvasWidth = 1024;
 constexpr int canvasHeight = 768;
 
-double processCpuSeconds()
+double cpuSeconds(clockid_t clock)
 {
     timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    clock_gettime(clock, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds()
+{
+    return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+// The calling thread's: split the process's time into GUI thread, source and the rest
+// (the scene's render thread, mostly).
+double threadCpuSeconds()
+{
+    return cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 struct Options
@@ -172,8 +184,12 @@ public:
                             std::size_t(last - first) * lineSamples * sizeof(std::uint16_t));
             });
         publisher.finish(std::uint64_t(next), std::uint32_t(next), 0);
+        threadCpu.store(threadCpuSeconds());
         return Delivery::Frame;
     }
+
+    // Any thread: the CPU time the acquisition thread had used by its last frame.
+    double acquisitionCpuSeconds() const { return threadCpu.load(); }
 
 private:
     const FrameFormat frameFormat;
@@ -181,6 +197,7 @@ private:
     std::size_t next = 0; // acquisition thread only
     std::atomic<bool> running{false};
     std::atomic<bool> cancelled{false};
+    std::atomic<double> threadCpu{0};
 };
 
 // Counts the canvas paints that show a frame the canvas has not shown before. The window
@@ -223,15 +240,34 @@ void runEventsFor(double seconds)
     loop.exec();
 }
 
-void print(double fps, double cpuMs, double acquiredFps, int width, int height)
+// What a run prints; CPU figures are milliseconds per shown frame, -1 where not known.
+struct Figures
 {
-    std::printf("fps=%.2f cpu_ms=%.3f acquired_fps=%.2f canvas=%dx%d\n", fps, cpuMs, acquiredFps, width, height);
+    double seconds = 0;
+    double shown = 0;
+    double acquired = 0; // frames into the ring (ours), or images handed to the canvas (bare)
+    double handedOver = 0; // frames the window put on the canvas
+    double cpu = 0;
+    double guiCpu = 0;
+    double sourceCpu = -1;
+    int width = 0;
+    int height = 0;
+};
+
+void print(const Figures& f)
+{
+    const auto perFrame = [&](double cpu) { return cpu < 0 || f.shown <= 0 ? -1 : cpu * 1000 / f.shown; };
+    std::printf("fps=%.2f cpu_ms=%.3f acquired_fps=%.2f handed_fps=%.2f gui_cpu_ms=%.3f source_cpu_ms=%.3f "
+                "canvas=%dx%d\n",
+                f.shown / f.seconds, perFrame(f.cpu), f.acquired / f.seconds, f.handedOver / f.seconds,
+                perFrame(f.guiCpu), perFrame(f.sourceCpu), f.width, f.height);
     std::fflush(stdout);
 }
 
 int runWindow(const Options& o)
 {
     std::unique_ptr<FrameSource> source;
+    const PremadeSource* premade = nullptr; // borrowed: the scene owns it
     if (o.mode == "sim") {
         SimulatorSource::Settings settings;
         settings.format = o.format;
@@ -243,7 +279,9 @@ int runWindow(const Options& o)
             std::fprintf(stderr, "peer_window: cannot read %d frames from %s\n", o.frameCount, o.framesPath.c_str());
             return 1;
         }
-        source.reset(new PremadeSource(o.format, std::move(frames)));
+        auto made = std::make_unique<PremadeSource>(o.format, std::move(frames));
+        premade = made.get();
+        source = std::move(made);
     }
     auto scene = DisplayScene::create(std::move(source));
     if (!scene->ringError().empty()) {
@@ -284,15 +322,23 @@ int runWindow(const Options& o)
     }
 
     const std::uint64_t shownBefore = paints.count;
-    const std::uint64_t acquiredBefore = scene->statistics().framesAcquired;
+    const DisplayScene::Statistics before = scene->statistics();
     const double cpuBefore = processCpuSeconds();
+    const double guiBefore = threadCpuSeconds();
+    const double sourceBefore = premade ? premade->acquisitionCpuSeconds() : 0;
     QElapsedTimer clock;
     clock.start();
     runEventsFor(o.seconds);
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    const double cpu = processCpuSeconds() - cpuBefore;
-    const double shown = double(paints.count - shownBefore);
-    const double acquired = double(scene->statistics().framesAcquired - acquiredBefore);
+    Figures figures;
+    figures.seconds = clock.nsecsElapsed() / 1e9;
+    figures.cpu = processCpuSeconds() - cpuBefore;
+    figures.guiCpu = threadCpuSeconds() - guiBefore;
+    if (premade)
+        figures.sourceCpu = premade->acquisitionCpuSeconds() - sourceBefore;
+    figures.shown = double(paints.count - shownBefore);
+    const DisplayScene::Statistics after = scene->statistics();
+    figures.acquired = double(after.framesAcquired - before.framesAcquired);
+    figures.handedOver = double(after.framesRecycled - before.framesRecycled);
 
     window->internalStopButtonClicked();
     while (scene->isGrabbing())
@@ -301,7 +347,9 @@ int runWindow(const Options& o)
     scene->detachVisualizer(window.get());
     // The size the scene renders for, which is what counts.
     const DisplayScene::View view = scene->view();
-    print(shown / seconds, shown > 0 ? cpu * 1000 / shown : 0, acquired / seconds, view.canvasWidth, view.canvasHeight);
+    figures.width = view.canvasWidth;
+    figures.height = view.canvasHeight;
+    print(figures);
     return 0;
 }
 
@@ -367,11 +415,19 @@ int runBare(const Options& o)
     };
     runFor(o.warmup);
     const std::uint64_t shownBefore = canvas.shown;
+    const std::size_t presentedBefore = next;
     const double cpuBefore = processCpuSeconds();
-    const double seconds = runFor(o.seconds);
-    const double cpu = processCpuSeconds() - cpuBefore;
-    const double shown = double(canvas.shown - shownBefore);
-    print(shown / seconds, shown > 0 ? cpu * 1000 / shown : 0, 0, canvas.width(), canvas.height());
+    const double guiBefore = threadCpuSeconds();
+    Figures figures;
+    figures.seconds = runFor(o.seconds);
+    figures.cpu = processCpuSeconds() - cpuBefore;
+    figures.guiCpu = threadCpuSeconds() - guiBefore;
+    figures.shown = double(canvas.shown - shownBefore);
+    figures.acquired = double(next - presentedBefore);
+    figures.handedOver = figures.acquired;
+    figures.width = canvas.width();
+    figures.height = canvas.height();
+    print(figures);
     return 0;
 }
 
