@@ -10,7 +10,9 @@
 // bare: a plain widget that turns pre-made canvas-sized RGB32 images into a pixmap and
 //       paints it, nothing else: what Qt itself needs per shown frame on this platform.
 //
-// Prints one line of key=value pairs: fps, cpu_ms (per shown frame), acquired_fps, canvas.
+// Prints one line of key=value pairs: fps (frames shown), cpu_ms (process CPU per shown
+// frame), acquired_fps, handed_fps (frames put on the canvas), gui_cpu_ms and
+// source_cpu_ms (that share of cpu_ms; -1 where not known) and canvas (the size rendered).
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 
