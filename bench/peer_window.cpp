@@ -2,10 +2,13 @@
 // shows on a canvas of about 1024 x 768, and the CPU time of this process per shown frame.
 //
 //   peer_window --mode ours|sim|bare --width W --height H --bits B --colour 0|1 --zoom STEP
-//               [--frames FILE --count N] [--seconds S] [--warmup S]
+//               [--frames FILE --count N] [--rate FPS] [--seconds S] [--warmup S]
 //
 // ours: the channel window on a scene whose source copies pre-made frames (read from FILE)
-//       into the ring as fast as it can, the cost of a camera's DMA and no more.
+//       into the ring as fast as it can: memory traffic like a camera's DMA, and a core's
+//       worth of CPU that DMA would not cost.
+// dma:  the same, but each ring buffer gets a pre-made frame once and later frames into it
+//       are only published, as a grabber's DMA fills a buffer without the CPU.
 // sim:  the same window on the built-in simulator at full speed.
 // bare: a plain widget that turns pre-made canvas-sized RGB32 images into a pixmap and
 //       paints it, nothing else: what Qt itself needs per shown frame on this platform.
@@ -34,12 +37,16 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +85,7 @@ struct Options
     int frameCount = 8;
     double seconds = 3;
     double warmup = 1;
+    double rate = 0; // of the pre-made frames; 0: unpaced
 };
 
 bool parse(int argc, char** argv, Options* o)
@@ -105,6 +113,8 @@ bool parse(int argc, char** argv, Options* o)
             o->seconds = std::stod(value);
         else if (key == "--warmup")
             o->warmup = std::stod(value);
+        else if (key == "--rate")
+            o->rate = std::stod(value);
         else
             return false;
     }
@@ -139,13 +149,18 @@ std::vector<std::vector<std::uint16_t>> readFrames(const Options& o)
 }
 
 // Delivers the pre-made frames in turn, without pacing: the only work per frame is one
-// memcpy into the ring buffer, what a frame grabber's DMA would have done for free.
+// memcpy into the ring buffer, what a frame grabber's DMA would have done for free; or,
+// copying once per buffer, no work on the pixels at all.
 class PremadeSource : public FrameSource
 {
 public:
-    PremadeSource(const FrameFormat& format, std::vector<std::vector<std::uint16_t>> frames)
+    // rate: frames per second, as a camera sends them; 0 as fast as the scene takes them.
+    PremadeSource(const FrameFormat& format, std::vector<std::vector<std::uint16_t>> frames, bool copyEveryFrame,
+                  double rate)
         : frameFormat(format)
         , frames(std::move(frames))
+        , copyEveryFrame(copyEveryFrame)
+        , period(rate > 0 ? std::chrono::nanoseconds(std::int64_t(1e9 / rate)) : std::chrono::nanoseconds(0))
     {
     }
 
@@ -160,28 +175,49 @@ public:
     }
     bool start() override
     {
-        cancelled.store(false);
+        std::lock_guard<std::mutex> lock(mutex);
+        cancelled = false;
         running.store(true);
+        due = std::chrono::steady_clock::now();
         return true;
     }
     void stop() override
     {
         running.store(false);
-        cancelled.store(true);
+        cancel();
     }
-    void cancel() override { cancelled.store(true); }
-    Delivery waitForFrame() override { return cancelled.load() ? Delivery::Cancelled : Delivery::Frame; }
+    void cancel() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            cancelled = true;
+        }
+        wake.notify_all();
+    }
+    // Acquisition thread: until the next frame is due, or a cancel.
+    Delivery waitForFrame() override
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait_until(lock, due, [this] { return cancelled; });
+        return cancelled ? Delivery::Cancelled : Delivery::Frame;
+    }
     Delivery deliverFrame(FrameBuffer* target, const Progress& progress) override
     {
-        if (cancelled.load())
+        if (waitForFrame() == Delivery::Cancelled)
             return Delivery::Cancelled;
+        due += period;
         const std::vector<std::uint16_t>& frame = frames[next % frames.size()];
         ++next;
         const std::size_t lineSamples = std::size_t(frameFormat.width) * frameFormat.channels();
+        const bool copy = copyEveryFrame || std::find(filled.begin(), filled.end(), target) == filled.end();
+        if (copy && target)
+            filled.push_back(target);
         FramePublisher publisher(target, progress);
         publisher.writeInSteps(
             frameFormat, 0, [](int) { return true; },
             [&](FrameBuffer& buffer, int first, int last) {
+                if (!copy)
+                    return;
                 std::memcpy(buffer.line(first), frame.data() + std::size_t(first) * lineSamples,
                             std::size_t(last - first) * lineSamples * sizeof(std::uint16_t));
             });
@@ -196,9 +232,16 @@ public:
 private:
     const FrameFormat frameFormat;
     const std::vector<std::vector<std::uint16_t>> frames;
+    const bool copyEveryFrame;
     std::size_t next = 0; // acquisition thread only
+    std::vector<const FrameBuffer*> filled; // acquisition thread only: buffers holding a frame
+    const std::chrono::nanoseconds period;
     std::atomic<bool> running{false};
-    std::atomic<bool> cancelled{false};
+    // Guards cancelled and due; the acquisition thread sleeps on wake until a frame is due.
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool cancelled = true;
+    std::chrono::steady_clock::time_point due;
     std::atomic<double> threadCpu{0};
 };
 
@@ -249,6 +292,7 @@ struct Figures
     double shown = 0;
     double acquired = 0; // frames into the ring (ours), or images handed to the canvas (bare)
     double handedOver = 0; // frames the window put on the canvas
+    double rendered = 0; // frames the scene rendered (ours)
     double cpu = 0;
     double guiCpu = 0;
     double sourceCpu = -1;
@@ -259,10 +303,10 @@ struct Figures
 void print(const Figures& f)
 {
     const auto perFrame = [&](double cpu) { return cpu < 0 || f.shown <= 0 ? -1 : cpu * 1000 / f.shown; };
-    std::printf("fps=%.2f cpu_ms=%.3f acquired_fps=%.2f handed_fps=%.2f gui_cpu_ms=%.3f source_cpu_ms=%.3f "
-                "canvas=%dx%d\n",
+    std::printf("fps=%.2f cpu_ms=%.3f acquired_fps=%.2f handed_fps=%.2f rendered_fps=%.2f gui_cpu_ms=%.3f "
+                "source_cpu_ms=%.3f canvas=%dx%d\n",
                 f.shown / f.seconds, perFrame(f.cpu), f.acquired / f.seconds, f.handedOver / f.seconds,
-                perFrame(f.guiCpu), perFrame(f.sourceCpu), f.width, f.height);
+                f.rendered / f.seconds, perFrame(f.guiCpu), perFrame(f.sourceCpu), f.width, f.height);
     std::fflush(stdout);
 }
 
@@ -281,7 +325,7 @@ int runWindow(const Options& o)
             std::fprintf(stderr, "peer_window: cannot read %d frames from %s\n", o.frameCount, o.framesPath.c_str());
             return 1;
         }
-        auto made = std::make_unique<PremadeSource>(o.format, std::move(frames));
+        auto made = std::make_unique<PremadeSource>(o.format, std::move(frames), o.mode == "ours", o.rate);
         premade = made.get();
         source = std::move(made);
     }
@@ -341,6 +385,7 @@ int runWindow(const Options& o)
     const DisplayScene::Statistics after = scene->statistics();
     figures.acquired = double(after.framesAcquired - before.framesAcquired);
     figures.handedOver = double(after.framesRecycled - before.framesRecycled);
+    figures.rendered = double(after.framesRendered - before.framesRendered);
 
     window->internalStopButtonClicked();
     while (scene->isGrabbing())
