@@ -51,6 +51,10 @@ void SceneRendering::requestRender()
 {
     {
         MutexLocker lock(mutex);
+        // Only the first request since the render thread took the last one can find it
+        // waiting for work; a fast camera would otherwise wake it for every frame.
+        if (renderRequested)
+            return;
         renderRequested = true;
     }
     wake.notify_all();
