@@ -138,6 +138,33 @@ __attribute__((target("ssse3"))) void colorWords(std::uint32_t* out, const std::
     }
 }
 
+__attribute__((target("ssse3"))) void colorWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n,
+                                                       int bitsPerPixel)
+{
+    const Mapping map(bitsPerPixel);
+    // Pixels 0, 2, 4 of eight: their R G B bytes to B G R words; pixel 6 comes from the
+    // second half, moved in front of it.
+    const __m128i firstThree = _mm_setr_epi8(2, 1, 0, -1, 8, 7, 6, -1, 14, 13, 12, -1, -1, -1, -1, -1);
+    const __m128i fourth = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 8, 7, 6, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    // Four outputs read eight pixels, up to src[3 * (2 * i + 7) + 2]: the loop goes on only
+    // while pixel 2 * (i + 4) is still shown, so it never reads past the last one it shows.
+    int i = 0;
+    for (; i + 4 < n; i += 4) {
+        const std::uint16_t* s = src + 6 * i;
+        const __m128i first = _mm_packus_epi16(map(load(s)), map(load(s + 8)));
+        const __m128i last = _mm_packus_epi16(map(load(s + 16)), _mm_setzero_si128());
+        const __m128i words = _mm_or_si128(_mm_shuffle_epi8(first, firstThree),
+                                           _mm_shuffle_epi8(_mm_alignr_epi8(last, first, 12), fourth));
+        store(out + i, _mm_or_si128(words, opaque));
+    }
+    for (; i < n; ++i) {
+        const std::uint16_t* s = src + 6 * i;
+        out[i] = (grayWord(s[0], bitsPerPixel) & 0xffff0000u) | (grayWord(s[1], bitsPerPixel) & 0x0000ff00u)
+            | (grayWord(s[2], bitsPerPixel) & 0x000000ffu);
+    }
+}
+
 #else
 
 bool haveGray()

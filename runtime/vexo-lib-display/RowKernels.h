@@ -21,6 +21,8 @@ void grayWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n, int bi
 // SSSE3: out[i] for the R, G, B samples src[3 * i .. 3 * i + 2], i < n.
 bool haveColor();
 void colorWords(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
+// SSSE3: out[i] for the pixel src[6 * i .. 6 * i + 2], i < n.
+void colorWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
 
 } // namespace rowkernels
 } // namespace core

@@ -136,6 +136,8 @@ struct Words
             rowkernels::grayWordsOfEven(out, src, n, bits);
         else if (vector && !gray && step == 1)
             rowkernels::colorWords(out, src, n, bits);
+        else if (vector && !gray && step == 2)
+            rowkernels::colorWordsOfEven(out, src, n, bits);
         else if (gray && step == 1)
             convertRow(out, n, [=](int i) { return table[src[i]]; });
         else if (gray)
