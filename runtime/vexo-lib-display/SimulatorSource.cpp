@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 
 namespace vexo {
 namespace core {
@@ -147,28 +148,169 @@ std::uint64_t SimulatorSource::patternValue(const Settings& s, int x, int y, std
     }
 }
 
+namespace {
+
+// The fast fill builds lines from these instead of dividing per sample; each gives what
+// patternValue gives, sample for sample.
+
+// k mod 256 in [0, 256): in two's complement the low byte is the same value for negative k.
+int phaseOf(std::uint64_t k)
+{
+    return static_cast<int>(k & 255);
+}
+
+// The saw-tooth twice over, so the 256 values from any phase are contiguous.
+void fillPeriod(std::uint16_t (&period)[512], int bits)
+{
+    for (int k = 0; k < 256; ++k) {
+        period[k] = static_cast<std::uint16_t>(sawTooth(k, bits));
+        period[k + 256] = period[k];
+    }
+}
+
+// Repeats the first `block` samples of a line of `samples` samples over the rest of it,
+// copying from the part already written, which is still in the cache.
+void repeatBlock(std::uint16_t* out, int block, int samples)
+{
+    for (int i = block; i < samples; i += block)
+        std::memcpy(out + i, out, sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(block, samples - i)));
+}
+
+void gradientGrayLine(std::uint16_t* out, int width, const std::uint16_t* period, int phase)
+{
+    for (int x = 0; x < width; x += 256)
+        std::memcpy(out + x, period + phase,
+                    sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(256, width - x)));
+}
+
+// R follows x, G is the line's constant, B follows x + y: the line repeats every 256 pixels.
+void gradientColourLine(std::uint16_t* out, int width, const std::uint16_t* period, int redPhase, int bluePhase,
+                        std::uint16_t green)
+{
+    const int block = std::min(width, 256);
+    const std::uint16_t* red = period + redPhase;
+    const std::uint16_t* blue = period + bluePhase;
+    for (int x = 0; x < block; ++x) {
+        out[3 * x] = red[x];
+        out[3 * x + 1] = green;
+        out[3 * x + 2] = blue[x];
+    }
+    repeatBlock(out, 3 * block, 3 * width);
+}
+
+void setPixel(std::uint16_t* out, int x, int channels, std::uint16_t value)
+{
+    std::fill_n(out + static_cast<std::size_t>(x) * channels, channels, value);
+}
+
+// A line of the top half: bar i covers the x with x * 8 / width == i, that is from
+// ceil(i * width / 8) on.
+void chartBarsLine(std::uint16_t* out, int width, bool gray, std::uint16_t max)
+{
+    const std::int64_t w = width;
+    for (int bar = 0; bar < 8; ++bar) {
+        const int begin = static_cast<int>((bar * w + 7) / 8);
+        const int end = static_cast<int>(((bar + 1) * w + 7) / 8);
+        if (gray) {
+            std::fill(out + begin, out + end, static_cast<std::uint16_t>(bar * max / 7));
+            continue;
+        }
+        const std::uint16_t rgb[3] = {static_cast<std::uint16_t>(bar & 4 ? max : 0),
+                                      static_cast<std::uint16_t>(bar & 2 ? max : 0),
+                                      static_cast<std::uint16_t>(bar & 1 ? max : 0)};
+        for (int x = begin; x < end; ++x)
+            std::memcpy(out + 3 * x, rgb, sizeof rgb);
+    }
+}
+
+// A line of the bottom half: floor(x * max / (width - 1)) stepped without a division,
+// carrying the remainder.
+void chartRampLine(std::uint16_t* out, int width, int channels, std::uint16_t max)
+{
+    if (width < 2) {
+        std::fill_n(out, width * channels, std::uint16_t(0));
+        return;
+    }
+    const unsigned divisor = static_cast<unsigned>(width - 1);
+    const unsigned step = max / divisor;
+    const unsigned carry = max % divisor;
+    unsigned value = 0;
+    unsigned remainder = 0;
+    for (int x = 0; x < width; ++x) {
+        setPixel(out, x, channels, static_cast<std::uint16_t>(value));
+        value += step;
+        remainder += carry;
+        if (remainder >= divisor) {
+            ++value;
+            remainder -= divisor;
+        }
+    }
+}
+
+} // namespace
+
 void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int64_t n, int first, int last)
 {
     const int width = target.width();
     const int channels = target.channels();
-    if (s.pattern == Pattern::MovingGradient && s.format.gray) {
-        // One period of the saw-tooth, shifted per line: a copy instead of a division per pixel.
-        std::uint16_t period[256];
-        for (int k = 0; k < 256; ++k)
-            period[k] = static_cast<std::uint16_t>(sawTooth(k, s.format.bitsPerPixel));
+    if (width != s.format.width || channels != s.format.channels()) {
+        // A target of another shape: the chart's geometry comes from the format, so each
+        // sample is worked out on its own.
         for (int y = first; y < last; ++y) {
             std::uint16_t* out = target.line(y);
-            const std::int64_t base = ((std::int64_t(y) + 2 * n) % 256 + 256) % 256;
-            for (int x = 0; x < width; ++x)
-                out[x] = period[(base + x) & 255];
+            for (int x = 0; out && x < width; ++x)
+                for (int c = 0; c < channels; ++c)
+                    out[x * channels + c] = static_cast<std::uint16_t>(patternValue(s, x, y, n, c));
         }
         return;
     }
+    const int samples = width * channels;
+    if (samples == 0)
+        return;
+    const auto max = static_cast<std::uint16_t>((1u << s.format.bitsPerPixel) - 1);
+    if (s.pattern == Pattern::TestChart) {
+        // All lines of a half are alike: each half is built once per call, then copied.
+        const std::uint16_t* bars = nullptr;
+        const std::uint16_t* ramp = nullptr;
+        const std::size_t lineBytes = sizeof(std::uint16_t) * static_cast<std::size_t>(samples);
+        for (int y = first; y < last; ++y) {
+            std::uint16_t* out = target.line(y);
+            if (!out)
+                continue;
+            if (y == 0 || y == s.format.height - 1) {
+                std::fill_n(out, samples, max);
+                continue;
+            }
+            const bool top = y < s.format.height / 2;
+            const std::uint16_t*& built = top ? bars : ramp;
+            if (built) {
+                std::memcpy(out, built, lineBytes);
+                continue;
+            }
+            if (top)
+                chartBarsLine(out, width, s.format.gray, max);
+            else
+                chartRampLine(out, width, channels, max);
+            setPixel(out, 0, channels, max);
+            setPixel(out, width - 1, channels, max);
+            built = out;
+        }
+        return;
+    }
+    std::uint16_t period[512];
+    fillPeriod(period, s.format.bitsPerPixel);
+    // Phases in unsigned arithmetic: it wraps where the signed sum would overflow, and
+    // the low byte is all that counts.
+    const std::uint64_t shift = 2 * static_cast<std::uint64_t>(n);
     for (int y = first; y < last; ++y) {
         std::uint16_t* out = target.line(y);
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < channels; ++c)
-                out[x * channels + c] = static_cast<std::uint16_t>(patternValue(s, x, y, n, c));
+        if (!out)
+            continue;
+        const int linePhase = phaseOf(static_cast<std::uint64_t>(y) + shift);
+        if (s.format.gray)
+            gradientGrayLine(out, width, period, linePhase);
+        else
+            gradientColourLine(out, width, period, phaseOf(shift), linePhase, period[linePhase]);
     }
 }
 
