@@ -168,12 +168,14 @@ void fillPeriod(std::uint16_t (&period)[512], int bits)
     }
 }
 
-// Repeats the first `block` samples of a line of `samples` samples over the rest of it,
-// copying from the part already written, which is still in the cache.
-void repeatBlock(std::uint16_t* out, int block, int samples)
+// Lines (first, end) become copies of line first, each copied from it while it is in
+// the cache.
+void repeatLine(FrameBuffer& target, int first, int end)
 {
-    for (int i = block; i < samples; i += block)
-        std::memcpy(out + i, out, sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(block, samples - i)));
+    const std::uint16_t* source = target.line(first);
+    const auto lineBytes = sizeof(std::uint16_t) * static_cast<std::size_t>(target.width() * target.channels());
+    for (int y = first + 1; y < end; ++y)
+        std::memcpy(target.line(y), source, lineBytes);
 }
 
 void gradientGrayLine(std::uint16_t* out, int width, const std::uint16_t* period, int phase)
@@ -183,19 +185,25 @@ void gradientGrayLine(std::uint16_t* out, int width, const std::uint16_t* period
                     sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(256, width - x)));
 }
 
-// R follows x, G is the line's constant, B follows x + y: the line repeats every 256 pixels.
-void gradientColourLine(std::uint16_t* out, int width, const std::uint16_t* period, int redPhase, int bluePhase,
-                        std::uint16_t green)
+// One 256-pixel block of a colour line: R follows x, G is the line's constant, B follows
+// x + y. The line is that block over and over.
+void gradientColourBlock(std::uint16_t* block, int pixels, const std::uint16_t* period, int redPhase, int bluePhase)
 {
-    const int block = std::min(width, 256);
     const std::uint16_t* red = period + redPhase;
     const std::uint16_t* blue = period + bluePhase;
-    for (int x = 0; x < block; ++x) {
-        out[3 * x] = red[x];
-        out[3 * x + 1] = green;
-        out[3 * x + 2] = blue[x];
+    const std::uint16_t green = period[bluePhase];
+    for (int x = 0; x < pixels; ++x) {
+        block[3 * x] = red[x];
+        block[3 * x + 1] = green;
+        block[3 * x + 2] = blue[x];
     }
-    repeatBlock(out, 3 * block, 3 * width);
+}
+
+void repeatInto(std::uint16_t* out, int samples, const std::uint16_t* block, int blockSamples)
+{
+    for (int i = 0; i < samples; i += blockSamples)
+        std::memcpy(out + i, block,
+                    sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(blockSamples, samples - i)));
 }
 
 void setPixel(std::uint16_t* out, int x, int channels, std::uint16_t value)
@@ -252,8 +260,9 @@ void chartRampLine(std::uint16_t* out, int width, int channels, std::uint16_t ma
 void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int64_t n, int first, int last)
 {
     const int width = target.width();
+    const int height = s.format.height;
     const int channels = target.channels();
-    if (width != s.format.width || channels != s.format.channels()) {
+    if (width != s.format.width || target.height() != height || channels != s.format.channels()) {
         // A target of another shape: the chart's geometry comes from the format, so each
         // sample is worked out on its own.
         for (int y = first; y < last; ++y) {
@@ -265,36 +274,37 @@ void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int
         return;
     }
     const int samples = width * channels;
-    if (samples == 0)
+    if (samples == 0 || first >= last)
         return;
-    const auto max = static_cast<std::uint16_t>((1u << s.format.bitsPerPixel) - 1);
     if (s.pattern == Pattern::TestChart) {
-        // All lines of a half are alike: each half is built once per call, then copied.
-        const std::uint16_t* bars = nullptr;
-        const std::uint16_t* ramp = nullptr;
-        const std::size_t lineBytes = sizeof(std::uint16_t) * static_cast<std::size_t>(samples);
-        for (int y = first; y < last; ++y) {
-            std::uint16_t* out = target.line(y);
-            if (!out)
-                continue;
-            if (y == 0 || y == s.format.height - 1) {
-                std::fill_n(out, samples, max);
-                continue;
-            }
-            const bool top = y < s.format.height / 2;
-            const std::uint16_t*& built = top ? bars : ramp;
-            if (built) {
-                std::memcpy(out, built, lineBytes);
-                continue;
-            }
-            if (top)
-                chartBarsLine(out, width, s.format.gray, max);
-            else
-                chartRampLine(out, width, channels, max);
+        const auto max = static_cast<std::uint16_t>((1u << s.format.bitsPerPixel) - 1);
+        // Four runs of like lines: border, bars, ramp, border. Each run's first line is
+        // built, the others copied from it.
+        const int bottomBorder = std::max(height - 1, 1);
+        const int rampBegin = std::clamp(height / 2, 1, bottomBorder);
+        const auto run = [&](int begin, int end, const auto& build) {
+            begin = std::max(begin, first);
+            end = std::min(end, last);
+            if (begin >= end)
+                return;
+            build(target.line(begin));
+            repeatLine(target, begin, end);
+        };
+        const auto border = [&](std::uint16_t* out) { std::fill_n(out, samples, max); };
+        const auto framed = [&](std::uint16_t* out) {
             setPixel(out, 0, channels, max);
             setPixel(out, width - 1, channels, max);
-            built = out;
-        }
+        };
+        run(0, 1, border);
+        run(1, rampBegin, [&](std::uint16_t* out) {
+            chartBarsLine(out, width, s.format.gray, max);
+            framed(out);
+        });
+        run(rampBegin, height - 1, [&](std::uint16_t* out) {
+            chartRampLine(out, width, channels, max);
+            framed(out);
+        });
+        run(bottomBorder, height, border);
         return;
     }
     std::uint16_t period[512];
@@ -302,15 +312,25 @@ void SimulatorSource::fillLines(const Settings& s, FrameBuffer& target, std::int
     // Phases in unsigned arithmetic: it wraps where the signed sum would overflow, and
     // the low byte is all that counts.
     const std::uint64_t shift = 2 * static_cast<std::uint64_t>(n);
-    for (int y = first; y < last; ++y) {
-        std::uint16_t* out = target.line(y);
-        if (!out)
-            continue;
-        const int linePhase = phaseOf(static_cast<std::uint64_t>(y) + shift);
-        if (s.format.gray)
-            gradientGrayLine(out, width, period, linePhase);
-        else
-            gradientColourLine(out, width, period, phaseOf(shift), linePhase, period[linePhase]);
+    if (s.format.gray) {
+        const std::size_t lineBytes = sizeof(std::uint16_t) * static_cast<std::size_t>(samples);
+        gradientGrayLine(target.line(first), width, period, phaseOf(first + shift));
+        for (int y = first + 1; y < last; ++y) {
+            // The line before, one pixel on, and one new pixel at the end.
+            std::uint16_t* out = target.line(y);
+            std::memcpy(out, target.line(y - 1) + 1, lineBytes - sizeof(std::uint16_t));
+            out[width - 1] = period[phaseOf(y + shift) + ((width - 1) & 255)];
+        }
+        return;
+    }
+    // Colour lines 256 apart are alike: each block is built once and written into all of
+    // them while it is in the cache.
+    std::uint16_t block[3 * 256];
+    const int blockPixels = std::min(width, 256);
+    for (int y0 = first; y0 < std::min(last, first + 256); ++y0) {
+        gradientColourBlock(block, blockPixels, period, phaseOf(shift), phaseOf(y0 + shift));
+        for (int y = y0; y < last; y += 256)
+            repeatInto(target.line(y), samples, block, 3 * blockPixels);
     }
 }
 

@@ -75,10 +75,12 @@ private slots:
         // Widths either side of the saw-tooth's period and several periods long; heights
         // 1 and 2 are all chart border, 3 has no top half; chunks start inside a half; below
         // 8 pixels the last bar is not white, so only the border makes the last column so.
+        // The gradient repeats every 256 lines, within a chunk and across chunks.
         const struct
         {
             int width, height, linesPerChunk;
-        } sizes[] = {{1, 1, 0}, {2, 2, 0}, {255, 3, 0}, {257, 2, 1}, {513, 9, 2}, {1030, 5, 0}, {5, 6, 0}, {0, 3, 0}};
+        } sizes[] = {{1, 1, 0}, {2, 2, 0}, {255, 3, 0}, {257, 2, 1}, {513, 9, 2}, {1030, 5, 0}, {5, 6, 0},
+                     {257, 300, 0}, {3, 600, 260}, {0, 3, 0}};
         for (const auto pattern : {SimulatorSource::Pattern::MovingGradient, SimulatorSource::Pattern::TestChart})
             for (const bool gray : {true, false})
                 for (const int bits : {1, 8, 10, 12, 16})
