@@ -72,6 +72,8 @@ private slots:
     void fillMatchesPatternValue_data()
     {
         QTest::addColumn<SimulatorSource::Settings>("settings");
+        QTest::addColumn<int>("targetWidth");
+        QTest::addColumn<bool>("targetGray");
         // Widths either side of the saw-tooth's period and several periods long; heights
         // 1 and 2 are all chart border, 3 has no top half; chunks start inside a half; below
         // 8 pixels the last bar is not white, so only the border makes the last column so.
@@ -90,17 +92,25 @@ private slots:
                         QTest::addRow("%s %s %d bits %dx%d chunk %d",
                                       pattern == SimulatorSource::Pattern::TestChart ? "chart" : "gradient",
                                       gray ? "gray" : "colour", bits, size.width, size.height, size.linesPerChunk)
-                            << s;
+                            << s << size.width << gray;
                     }
+        // A target of another shape than the format: the chart keeps the format's geometry.
+        const auto chart = SimulatorSource::Pattern::TestChart;
+        QTest::newRow("chart into a wider target") << SimulatorSource::Settings{{300, 4, 8, true}, 0, chart} << 301 << true;
+        QTest::newRow("chart into a narrower target") << SimulatorSource::Settings{{9, 5, 10, false}, 0, chart} << 8 << false;
+        QTest::newRow("colour gradient into gray") << SimulatorSource::Settings{{257, 3, 12, false}, 0} << 257 << true;
     }
 
     void fillMatchesPatternValue()
     {
         QFETCH(SimulatorSource::Settings, settings);
+        QFETCH(int, targetWidth);
+        QFETCH(bool, targetGray);
         const FrameFormat& f = settings.format;
         SimulatorSource source(settings);
-        FrameBuffer buffer(f.width, f.height, f.bitsPerPixel, f.gray);
+        FrameBuffer buffer(targetWidth, f.height, f.bitsPerPixel, targetGray);
         const int channels = buffer.channels();
+        const int samples = targetWidth * channels;
         source.start();
         std::int64_t n = 0;
         // 128 frames move the saw-tooth a whole period; by frame 1000 2n has wrapped it often.
@@ -109,12 +119,12 @@ private slots:
                 QCOMPARE(source.deliverFrame(nullptr, {}), FrameSource::Delivery::Frame);
             // Every sample starts as the complement of what it should become: none is skipped.
             for (int y = 0; y < f.height; ++y)
-                for (int i = 0; i < f.width * channels; ++i)
+                for (int i = 0; i < samples; ++i)
                     buffer.line(y)[i] = ~SimulatorSource::patternValue(settings, i / channels, y, n, i % channels);
             QCOMPARE(source.deliverFrame(&buffer, {}), FrameSource::Delivery::Frame);
             ++n;
             for (int y = 0; y < f.height; ++y)
-                for (int i = 0; i < f.width * channels; ++i) {
+                for (int i = 0; i < samples; ++i) {
                     const std::uint64_t expected =
                         SimulatorSource::patternValue(settings, i / channels, y, frame, i % channels);
                     if (buffer.line(y)[i] != expected)
