@@ -10,6 +10,10 @@
 #include <chrono>
 #include <cstring>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace vexo {
 namespace core {
 
@@ -185,6 +189,50 @@ void gradientGrayLine(std::uint16_t* out, int width, const std::uint16_t* period
                     sizeof(std::uint16_t) * static_cast<std::size_t>(std::min(256, width - x)));
 }
 
+void gradientColourPixels(std::uint16_t* block, int from, int to, const std::uint16_t* red, const std::uint16_t* blue,
+                          std::uint16_t green)
+{
+    for (int x = from; x < to; ++x) {
+        block[3 * x] = red[x];
+        block[3 * x + 1] = green;
+        block[3 * x + 2] = blue[x];
+    }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+// Eight pixels at a time with byte shuffles: the scalar interleave costs about a cycle a
+// pixel, a fifth of a colour frame's fill. SSSE3 is not in the x86-64 baseline, so this
+// is only called where the processor has it. Returns the pixels done.
+__attribute__((target("ssse3"))) int gradientColourPixelsSsse3(std::uint16_t* block, int pixels,
+                                                               const std::uint16_t* red, const std::uint16_t* blue,
+                                                               std::uint16_t green)
+{
+    // For each of the three output vectors, which bytes of R and of B go where (-1: none)
+    // and where G goes.
+    const __m128i fromRed[3] = {_mm_setr_epi8(0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1, 4, 5, -1, -1),
+                                _mm_setr_epi8(-1, -1, 6, 7, -1, -1, -1, -1, 8, 9, -1, -1, -1, -1, 10, 11),
+                                _mm_setr_epi8(-1, -1, -1, -1, 12, 13, -1, -1, -1, -1, 14, 15, -1, -1, -1, -1)};
+    const __m128i fromBlue[3] = {_mm_setr_epi8(-1, -1, -1, -1, 0, 1, -1, -1, -1, -1, 2, 3, -1, -1, -1, -1),
+                                 _mm_setr_epi8(4, 5, -1, -1, -1, -1, 6, 7, -1, -1, -1, -1, 8, 9, -1, -1),
+                                 _mm_setr_epi8(-1, -1, 10, 11, -1, -1, -1, -1, 12, 13, -1, -1, -1, -1, 14, 15)};
+    const __m128i g = _mm_set1_epi16(static_cast<short>(green));
+    const __m128i greenAt[3] = {_mm_and_si128(g, _mm_setr_epi16(0, -1, 0, 0, -1, 0, 0, -1)),
+                                _mm_and_si128(g, _mm_setr_epi16(0, 0, -1, 0, 0, -1, 0, 0)),
+                                _mm_and_si128(g, _mm_setr_epi16(-1, 0, 0, -1, 0, 0, -1, 0))};
+    int x = 0;
+    for (; x + 8 <= pixels; x += 8) {
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(red + x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(blue + x));
+        for (int i = 0; i < 3; ++i) {
+            const __m128i v = _mm_or_si128(
+                _mm_or_si128(_mm_shuffle_epi8(r, fromRed[i]), _mm_shuffle_epi8(b, fromBlue[i])), greenAt[i]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 3 * x + 8 * i), v);
+        }
+    }
+    return x;
+}
+#endif
+
 // One 256-pixel block of a colour line: R follows x, G is the line's constant, B follows
 // x + y. The line is that block over and over.
 void gradientColourBlock(std::uint16_t* block, int pixels, const std::uint16_t* period, int redPhase, int bluePhase)
@@ -192,11 +240,13 @@ void gradientColourBlock(std::uint16_t* block, int pixels, const std::uint16_t* 
     const std::uint16_t* red = period + redPhase;
     const std::uint16_t* blue = period + bluePhase;
     const std::uint16_t green = period[bluePhase];
-    for (int x = 0; x < pixels; ++x) {
-        block[3 * x] = red[x];
-        block[3 * x + 1] = green;
-        block[3 * x + 2] = blue[x];
-    }
+    int done = 0;
+#if defined(__GNUC__) && defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3)
+        done = gradientColourPixelsSsse3(block, pixels, red, blue, green);
+#endif
+    gradientColourPixels(block, done, pixels, red, blue, green);
 }
 
 void repeatInto(std::uint16_t* out, int samples, const std::uint16_t* block, int blockSamples)
