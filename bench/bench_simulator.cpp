@@ -1,7 +1,8 @@
 // Simulator fill speed relative to memset of the same sample bytes, both measured in this
 // run: every pattern through deliverFrame(), as fast as the source allows, gray frames
 // 2048 x 2048 and colour frames 1024 x 1024. Gray and colour each get their own baseline
-// and ratio table after the usual output.
+// and ratio table after the usual output. On a busy machine run it with
+// --benchmark_repetitions=5 or so: the tables keep each case's fastest run.
 
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/SimulatorSource.h"
