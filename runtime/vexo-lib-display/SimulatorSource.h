@@ -62,6 +62,8 @@ private:
     // Acquisition thread: waits until the monotonic time `due` (microseconds) or a
     // cancel; false on cancel.
     bool waitUntil(std::uint64_t due) VEXO_EXCLUDES(mutex);
+    // Acquisition thread: lines [first, last) of frame n, sample for sample what
+    // patternValue gives, built from small tables and copies. Keeps nothing between calls.
     static void fillLines(const Settings& settings, FrameBuffer& target, std::int64_t n, int first, int last);
 
     // Guards the settings and the run's state: the steering thread changes them, the

@@ -10,6 +10,7 @@ using vexo::core::FrameSource;
 using vexo::core::SimulatorSource;
 
 Q_DECLARE_METATYPE(SimulatorSource::Pattern)
+Q_DECLARE_METATYPE(SimulatorSource::Settings)
 
 class TestSimulator : public QObject
 {
@@ -65,6 +66,76 @@ private slots:
                     QVERIFY2(buffer.line(p[1].toInt())[p[0].toInt() * buffer.channels() + p[3].toInt()] == p[4].toUInt(),
                              qPrintable(probe));
             }
+        }
+    }
+
+    void fillMatchesPatternValue_data()
+    {
+        QTest::addColumn<SimulatorSource::Settings>("settings");
+        QTest::addColumn<int>("targetWidth");
+        QTest::addColumn<bool>("targetGray");
+        // Widths either side of the saw-tooth's period and several periods long; heights
+        // 1 and 2 are all chart border, 3 has no top half; chunks start inside a half; below
+        // 8 pixels the last bar is not white, so only the border makes the last column so.
+        // The gradient repeats every 256 lines, within a chunk and across chunks.
+        const struct
+        {
+            int width, height, linesPerChunk;
+        } sizes[] = {{1, 1, 0}, {2, 2, 0}, {255, 3, 0}, {257, 2, 1}, {513, 9, 2}, {1030, 5, 0}, {5, 6, 0},
+                     {257, 300, 0}, {3, 600, 260}, {0, 3, 0}};
+        for (const auto pattern : {SimulatorSource::Pattern::MovingGradient, SimulatorSource::Pattern::TestChart})
+            for (const bool gray : {true, false})
+                for (const int bits : {1, 8, 10, 12, 16})
+                    for (const auto& size : sizes) {
+                        SimulatorSource::Settings s{{size.width, size.height, bits, gray}, 0, pattern};
+                        s.linesPerChunk = size.linesPerChunk;
+                        QTest::addRow("%s %s %d bits %dx%d chunk %d",
+                                      pattern == SimulatorSource::Pattern::TestChart ? "chart" : "gradient",
+                                      gray ? "gray" : "colour", bits, size.width, size.height, size.linesPerChunk)
+                            << s << size.width << gray;
+                    }
+        // A target of another shape than the format: the chart keeps the format's geometry.
+        const auto chart = SimulatorSource::Pattern::TestChart;
+        QTest::newRow("chart into a wider target") << SimulatorSource::Settings{{300, 4, 8, true}, 0, chart} << 301 << true;
+        QTest::newRow("chart into a narrower target") << SimulatorSource::Settings{{9, 5, 10, false}, 0, chart} << 8 << false;
+        QTest::newRow("colour gradient into gray") << SimulatorSource::Settings{{257, 3, 12, false}, 0} << 257 << true;
+    }
+
+    void fillMatchesPatternValue()
+    {
+        QFETCH(SimulatorSource::Settings, settings);
+        QFETCH(int, targetWidth);
+        QFETCH(bool, targetGray);
+        const FrameFormat& f = settings.format;
+        SimulatorSource source(settings);
+        FrameBuffer buffer(targetWidth, f.height, f.bitsPerPixel, targetGray);
+        const int channels = buffer.channels();
+        const int samples = targetWidth * channels;
+        source.start();
+        std::int64_t n = 0;
+        // 128 frames move the saw-tooth a whole period; by frame 1000 2n has wrapped it often.
+        for (const std::int64_t frame : {0, 1, 127, 128, 1000}) {
+            for (; n < frame; ++n)
+                QCOMPARE(source.deliverFrame(nullptr, {}), FrameSource::Delivery::Frame);
+            // Every sample starts as the complement of what it should become: none is skipped.
+            for (int y = 0; y < f.height; ++y)
+                for (int i = 0; i < samples; ++i)
+                    buffer.line(y)[i] = ~SimulatorSource::patternValue(settings, i / channels, y, n, i % channels);
+            QCOMPARE(source.deliverFrame(&buffer, {}), FrameSource::Delivery::Frame);
+            ++n;
+            for (int y = 0; y < f.height; ++y)
+                for (int i = 0; i < samples; ++i) {
+                    const std::uint64_t expected =
+                        SimulatorSource::patternValue(settings, i / channels, y, frame, i % channels);
+                    if (buffer.line(y)[i] != expected)
+                        QFAIL(qPrintable(QString("frame %1 x %2 y %3 channel %4: %5, not %6")
+                                             .arg(frame)
+                                             .arg(i / channels)
+                                             .arg(y)
+                                             .arg(i % channels)
+                                             .arg(buffer.line(y)[i])
+                                             .arg(expected)));
+                }
         }
     }
 
