@@ -175,7 +175,7 @@ void DisplayScene::recycleFrame(boost::shared_ptr<DisplaySceneFrame> frame)
 {
     engine->report(SceneCall::FreeSceneFrame, frame ? 1 : 0);
     if (frame)
-        engine->recycled(frame.get());
+        engine->recycled();
 }
 
 bool DisplayScene::setFormat(const Format& format)

@@ -69,11 +69,7 @@ public:
     void invalidate() { rendering.requestRender(); }
     void setRenderRateLimit(double framesPerSecond) { rendering.setRateLimit(framesPerSecond); }
     void setStatusPeriod(int milliseconds) { status.setPeriod(milliseconds); }
-    void recycled(const DisplaySceneFrame* frame)
-    {
-        ++recycledFrames;
-        rendering.frameReturned(frame);
-    }
+    void recycled() { ++recycledFrames; }
 
     FrameSource& source() const { return *frameSource; }
     boost::shared_ptr<FrameBufferGroup> group() const { return ring.group(); }

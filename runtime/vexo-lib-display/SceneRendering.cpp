@@ -21,8 +21,6 @@ namespace {
 
 constexpr std::size_t canvasPoolSize = 6;
 constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
-// Longer than a GUI takes for a frame even under load; shorter than a user notices.
-constexpr auto returnPatience = std::chrono::milliseconds(100);
 
 } // namespace
 
@@ -206,47 +204,9 @@ void SceneRendering::renderOnce(const DisplayScene::View& view, bool grabbingNow
     source.reset(); // the frame holds the lease now
     const double fps = countRender();
     // Not handed out when rendered from buffers that were replaced meanwhile.
-    if (grabbingNow)
-        waitForReturn();
     // Captures of two words at most: std::function keeps those without allocating.
-    struct HandOver
-    {
-        SceneRendering* rendering;
-        const boost::shared_ptr<DisplaySceneFrame>& frame;
-        double fps;
-    } handOver{this, frame, fps};
-    const auto notify = [&handOver](DisplaySceneVisualizer& v) {
-        handOver.rendering->expectReturn(handOver.frame.get());
-        v.notifySceneFrameChanged(handOver.frame, handOver.fps);
-    };
+    const auto notify = [&frame, fps](DisplaySceneVisualizer& v) { v.notifySceneFrameChanged(frame, fps); };
     ring.whileCurrent(generation, [this, &notify] { link.withVisualizer(notify); });
-}
-
-void SceneRendering::waitForReturn()
-{
-    MutexLocker lock(mutex);
-    const auto due = std::chrono::steady_clock::now() + returnPatience;
-    while (awaited && !stopping && isGrabbing()) {
-        if (!lock.waitUntil(wake, due))
-            break;
-    }
-}
-
-void SceneRendering::expectReturn(const DisplaySceneFrame* frame)
-{
-    MutexLocker lock(mutex);
-    awaited = frame;
-}
-
-void SceneRendering::frameReturned(const DisplaySceneFrame* frame)
-{
-    {
-        MutexLocker lock(mutex);
-        if (frame != awaited)
-            return;
-        awaited = nullptr;
-    }
-    wake.notify_all();
 }
 
 double SceneRendering::countRender()

@@ -19,7 +19,6 @@ namespace vexo {
 namespace core {
 
 class CanvasPool;
-class DisplaySceneFrame;
 class FrameBuffer;
 class FrameBufferGroup;
 class SceneRing;
@@ -28,11 +27,7 @@ class StopWatch;
 
 // Renders on request (a view change, a new frame, lines of a slow frame) and on timer
 // interrupts. While grabbing, renders are paced to the rate limit: one that comes too
-// early asks the visualizer for a timer interrupt and waits for it. And while grabbing, a
-// rendered frame is handed over only once the visualizer has given back the one before:
-// a window shows the newest frame it was given and drops the others, so rendering runs at
-// most one frame ahead of the screen (the next one is drawn while the GUI shows this one)
-// instead of drawing frames nobody sees.
+// early asks the visualizer for a timer interrupt and waits for it.
 class SceneRendering
 {
 public:
@@ -52,8 +47,6 @@ public:
     void setRateLimit(double framesPerSecond) VEXO_EXCLUDES(mutex);
     // Acquisition thread: the frame being written is to be shown as its lines arrive.
     void setShowArriving(bool show) VEXO_EXCLUDES(mutex);
-    // Any thread (the GUI's, as a rule): the visualizer gave a frame back.
-    void frameReturned(const DisplaySceneFrame* frame) VEXO_EXCLUDES(mutex);
     std::uint64_t renderedFrames() const { return rendered.load(); }
     std::uint64_t canvasesAllocated() const;
 
@@ -72,11 +65,6 @@ private:
     // Asks for a timer interrupt and waits for it, or paces itself should none come.
     void waitForPace(std::uint64_t interval) VEXO_EXCLUDES(mutex);
     void renderOnce(const DisplayScene::View& view, bool grabbingNow);
-    // Until the frame handed over last is given back, a stop, or a while: a visualizer
-    // that keeps its frames (or was detached) slows the frames down, never stops them.
-    void waitForReturn() VEXO_EXCLUDES(mutex);
-    // The frame is about to be handed over.
-    void expectReturn(const DisplaySceneFrame* frame) VEXO_EXCLUDES(mutex);
     boost::shared_ptr<FrameBuffer> bufferToShow(const FrameBufferGroup& group, bool grabbingNow, int selected) const
         VEXO_EXCLUDES(mutex);
     // Counts a render; the rate achieved over the last few.
@@ -95,9 +83,6 @@ private:
     bool timerFired VEXO_GUARDED_BY(mutex) = false;
     bool interruptPending VEXO_GUARDED_BY(mutex) = false;
     bool showInProgress VEXO_GUARDED_BY(mutex) = false; // a frame arriving line by line is shown
-    // The frame last handed to the visualizer and not given back yet; null when none.
-    // Compared only, never dereferenced.
-    const DisplaySceneFrame* awaited VEXO_GUARDED_BY(mutex) = nullptr;
     DisplayScene::View viewState VEXO_GUARDED_BY(mutex);
     std::uint64_t minRenderInterval VEXO_GUARDED_BY(mutex) = 1000000 / 60;
 
