@@ -189,6 +189,18 @@ void TestLineToolWorkers::pictureStore()
         QVERIFY(worker.takePicture(taken, &fitted));
         QCOMPARE(fitted, taken.scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         QCOMPARE(taken, runOn<T>(narrow, 1));
+        // A scaled copy given back is scaled into by the next run, unless still shared.
+        const qint64 fittedStore = storeOf(fitted);
+        worker.recycleFitted(std::move(fitted));
+        runOnce(worker, narrow, 0);
+        QVERIFY(worker.takePicture(taken, &fitted));
+        QCOMPARE(storeOf(fitted), fittedStore);
+        const QImage fittedShown = fitted;
+        worker.recycleFitted(std::move(fitted));
+        runOnce(worker, narrow, 1);
+        QVERIFY(worker.takePicture(taken, &fitted));
+        QCOMPARE(fittedShown, runOn<T>(narrow, 0).scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        QCOMPARE(fitted, taken.scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         worker.recyclePicture(std::move(taken));
         worker.freePicture();
         QVERIFY(worker.picture.isNull() && worker.spare.isNull() && !worker.takePicture(none));
