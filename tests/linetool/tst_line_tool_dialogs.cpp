@@ -216,12 +216,14 @@ void TestLineToolDialogs::profileDetailViewAndReadout()
     QWidget* const overview = dialog.profileOverviewWidget;
     dialog.resize(dialog.width() + canvasWidth - overview->width(), dialog.height());
     QTRY_COMPARE(overview->width(), canvasWidth);
-    const auto fitted = [&] { return LineProfileCanvasInspector::d(*dialog.profileOverviewWidget).fittedPixmap.toImage(); };
+    const auto fitted = [&] { return LineProfileCanvasInspector::d(*dialog.profileOverviewWidget).fitted; };
     const auto scaled = [&] { return ProfileTool::pixmap(dialog).scaled(overview->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage(); };
     QCOMPARE(fitted(), scaled());
+    const qint64 fittedStore = storeOf(fitted());
     dialog.yPositionSpinBox->setValue(1);
     rig.settle();
     QCOMPARE(fitted(), scaled());
+    QCOMPARE(storeOf(fitted()), fittedStore); // the run's copy copied into the kept store
     dialog.zoomSpinBox->setValue(zoom);
     QScrollBar* const bar = dialog.profileDetailScrollBar;
     QCOMPARE(QList<int>({bar->minimum(), bar->maximum(), bar->pageStep()}), QList<int>({0, maximum, canvasWidth}));
