@@ -63,8 +63,10 @@ struct LineToolThread : public QThread
     // The pictures (RGB32, pictureHeight rows). Each has one holder at a time, so a finished
     // picture changes hands without a copy, however long the line: `picture` is the newest
     // finished one the GUI thread has not taken yet, `spare` one it gave back for the next
-    // run to draw into, `drawn` the run's own while it draws (worker thread only). At most
-    // three exist with the one on screen; a store is made anew only for a new width.
+    // run to draw into, `drawn` the run's own while it draws (worker thread only). A run
+    // starts only once the last result was taken, so the one on screen and the one drawn are
+    // all there are; a store is made anew only for a new width, or when the picture given
+    // back was still shared.
     QImage picture;
     QImage spare;
     QImage drawn;
@@ -106,7 +108,7 @@ struct LineToolThread : public QThread
     }
 
     // The request changed: runs it now if the dialog is visible and no run is in progress,
-    // else keeps it until the dialog is shown or the run in progress has brought its result.
+    // else keeps it until the dialog is shown or the last run's result was taken.
     void requestRun(bool visible)
     {
         startPending = true;
@@ -117,13 +119,22 @@ struct LineToolThread : public QThread
     // dialog calls it again on each result. A run in progress took its request before this
     // one came, so the request stays kept: start() would do nothing then. A run that is only
     // posting its finished() counts as ended (start() waits for it), so no request stays
-    // behind without a result still to come.
+    // behind without a result still to come. Nor does a run start while a result waits to be
+    // taken (its finished() is still to come): a run then would need a third store, made
+    // and freed again whenever frames come faster than the GUI thread takes results.
     void startPendingRun(bool visible)
     {
-        if (!visible || !startPending || isRunning())
+        if (!visible || !startPending || isRunning() || resultWaiting())
             return;
         startPending = false;
         start(QThread::InheritPriority);
+    }
+
+    // GUI thread: a run finished a picture that was not taken yet.
+    bool resultWaiting()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !picture.isNull();
     }
 
     // The frame is gone: a kept request for it is dropped rather than run on showing.

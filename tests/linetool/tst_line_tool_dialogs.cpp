@@ -22,6 +22,8 @@ private slots:
     void deferralAndClearing();
     void requestDuringRun_data();
     void requestDuringRun();
+    void noRunWhileResultWaits_data() { bothTools(); }
+    void noRunWhileResultWaits();
     void framesAtFullSpeed_data() { bothTools(); }
     void framesAtFullSpeed();
     void profileDetailViewAndReadout_data();
@@ -125,6 +127,26 @@ void TestLineToolDialogs::requestDuringRun()
         rig.settle();
         QCOMPARE(rig.results, 1 + asked);
         QCOMPARE(rig.picture(), runOn<T>(want, line));
+    });
+}
+
+// A run has ended and its result waits for the dialog's slot: a frame handed over meanwhile
+// starts no run, which would draw into a third store, until the result is taken; then one.
+void TestLineToolDialogs::noRunWhileResultWaits()
+{
+    forTool([](auto tool) {
+        using T = decltype(tool);
+        Rig<T> rig;
+        const Frame second = linesFrame(300, 4, 8, true, 2), third = linesFrame(300, 4, 8, true, 3);
+        QVERIFY(rig.showWith(linesFrame(300, 4, 8, true, 1), 2));
+        rig.dialog->setSceneFrame(second);
+        rig.dialog->waitForThread();
+        rig.dialog->setSceneFrame(third);
+        rig.dialog->waitForThread();
+        QCOMPARE(rig.worker.picture, runOn<T>(second, 2));
+        rig.settle();
+        QCOMPARE(rig.results, 3);
+        QCOMPARE(rig.picture(), runOn<T>(third, 2));
     });
 }
 
