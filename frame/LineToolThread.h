@@ -238,7 +238,11 @@ protected:
             y = yPosition;
             fit = fitSize;
         }
-        if (const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr)
+        const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr;
+        // Only the buffer is read: the frame (a canvas the scene lends) goes back to its pool
+        // now rather than after the drawing, so a run never makes the scene lend one more.
+        request.reset();
+        if (source)
             drawLine(*source, y);
         // Nearest neighbour, as the canvases scale: each sample stays a block of whole pixels.
         // Scaled into the copy given back, which nobody reads any more.
