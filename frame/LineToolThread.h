@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame/HandOverAnnotations.h"
+#include "frame/NearestScale.h"
 
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
@@ -40,9 +41,10 @@ struct LineToolThread : public QThread
         freePicture();
     }
 
-    // Guards frame, yPosition, fitSize, picture, fitted and spare. The GUI thread holds it to change the
-    // request and to take or give back a picture; a run holds it only to copy the request at
-    // its start and to swap pictures. Nobody draws, copies or frees pixels while holding it.
+    // Guards frame, yPosition, fitSize, picture, fitted, spare and spareFitted. The GUI thread
+    // holds it to change the request and to take or give back a picture; a run holds it only
+    // to copy the request at its start and to swap pictures. Nobody draws, copies or frees
+    // pixels while holding it.
     std::mutex mutex;
 
     // The request, replaced by the GUI thread at any time, also during a run. A run copies
@@ -61,13 +63,18 @@ struct LineToolThread : public QThread
     // The pictures (RGB32, pictureHeight rows). Each has one holder at a time, so a finished
     // picture changes hands without a copy, however long the line: `picture` is the newest
     // finished one the GUI thread has not taken yet, `spare` one it gave back for the next
-    // run to draw into, `drawn` the run's own while it draws (worker thread only). At most
-    // three exist with the one on screen; a store is made anew only for a new width.
+    // run to draw into, `drawn` the run's own while it draws (worker thread only). A run
+    // starts only once the last result was taken, so the one on screen and the one drawn are
+    // all there are; a store is made anew only for a new width, or when the picture given
+    // back was still shared.
     QImage picture;
     QImage spare;
     QImage drawn;
     // `picture` scaled to the fitSize of its run, handed over with it; null if none asked.
+    // The GUI thread copies it out and gives it back at once, as `spareFitted`, which the
+    // next run scales into.
     QImage fitted;
+    QImage spareFitted;
 
     void setFrame(boost::shared_ptr<DisplaySceneFrame> newFrame)
     {
@@ -92,15 +99,16 @@ struct LineToolThread : public QThread
     // freed after the lock is released.
     void freePicture()
     {
-        QImage finished, scaled, given;
+        QImage finished, scaled, given, givenScaled;
         std::lock_guard<std::mutex> lock(mutex);
         finished.swap(picture);
         scaled.swap(fitted);
         given.swap(spare);
+        givenScaled.swap(spareFitted);
     }
 
     // The request changed: runs it now if the dialog is visible and no run is in progress,
-    // else keeps it until the dialog is shown or the run in progress has brought its result.
+    // else keeps it until the dialog is shown or the last run's result was taken.
     void requestRun(bool visible)
     {
         startPending = true;
@@ -111,13 +119,22 @@ struct LineToolThread : public QThread
     // dialog calls it again on each result. A run in progress took its request before this
     // one came, so the request stays kept: start() would do nothing then. A run that is only
     // posting its finished() counts as ended (start() waits for it), so no request stays
-    // behind without a result still to come.
+    // behind without a result still to come. Nor does a run start while a result waits to be
+    // taken (its finished() is still to come): a run then would need a third store, made
+    // and freed again whenever frames come faster than the GUI thread takes results.
     void startPendingRun(bool visible)
     {
-        if (!visible || !startPending || isRunning())
+        if (!visible || !startPending || isRunning() || resultWaiting())
             return;
         startPending = false;
         start(QThread::InheritPriority);
+    }
+
+    // GUI thread: a run finished a picture that was not taken yet.
+    bool resultWaiting()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return !picture.isNull();
     }
 
     // The frame is gone: a kept request for it is dropped rather than run on showing.
@@ -160,14 +177,10 @@ struct LineToolThread : public QThread
     // GUI thread: gives a picture back once nothing shows it any more, for a later run to
     // draw into. One still shared (a pixmap, a copy) is only let go: a run must never draw
     // into pixels someone reads.
-    void recyclePicture(QImage&& shown)
-    {
-        QImage old = std::move(shown);
-        if (old.isNull() || !old.isDetached())
-            return;
-        std::lock_guard<std::mutex> lock(mutex);
-        old.swap(spare);
-    }
+    void recyclePicture(QImage&& shown) { giveBack(std::move(shown), spare); }
+
+    // GUI thread: the same for a scaled copy taken with a picture, once copied out.
+    void recycleFitted(QImage&& taken) { giveBack(std::move(taken), spareFitted); }
 
     // Any thread: blocks until no run is in progress.
     void waitForRun()
@@ -180,6 +193,17 @@ struct LineToolThread : public QThread
 
 protected:
     LineToolThread() = default;
+
+    // GUI thread: `store` becomes `place` unless someone else still holds it; what either
+    // held before is freed after the lock is released.
+    void giveBack(QImage&& store, QImage& place)
+    {
+        QImage old = std::move(store);
+        if (old.isNull() || !old.isDetached())
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        old.swap(place);
+    }
 
     // Worker thread: reads line y of source and draws it into the pixels claimPicture()
     // hands out. Drawing nothing keeps the previous picture.
@@ -214,22 +238,36 @@ protected:
             y = yPosition;
             fit = fitSize;
         }
-        if (const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr)
+        const boost::shared_ptr<FrameBuffer> source = request ? request->frameBuffer() : nullptr;
+        // Only the buffer is read: the frame (a canvas the scene lends) goes back to its pool
+        // now rather than after the drawing, so a run never makes the scene lend one more.
+        request.reset();
+        if (source)
             drawLine(*source, y);
         // Nearest neighbour, as the canvases scale: each sample stays a block of whole pixels.
-        QImage scaled = drawn.isNull() || fit.isEmpty()
-            ? QImage()
-            : drawn.scaled(fit, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+        // Scaled into the copy given back, which nobody reads any more.
+        QImage scaled;
+        if (!drawn.isNull() && !fit.isEmpty()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                scaled.swap(spareFitted);
+            }
+            scaleNearest(drawn, fit, scaled);
+        }
         QImage superseded;
+        QImage supersededFitted;
         {
             std::lock_guard<std::mutex> lock(mutex);
             if (!drawn.isNull()) {
-                // A picture nobody took is older than this one: the next run may draw into it.
+                // A result nobody took is older than this one: the next run may draw into it.
                 superseded.swap(picture);
                 picture.swap(drawn);
+                supersededFitted.swap(fitted);
                 fitted.swap(scaled);
                 if (spare.isNull())
                     spare.swap(superseded);
+                if (spareFitted.isNull())
+                    spareFitted.swap(supersededFitted);
             }
         }
         // Marks everything the run did as visible to whoever accepts the hand-over on this

@@ -2,6 +2,8 @@
 
 #include "linehistogram/Qt4LineHistogramCanvasD.h"
 
+#include "frame/NearestScale.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -11,10 +13,11 @@ namespace core {
 
 namespace {
 
-QPixmap fitted(const QPixmap& pixmap, const QSize& size)
+// Nearest pixel, into the kept store: each bin stays a crisp column at any width. The
+// pixmap's image is its own pixels on raster surfaces, only read.
+void fit(const QPixmap& pixmap, const QSize& size, QImage& fitted)
 {
-    // Nearest pixel: each bin stays a crisp column at any width.
-    return pixmap.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    scaleNearest(pixmap.toImage(), size, fitted);
 }
 
 } // namespace
@@ -31,20 +34,20 @@ void Qt4LineHistogramCanvas::setPixmap(QPixmap* pixmap)
 {
     if (!pixmap) {
         d->pixmap = QPixmap();
-        d->fittedPixmap = QPixmap();
+        d->fitted = QImage();
         return;
     }
     d->pixmap = *pixmap;
     d->dirty = true;
     if (pixmap->isNull())
         return;
-    d->fittedPixmap = fitted(*pixmap, size());
+    fit(*pixmap, size(), d->fitted);
 }
 
 void Qt4LineHistogramCanvas::resizeEvent(QResizeEvent* event)
 {
     if (!d->pixmap.isNull())
-        d->fittedPixmap = fitted(d->pixmap, event->size());
+        fit(d->pixmap, event->size(), d->fitted);
     update();
 }
 
@@ -57,10 +60,10 @@ void Qt4LineHistogramCanvas::paintEvent(QPaintEvent* event)
     }
     const QRect area = d->dirty ? rect() : event->rect();
     d->dirty = false;
-    const QRect source = area & d->fittedPixmap.rect();
-    // An empty source rectangle would make drawPixmap draw the whole pixmap.
+    const QRect source = area & d->fitted.rect();
+    // An empty source rectangle would make drawImage draw the whole image.
     if (!source.isEmpty())
-        painter.drawPixmap(source.topLeft(), d->fittedPixmap, source);
+        painter.drawImage(source.topLeft(), d->fitted, source);
 }
 
 } // namespace core

@@ -20,7 +20,7 @@ public:
     explicit Qt4LineHistogramCanvas(QWidget* parent);
     ~Qt4LineHistogramCanvas() override;
 
-    // Takes a copy of the picture; null clears. Schedules no repaint: the caller updates.
+    // Shares the picture and scales it into a kept store; null clears. Schedules no repaint: the caller updates.
     void setPixmap(QPixmap* pixmap);
 
 protected:

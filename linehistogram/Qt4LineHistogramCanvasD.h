@@ -4,6 +4,7 @@
 
 #include "linehistogram/Qt4LineHistogramCanvas.h"
 
+#include <QImage>
 #include <QPixmap>
 
 namespace vexo {
@@ -13,7 +14,7 @@ struct Qt4LineHistogramCanvas::D
 {
     QPixmap pixmap; // the picture as handed over
     bool dirty = true; // handed over and not yet painted: the next paint covers everything
-    QPixmap fittedPixmap; // pixmap scaled to the widget size
+    QImage fitted; // pixmap scaled to the widget size, in place for each picture
 };
 
 } // namespace core

@@ -2,6 +2,8 @@
 
 #include "lineprofile/Qt4LineProfileCanvasD.h"
 
+#include "frame/NearestScale.h"
+
 #include <QColor>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -24,22 +26,31 @@ const QColor bandColor(255, 255, 255, 128);
 const QColor overviewMarkerColor(255, 255, 0, 255);
 const QColor detailMarkerColor(255, 255, 0, 128);
 
-QPixmap stretched(const QPixmap& source, const QSize& size)
+// The picture the pixmap shows, as a 32-bit image: on raster surfaces the pixmap's own pixels,
+// not a copy. Only read.
+QImage pictureOf(const QPixmap& pixmap)
 {
-    // Nearest neighbour: each sample stays a block of whole pixels. Scaled as an image (on
-    // raster surfaces the pixmap's own, not a copy): the pixmap's scaling is several times
-    // slower for the same result.
-    return QPixmap::fromImage(source.toImage().scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+    QImage picture = pixmap.toImage();
+    if (picture.depth() != 32)
+        picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    return picture;
 }
 
-// Columns first ... first + size.width() - 1 of the line stretched by `zoom`: each sample
-// a block of `zoom` whole columns. `samples` starts at the sample of column `first`, whose
-// block is cut where `first` falls inside it.
-QImage stretchedColumns(const QImage& samples, int zoom, int first, const QSize& size)
+// Columns first ... first + size.width() - 1 of the line stretched by `zoom` into `part`, for
+// rows top ... top + size.height() - 1: each sample a block of `zoom` whole columns. The
+// block of sample `firstSample`, that of column `first`, is cut where `first` falls inside
+// it. `part` is made anew only for another size or format.
+void stretchColumns(const QImage& picture, int firstSample, int top, int zoom, int first, const QSize& size,
+                    QImage& part)
 {
-    QImage part(size, samples.format());
+    if (part.size() != size || part.format() != picture.format() || !part.isDetached()) {
+        part = QImage(); // the old store before the new one is made
+        part = QImage(size, picture.format());
+        if (part.isNull())
+            return;
+    }
     for (int y = 0; y < size.height(); ++y) {
-        const QRgb* from = reinterpret_cast<const QRgb*>(samples.constScanLine(y));
+        const QRgb* from = reinterpret_cast<const QRgb*>(picture.constScanLine(top + y)) + firstSample;
         QRgb* to = reinterpret_cast<QRgb*>(part.scanLine(y));
         // Whole runs of one word, which the compiler fills many words at a time.
         QRgb* const end = to + size.width();
@@ -49,7 +60,6 @@ QImage stretchedColumns(const QImage& samples, int zoom, int first, const QSize&
             to += run;
         }
     }
-    return part;
 }
 
 } // namespace
@@ -67,14 +77,9 @@ void Qt4LineProfileCanvas::D::updateZoomedPart(const QRect& widget)
         zoomedPart = QImage();
         return;
     }
-    // Only the samples on screen are read out of the picture.
+    // Only the samples on screen are read out of the picture, in place.
     const int first = part.x() + xOffset;
-    const int firstSample = first / zoom;
-    const int lastSample = (first + part.width() - 1) / zoom;
-    QImage samples = pixmap.copy(QRect(firstSample, part.y(), lastSample - firstSample + 1, part.height())).toImage();
-    if (samples.depth() != 32)
-        samples = samples.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    zoomedPart = stretchedColumns(samples, zoom, first, part.size());
+    stretchColumns(pictureOf(pixmap), first / zoom, part.y(), zoom, first, part.size(), zoomedPart);
 }
 
 Qt4LineProfileCanvas::Qt4LineProfileCanvas(QWidget* parent)
@@ -96,7 +101,7 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview, const QImag
     if (!pixmap) {
         d->pixmap = QPixmap();
         d->zoomedPart = QImage();
-        d->fittedPixmap = QPixmap();
+        d->fitted = QImage();
         d->zoomedPixmapZoom = -1;
         return;
     }
@@ -107,8 +112,8 @@ void Qt4LineProfileCanvas::setPixmap(QPixmap* pixmap, bool overview, const QImag
         // The stretch belongs to the old picture; the next paint stretches what it shows.
         d->zoomedPixmapZoom = -1;
     } else if (!d->pixmap.isNull()) {
-        d->fittedPixmap =
-            fitted.size() == rect().size() ? QPixmap::fromImage(fitted) : stretched(d->pixmap, rect().size());
+        // The worker's copy is only read: scaling it to its own size copies it into the kept store.
+        scaleNearest(fitted.size() == rect().size() ? fitted : pictureOf(d->pixmap), rect().size(), d->fitted);
     }
 }
 
@@ -146,7 +151,7 @@ void Qt4LineProfileCanvas::leaveEvent(QEvent*)
 void Qt4LineProfileCanvas::resizeEvent(QResizeEvent*)
 {
     if (d->overview && !d->pixmap.isNull())
-        d->fittedPixmap = stretched(d->pixmap, rect().size());
+        scaleNearest(pictureOf(d->pixmap), rect().size(), d->fitted);
     update();
 }
 
@@ -163,10 +168,10 @@ void Qt4LineProfileCanvas::paintEvent(QPaintEvent* event)
     const QRect area = d->dirty ? rect() : event->rect();
 
     if (d->overview) {
-        const QPixmap& source = d->fittedPixmap;
+        const QImage& source = d->fitted;
         if (area.intersects(source.rect())) {
             const QRect r = area & source.rect();
-            painter.drawPixmap(r.topLeft(), source, r);
+            painter.drawImage(r.topLeft(), source, r);
 
             // Band and vertical marker scale with the visible span the dialog computed,
             // not with the widget width.

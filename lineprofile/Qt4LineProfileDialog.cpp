@@ -157,8 +157,10 @@ void Qt4LineProfileDialog::newProfileAvailable()
     profileOverviewWidget->setPixmap(&d->pixmap, true, fitted);
     profileDetailWidget->setPixmap(&d->pixmap, false);
     updateProfileView();
-    // No pixmap shows the previous picture any more: a later run may draw into it.
+    // No pixmap shows the previous picture any more: a later run may draw into it. The
+    // overview copied the scaled copy out, so that goes back at once.
     d->thread->recyclePicture(std::move(previous));
+    d->thread->recycleFitted(std::move(fitted));
 
     // A request that came during this run was kept for now.
     d->thread->startPendingRun(isVisible());

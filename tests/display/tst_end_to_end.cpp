@@ -1,11 +1,65 @@
-// The window on the built-in simulator, driven through its own controls.
+// The window on the built-in simulator, driven through its own controls, and what a frame
+// on its way from the source to the screen allocates.
 
 #include "DisplayTestSupport.h"
 
 #include "vexo-lib-display/FrameBufferGroup.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
+#include <atomic>
+#include <cerrno>
+
 using namespace vexo::core;
+
+// Large allocations counted while a test asks for it: every allocation function of the C
+// library is wrapped here, so Qt's image memory counts as well as ours. The sanitizers
+// wrap them themselves; under them the count is not taken.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define COUNTS_ALLOCATIONS 1
+namespace {
+// Canvases, buffers and pixmaps are far larger; small ones (events, label texts) are Qt's own.
+constexpr std::size_t largeBytes = 64 * 1024;
+std::atomic<bool> counting{false};
+std::atomic<int> largeAllocations{0};
+void note(std::size_t bytes)
+{
+    if (bytes >= largeBytes && counting.load(std::memory_order_relaxed))
+        largeAllocations.fetch_add(1, std::memory_order_relaxed);
+}
+} // namespace
+extern "C" {
+void* __libc_malloc(std::size_t);
+void* __libc_calloc(std::size_t, std::size_t);
+void* __libc_realloc(void*, std::size_t);
+void* __libc_memalign(std::size_t, std::size_t);
+void* malloc(std::size_t bytes)
+{
+    note(bytes);
+    return __libc_malloc(bytes);
+}
+void* calloc(std::size_t count, std::size_t bytes)
+{
+    note(count * bytes);
+    return __libc_calloc(count, bytes);
+}
+void* realloc(void* old, std::size_t bytes)
+{
+    note(bytes);
+    return __libc_realloc(old, bytes);
+}
+void* aligned_alloc(std::size_t alignment, std::size_t bytes)
+{
+    note(bytes);
+    return __libc_memalign(alignment, bytes);
+}
+int posix_memalign(void** memory, std::size_t alignment, std::size_t bytes)
+{
+    note(bytes);
+    *memory = __libc_memalign(alignment, bytes);
+    return *memory ? 0 : ENOMEM;
+}
+}
+#endif
 
 class TestEndToEnd : public QObject
 {
@@ -85,6 +139,49 @@ private slots:
         QTRY_COMPARE(d.currentFrameBuffer.lock(), group->buffer(group->frameCounter() - ringSize));
         spinBox->setValue(4);
         QCOMPARE(QList<int>({slider->value(), choices}), QList<int>({4, 2}));
+    }
+
+    // Canvases, buffers and the pixmap are made once and reused: a steady grab, at 1:1 and
+    // magnified, with both tools following the frames, allocates nothing large per frame.
+    void steadyGrabAllocatesNothingLarge_data()
+    {
+        columns<int, bool>("zoomStep", "gray");
+        QTest::newRow("gray 12, 1:1") << 6 << true;
+        QTest::newRow("colour 8, 4:1") << 8 << false;
+    }
+    void steadyGrabAllocatesNothingLarge()
+    {
+#ifndef COUNTS_ALLOCATIONS
+        QSKIP("the sanitizers count allocations their own way");
+#else
+        const auto [zoomStep, gray] = fetch<int, bool>("zoomStep", "gray");
+        SimulatorSource::Settings settings;
+        settings.format = FrameFormat{640, 480, gray ? 12 : 8, gray};
+        settings.framesPerSecond = 0;
+        auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(settings)), 4);
+        scene->setRenderRateLimit(0);
+        std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
+        scene->attachVisualizer(window.get());
+        const auto finish = qScopeGuard([&] { scene->detachVisualizer(window.get()); });
+        window->resize(700, 560);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        window->findChild<QSpinBox*>("zoomValueSpinBox")->setValue(zoomStep);
+        QTest::mouseClick(window->findChild<QPushButton*>("lineProfileButton"), Qt::LeftButton);
+        QTest::mouseClick(window->findChild<QPushButton*>("lineHistogramButton"), Qt::LeftButton);
+        QTest::mouseClick(window->findChild<QPushButton*>("grabInfiniteButton"), Qt::LeftButton);
+        auto& d = VisualizerInspector::d(window.get());
+        // Warmed up: the pool and the ring are full, the tools have drawn a frame.
+        QTRY_VERIFY(d.renderedFrames >= 30);
+        const std::uint64_t acquired = scene->statistics().framesAcquired;
+        const auto rendered = d.renderedFrames;
+        counting = true;
+        QTRY_VERIFY(d.renderedFrames >= rendered + 50 && scene->statistics().framesAcquired >= acquired + 50u);
+        counting = false;
+        QTest::mouseClick(window->findChild<QPushButton*>("stopButton"), Qt::LeftButton);
+        QTRY_VERIFY(!scene->isGrabbing());
+        QCOMPARE(int(largeAllocations.exchange(0)), 0);
+#endif
     }
 };
 

@@ -128,8 +128,10 @@ void TestLineProfile::pictureAndPointer()
     // Before the scroll: the previous picture, then the new one, at the start of the line.
     canvas.setPixmap(&previous, false);
     canvas.grab();
+    const qint64 store = storeOf(LineProfileCanvasInspector::d(canvas).zoomedPart);
     canvas.setPixmap(&picture, false);
     canvas.grab();
+    QCOMPARE(storeOf(LineProfileCanvasInspector::d(canvas).zoomedPart), store); // stretched in place
     canvas.setXOffset(offset, offset, qMin(offset + width, samples * zoom - 1));
     QImage want = background;
     for (int x = 0; x < width && x + offset < samples * zoom; ++x)

@@ -95,6 +95,10 @@ QImage runOn(const Frame& frame, int y)
     return worker.picture;
 }
 
+// The serial number of an image's pixel store: a store made anew has a new one even at the
+// same address, writes into it keep it.
+inline qint64 storeOf(const QImage& image) { return image.cacheKey() >> 32; }
+
 inline void movePointer(QWidget* widget, int x)
 {
     QMouseEvent move(QEvent::MouseMove, QPointF(x, 10), Qt::NoButton, Qt::NoButton, Qt::NoModifier);

@@ -22,6 +22,8 @@ private slots:
     void deferralAndClearing();
     void requestDuringRun_data();
     void requestDuringRun();
+    void noRunWhileResultWaits_data() { bothTools(); }
+    void noRunWhileResultWaits();
     void framesAtFullSpeed_data() { bothTools(); }
     void framesAtFullSpeed();
     void profileDetailViewAndReadout_data();
@@ -128,6 +130,26 @@ void TestLineToolDialogs::requestDuringRun()
     });
 }
 
+// A run has ended and its result waits for the dialog's slot: a frame handed over meanwhile
+// starts no run, which would draw into a third store, until the result is taken; then one.
+void TestLineToolDialogs::noRunWhileResultWaits()
+{
+    forTool([](auto tool) {
+        using T = decltype(tool);
+        Rig<T> rig;
+        const Frame second = linesFrame(300, 4, 8, true, 2), third = linesFrame(300, 4, 8, true, 3);
+        QVERIFY(rig.showWith(linesFrame(300, 4, 8, true, 1), 2));
+        rig.dialog->setSceneFrame(second);
+        rig.dialog->waitForThread();
+        rig.dialog->setSceneFrame(third);
+        rig.dialog->waitForThread();
+        QCOMPARE(rig.worker.picture, runOn<T>(second, 2));
+        rig.settle();
+        QCOMPARE(rig.results, 3);
+        QCOMPARE(rig.picture(), runOn<T>(third, 2));
+    });
+}
+
 // Frames as fast as the dialog takes them while it is shown, hidden and cleared and its line
 // changes (also past the last line), with the profile's readout in use; meanwhile another
 // thread keeps waiting for the worker. Quiet again, a long colour line shows as asked for.
@@ -216,12 +238,14 @@ void TestLineToolDialogs::profileDetailViewAndReadout()
     QWidget* const overview = dialog.profileOverviewWidget;
     dialog.resize(dialog.width() + canvasWidth - overview->width(), dialog.height());
     QTRY_COMPARE(overview->width(), canvasWidth);
-    const auto fitted = [&] { return LineProfileCanvasInspector::d(*dialog.profileOverviewWidget).fittedPixmap.toImage(); };
+    const auto fitted = [&] { return LineProfileCanvasInspector::d(*dialog.profileOverviewWidget).fitted; };
     const auto scaled = [&] { return ProfileTool::pixmap(dialog).scaled(overview->size(), Qt::IgnoreAspectRatio, Qt::FastTransformation).toImage(); };
     QCOMPARE(fitted(), scaled());
+    const qint64 fittedStore = storeOf(fitted());
     dialog.yPositionSpinBox->setValue(1);
     rig.settle();
     QCOMPARE(fitted(), scaled());
+    QCOMPARE(storeOf(fitted()), fittedStore); // the run's copy copied into the kept store
     dialog.zoomSpinBox->setValue(zoom);
     QScrollBar* const bar = dialog.profileDetailScrollBar;
     QCOMPARE(QList<int>({bar->minimum(), bar->maximum(), bar->pageStep()}), QList<int>({0, maximum, canvasWidth}));

@@ -4,6 +4,8 @@
 
 #include "LineToolTestSupport.h"
 
+#include "frame/NearestScale.h"
+
 #include <QtTest>
 
 #include <set>
@@ -62,6 +64,8 @@ private slots:
     void pictures();
     void pictureStore_data() { bothTools(); }
     void pictureStore();
+    void nearestScale_data();
+    void nearestScale();
 };
 
 void TestLineToolWorkers::pictures_data()
@@ -185,10 +189,62 @@ void TestLineToolWorkers::pictureStore()
         QVERIFY(worker.takePicture(taken, &fitted));
         QCOMPARE(fitted, taken.scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         QCOMPARE(taken, runOn<T>(narrow, 1));
+        // A scaled copy given back is scaled into by the next run, unless still shared.
+        const qint64 fittedStore = storeOf(fitted);
+        worker.recycleFitted(std::move(fitted));
+        runOnce(worker, narrow, 0);
+        QVERIFY(worker.takePicture(taken, &fitted));
+        QCOMPARE(storeOf(fitted), fittedStore);
+        const QImage fittedShown = fitted;
+        worker.recycleFitted(std::move(fitted));
+        runOnce(worker, narrow, 1);
+        QVERIFY(worker.takePicture(taken, &fitted));
+        QCOMPARE(fittedShown, runOn<T>(narrow, 0).scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        QCOMPARE(fitted, taken.scaled(7, 64, Qt::IgnoreAspectRatio, Qt::FastTransformation));
         worker.recyclePicture(std::move(taken));
         worker.freePicture();
         QVERIFY(worker.picture.isNull() && worker.spare.isNull() && !worker.takePicture(none));
     });
+}
+
+void TestLineToolWorkers::nearestScale_data()
+{
+    QTest::addColumn<QSize>("from");
+    QTest::addColumn<QSize>("to");
+    QTest::addColumn<QString>("store"); // what the target held before: none, kept (same size), other, shared
+    // Squeezed and stretched by factors that are not whole; the same size; factors of 512 and
+    // more and lines past 32767 samples, for which Qt's raster engine steps otherwise.
+    QTest::newRow("overview squeezed") << QSize(640, 256) << QSize(601, 64) << "none";
+    QTest::newRow("overview stretched, kept") << QSize(7, 256) << QSize(1000, 64) << "kept";
+    QTest::newRow("histogram, other size") << QSize(256, 256) << QSize(1023, 767) << "other";
+    QTest::newRow("histogram shrunk, shared") << QSize(256, 256) << QSize(97, 33) << "shared";
+    QTest::newRow("same size, kept") << QSize(300, 256) << QSize(300, 256) << "kept";
+    QTest::newRow("same size, shared") << QSize(300, 256) << QSize(300, 256) << "shared";
+    QTest::newRow("factor 512 and more") << QSize(2, 256) << QSize(1025, 300) << "kept";
+    QTest::newRow("past 32767 samples") << QSize(40000, 256) << QSize(777, 64) << "kept";
+    QTest::newRow("one sample, one pixel") << QSize(1, 256) << QSize(1, 1) << "other";
+}
+
+// Pixel for pixel, alpha byte included, what Qt's nearest-neighbour scaling makes, into the
+// kept store when its size fits and into a new one when another image still shares it.
+void TestLineToolWorkers::nearestScale()
+{
+    QFETCH(QSize, from); QFETCH(QSize, to); QFETCH(QString, store);
+    QImage source(from, QImage::Format_RGB32);
+    for (int y = 0; y < from.height(); ++y)
+        for (int x = 0; x < from.width(); ++x)
+            source.setPixel(x, y, qRgb(x & 0xFF, (x >> 8) ^ (y << 2), y));
+    QImage target = store == "none" ? QImage() : QImage(store == "other" ? to + QSize(1, 0) : to, QImage::Format_RGB32);
+    target.fill(0x12345678u);
+    const QImage before = target.copy();
+    const QImage other = store == "shared" ? target : QImage();
+    const qint64 kept = storeOf(target);
+    scaleNearest(source, to, target);
+    QImage want = source.scaled(to, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    QVERIFY(target.reinterpretAsFormat(QImage::Format_ARGB32) && want.reinterpretAsFormat(QImage::Format_ARGB32));
+    QCOMPARE(target, want);
+    QCOMPARE(storeOf(target) == kept, store == "kept");
+    QCOMPARE(other, store == "shared" ? before : QImage());
 }
 
 QTEST_GUILESS_MAIN(TestLineToolWorkers)
