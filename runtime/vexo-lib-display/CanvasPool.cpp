@@ -49,9 +49,13 @@ boost::shared_ptr<DisplaySceneFrame> CanvasPool::lend(int width, int height)
     const boost::shared_ptr<DisplaySceneFrame> fresh(new DisplaySceneFrame(width, height));
     MutexLocker lock(mutex);
     ++allocations;
-    // A canvas of an old size makes room.
-    const auto idle = std::find_if(slots.begin(), slots.end(), [](const Slot& slot) { return !slot.lent; });
-    Slot* room = idle != slots.end() ? &*idle : nullptr;
+    // An idle canvas of an old size makes room; else the pool grows. An idle one of this
+    // size (given back while this one was made) stays: replacing it would make every
+    // later frame that finds all canvases out allocate again.
+    const auto old = std::find_if(slots.begin(), slots.end(), [&](const Slot& slot) {
+        return !slot.lent && (slot.canvas->width() != width || slot.canvas->height() != height);
+    });
+    Slot* room = old != slots.end() ? &*old : nullptr;
     if (!room && slots.size() < capacity)
         room = &slots.emplace_back();
     if (!room)
