@@ -49,7 +49,9 @@ Case small(int zoom, bool grid, int offsetX = 0, int offsetY = 0)
 bool sameCanvas(const DisplaySceneFrame& a, const DisplaySceneFrame& b)
 {
     const std::size_t bytes = std::size_t(a.bytesPerScanline()) * std::size_t(a.height());
-    return a.width() == b.width() && a.height() == b.height() && std::memcmp(a.canvas(), b.canvas(), bytes) == 0;
+    // An empty canvas has no memory to compare.
+    return a.width() == b.width() && a.height() == b.height()
+        && (bytes == 0 || std::memcmp(a.canvas(), b.canvas(), bytes) == 0);
 }
 
 } // namespace
