@@ -218,7 +218,8 @@ void renderMagnified(const FrameBuffer& buffer, const Mapping& m, bool grid, Dis
         // The image pixels of the line in runs that fit on the stack, then repeated.
         constexpr int run = 256;
         std::uint32_t pixels[run];
-        const std::uint16_t* src = buffer.line(static_cast<int>(y)) + m.offsetX * channels;
+        // Only a line with written pixels is touched: an empty image has no line memory.
+        const std::uint16_t* src = n > 0 ? buffer.line(static_cast<int>(y)) + m.offsetX * channels : nullptr;
         for (int cx = 0; cx < n; cx += run * pixelSize, src += run * channels) {
             const int columns = std::min(n - cx, run * pixelSize);
             words(pixels, src, (columns + pixelSize - 1) / pixelSize, 1);
