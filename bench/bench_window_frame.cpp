@@ -8,6 +8,8 @@
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
+#include "WindowRun.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QWidget>
@@ -15,20 +17,12 @@
 #include <benchmark/benchmark.h>
 
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <vector>
 
 using namespace vexo::core;
 
 namespace {
-
-double processCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
 
 constexpr int canvasWidth = 1920;
 constexpr int canvasHeight = 1080;
@@ -95,7 +89,7 @@ void displayedRate(benchmark::State& state, double renderLimit)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
 
     const auto before = scene->statistics();
-    const double cpuBefore = processCpuSeconds();
+    const double cpuBefore = window_run::processCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     for (auto _ : state) {
@@ -110,7 +104,7 @@ void displayedRate(benchmark::State& state, double renderLimit)
     state.counters["dropped"] = double(after.framesDropped - before.framesDropped);
     // What the limit is for: CPU per acquired frame, all threads of this process.
     state.counters["cpu_ms_per_acquired"] =
-        (processCpuSeconds() - cpuBefore) * 1e3 / double(after.framesAcquired - before.framesAcquired);
+        (window_run::processCpuSeconds() - cpuBefore) * 1e3 / double(after.framesAcquired - before.framesAcquired);
     window->internalStopButtonClicked();
     while (scene->isGrabbing())
         QApplication::processEvents(QEventLoop::AllEvents, 5);

@@ -72,6 +72,13 @@ std::uint32_t grayWord(std::uint16_t v, int bitsPerPixel)
     return 0xff000000u | c << 16 | c << 8 | c;
 }
 
+// The R, G, B samples at rgb as one 0xffRRGGBB word.
+std::uint32_t colorWord(const std::uint16_t* rgb, int bitsPerPixel)
+{
+    return (grayWord(rgb[0], bitsPerPixel) & 0xffff0000u) | (grayWord(rgb[1], bitsPerPixel) & 0x0000ff00u)
+        | (grayWord(rgb[2], bitsPerPixel) & 0x000000ffu);
+}
+
 } // namespace
 
 bool haveGray()
@@ -131,11 +138,8 @@ __attribute__((target("ssse3"))) void colorWords(std::uint32_t* out, const std::
         store(out + i, _mm_or_si128(_mm_shuffle_epi8(first, order), opaque));
         store(out + i + 4, _mm_or_si128(_mm_shuffle_epi8(_mm_alignr_epi8(last, first, 12), order), opaque));
     }
-    for (; i < n; ++i) {
-        const std::uint16_t* s = src + 3 * i;
-        out[i] = (grayWord(s[0], bitsPerPixel) & 0xffff0000u) | (grayWord(s[1], bitsPerPixel) & 0x0000ff00u)
-            | (grayWord(s[2], bitsPerPixel) & 0x000000ffu);
-    }
+    for (; i < n; ++i)
+        out[i] = colorWord(src + 3 * i, bitsPerPixel);
 }
 
 __attribute__((target("ssse3"))) void colorWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n,
@@ -158,11 +162,8 @@ __attribute__((target("ssse3"))) void colorWordsOfEven(std::uint32_t* out, const
                                            _mm_shuffle_epi8(_mm_alignr_epi8(last, first, 12), fourth));
         store(out + i, _mm_or_si128(words, opaque));
     }
-    for (; i < n; ++i) {
-        const std::uint16_t* s = src + 6 * i;
-        out[i] = (grayWord(s[0], bitsPerPixel) & 0xffff0000u) | (grayWord(s[1], bitsPerPixel) & 0x0000ff00u)
-            | (grayWord(s[2], bitsPerPixel) & 0x000000ffu);
-    }
+    for (; i < n; ++i)
+        out[i] = colorWord(src + 6 * i, bitsPerPixel);
 }
 
 #else
