@@ -12,17 +12,19 @@ namespace core {
 // functions below answer once per process. Stateless; any thread.
 namespace rowkernels {
 
-// SSE2: out[i] for src[i], i < n.
+// AVX2: out[i] for src[i], i < n.
 bool haveGray();
 void grayWords(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
-// SSE2: out[i] for src[2 * i], i < n (src holds at least 2 * n - 1 samples).
+// AVX2: out[i] for src[2 * i], i < n (src holds at least 2 * n - 1 samples).
 void grayWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
 
-// SSSE3: out[i] for the R, G, B samples src[3 * i .. 3 * i + 2], i < n.
+// AVX2: out[i] for the R, G, B samples src[3 * i .. 3 * i + 2], i < n.
 bool haveColor();
 void colorWords(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
-// SSSE3: out[i] for the pixel src[6 * i .. 6 * i + 2], i < n.
+// AVX2: out[i] for the pixel src[6 * i .. 6 * i + 2], i < n.
 void colorWordsOfEven(std::uint32_t* out, const std::uint16_t* src, int n, int bitsPerPixel);
+// AVX2: out[i] for the pixel src[3 * step * i .. + 2], i < n, step >= 3.
+void colorWordsOfStep(std::uint32_t* out, const std::uint16_t* src, int n, int step, int bitsPerPixel);
 
 } // namespace rowkernels
 } // namespace core

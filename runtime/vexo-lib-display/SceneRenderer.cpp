@@ -138,6 +138,8 @@ struct Words
             rowkernels::colorWords(out, src, n, bits);
         else if (vector && !gray && step == 2)
             rowkernels::colorWordsOfEven(out, src, n, bits);
+        else if (vector && !gray)
+            rowkernels::colorWordsOfStep(out, src, n, step, bits);
         else if (gray && step == 1)
             convertRow(out, n, [=](int i) { return table[src[i]]; });
         else if (gray)
