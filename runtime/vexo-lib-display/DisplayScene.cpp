@@ -229,6 +229,16 @@ boost::shared_ptr<FrameBufferGroup> DisplayScene::frameBufferGroup() const
     return engine->group();
 }
 
+bool DisplayScene::startRecording(const SceneRecorder::Settings& settings, std::string* error)
+{
+    return engine->recorder().start(settings, engine->ringCapacity(), error);
+}
+
+SceneRecorder& DisplayScene::recorder() const
+{
+    return engine->recorder();
+}
+
 void DisplayScene::setCallObserver(std::function<void(const SceneCall&)> observer)
 {
     engine->setCallObserver(std::move(observer));

@@ -2,6 +2,7 @@
 
 #include "vexo-lib-display/FrameFormat.h"
 #include "vexo-lib-display/SceneCall.h"
+#include "vexo-lib-display/SceneRecorder.h"
 
 #include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
@@ -123,6 +124,12 @@ public:
 
     FrameSource& source() const;
     boost::shared_ptr<FrameBufferGroup> frameBufferGroup() const;
+
+    // Writes every frame stored from now on to disk, beside the display (see
+    // SceneRecorder); false with a reason in *error when it cannot start. GUI thread.
+    bool startRecording(const SceneRecorder::Settings& settings, std::string* error = nullptr);
+    // The recorder itself: stop(), wait(), status() and, for tests, its hook.
+    SceneRecorder& recorder() const;
 
     // Reports every call above (and frames handed back) to an observer, on the caller's
     // thread. For hosts that log and for tests.

@@ -3,6 +3,7 @@
 #include "vexo-lib-display/DisplaySceneVisualizer.h"
 #include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/FrameBufferGroup.h"
+#include "vexo-lib-display/SceneRecorder.h"
 #include "vexo-lib-display/SceneRendering.h"
 #include "vexo-lib-display/SceneRing.h"
 #include "vexo-lib-display/SceneStatus.h"
@@ -13,12 +14,13 @@ namespace core {
 
 SceneAcquisition::SceneAcquisition(FrameSource& frameSource, SceneRing& sceneRing,
                                    const SceneVisualizerLink& visualizerLink, SceneRendering& sceneRendering,
-                                   SceneStatus& sceneStatus)
+                                   SceneStatus& sceneStatus, SceneRecorder& sceneRecorder)
     : source(frameSource)
     , ring(sceneRing)
     , link(visualizerLink)
     , rendering(sceneRendering)
     , status(sceneStatus)
+    , recorder(sceneRecorder)
 {
 }
 
@@ -178,6 +180,7 @@ FrameSource::Delivery SceneAcquisition::storeFrame(FrameBufferGroup& group, std:
     ++*stored;
     rendering.setShowArriving(false);
     link.withVisualizer([&buffer](DisplaySceneVisualizer& v) { v.notifyBufferUpdated(buffer); });
+    recorder.offer(buffer);
     buffer.reset();
     rendering.requestRender();
     return delivered;
@@ -189,6 +192,7 @@ FrameSource::Delivery SceneAcquisition::dropFrame()
     // goes, counted, and the status reports the overflow.
     const FrameSource::Delivery consumed = source.deliverFrame(nullptr, {});
     ++dropped;
+    recorder.missed();
     status.overflowed();
     // A render hands the display the newest frame, so that it lets go of the one it holds.
     rendering.requestRender();

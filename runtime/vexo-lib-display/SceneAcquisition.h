@@ -17,6 +17,7 @@
 namespace vexo {
 namespace core {
 
+class SceneRecorder;
 class SceneRendering;
 class SceneRing;
 class SceneStatus;
@@ -31,7 +32,7 @@ class SceneAcquisition
 {
 public:
     SceneAcquisition(FrameSource& source, SceneRing& ring, const SceneVisualizerLink& link, SceneRendering& rendering,
-                     SceneStatus& status);
+                     SceneStatus& status, SceneRecorder& recorder);
 
     // The acquisition thread's body; returns once stop() was called.
     void loop() VEXO_EXCLUDES(mutex);
@@ -70,6 +71,7 @@ private:
     const SceneVisualizerLink& link;
     SceneRendering& rendering;
     SceneStatus& status;
+    SceneRecorder& recorder;
 
     // Guards the fields below. wake wakes the acquisition thread, runEnded a stop that
     // waits for the end of the run.

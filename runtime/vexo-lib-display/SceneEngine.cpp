@@ -12,7 +12,7 @@ SceneEngine::SceneEngine(std::unique_ptr<FrameSource> source, int bufferCount)
     , ring(frameSource->format(), std::max(bufferCount, 1))
     , status(*frameSource, ring, link)
     , rendering(ring, link, [this] { return acquisition.isGrabbing(); })
-    , acquisition(*frameSource, ring, link, rendering, status)
+    , acquisition(*frameSource, ring, link, rendering, status, frameRecorder)
 {
     frameSource->setRingCapacity(ring.count());
 }
@@ -39,8 +39,15 @@ bool SceneEngine::onEngineThread() const
     return std::any_of(threads.begin(), threads.end(), [me](const std::thread& t) { return t.get_id() == me; });
 }
 
+int SceneEngine::ringCapacity() const
+{
+    return ring.group()->capacity();
+}
+
 void SceneEngine::shutdown()
 {
+    // What is queued still goes to disk; the recorder's end waits for it.
+    frameRecorder.stop();
     acquisition.stop();
     rendering.stop();
     status.stop();

@@ -12,6 +12,7 @@
 #include "vexo-lib-display/DisplayScene.h"
 #include "vexo-lib-display/FrameSource.h"
 #include "vexo-lib-display/SceneAcquisition.h"
+#include "vexo-lib-display/SceneRecorder.h"
 #include "vexo-lib-display/SceneRendering.h"
 #include "vexo-lib-display/SceneRing.h"
 #include "vexo-lib-display/SceneStatus.h"
@@ -70,6 +71,8 @@ public:
     void setRenderRateLimit(double framesPerSecond) { rendering.setRateLimit(framesPerSecond); }
     void setStatusPeriod(int milliseconds) { status.setPeriod(milliseconds); }
     void recycled() { ++recycledFrames; }
+    SceneRecorder& recorder() { return frameRecorder; }
+    int ringCapacity() const;
 
     FrameSource& source() const { return *frameSource; }
     boost::shared_ptr<FrameBufferGroup> group() const { return ring.group(); }
@@ -89,6 +92,8 @@ private:
     SceneRing ring;
     SceneStatus status;
     SceneRendering rendering;
+    // Before the acquisition that feeds it, so that it goes after it.
+    SceneRecorder frameRecorder;
     SceneAcquisition acquisition;
     std::atomic<std::uint64_t> recycledFrames{0};
 

@@ -78,7 +78,7 @@ std::string TiffWriter::description(const FrameBuffer& frame)
         + " bitsPerPixel=" + std::to_string(frame.bitsPerPixel());
 }
 
-int TiffWriter::write(const std::string& path)
+int TiffWriter::write(const std::string& path, Sync sync)
 {
     error.clear();
     if (buffer.width() <= 0 || buffer.height() <= 0) {
@@ -104,7 +104,7 @@ int TiffWriter::write(const std::string& path)
     bool ok = writeImage(fd, tempPath);
     // The image counts as written only once it is on disk: fsync and close report
     // write-back failures (disk full, quota, network file systems) that write() did not.
-    if (ok && ::fsync(fd) != 0) {
+    if (ok && sync == Sync::ToDisk && ::fsync(fd) != 0) {
         error = systemError("cannot flush " + tempPath, errno);
         ok = false;
     }
@@ -121,39 +121,12 @@ int TiffWriter::write(const std::string& path)
     return ok ? 0 : -1;
 }
 
-bool TiffWriter::writeImage(int fd, const std::string& tempPath)
+bool TiffWriter::writePage(TIFF* tif, const FrameBuffer& buffer)
 {
     const auto width = static_cast<std::uint32_t>(buffer.width());
     const auto height = static_cast<std::uint32_t>(buffer.height());
     const auto channels = static_cast<std::uint16_t>(buffer.channels());
     const bool wide = buffer.bitsPerPixel() > 8;
-    const std::uint64_t imageBytes = std::uint64_t(width) * height * channels * (wide ? 2u : 1u);
-
-    // libtiff closes the descriptor it is given; ours stays open for fsync and close.
-    const int tiffFd = ::dup(fd);
-    if (tiffFd < 0) {
-        error = systemError("cannot duplicate the descriptor of " + tempPath, errno);
-        return false;
-    }
-
-    TiffMessages errors;
-    if (!errors.options()) {
-        ::close(tiffFd);
-        error = "out of memory";
-        return false;
-    }
-    errno = 0;
-    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(), imageBytes > classicTiffLimit ? "w8" : "w", errors.options());
-    const int openError = errno;
-    if (!tif) {
-        // A failed open leaves the descriptor open.
-        ::close(tiffFd);
-        error = errors.errorSeen() ? errors.firstError() : "cannot start a TIFF file in " + tempPath;
-        if (openError != 0)
-            error = systemError(error, openError);
-        return false;
-    }
-
     const std::string text = description(buffer);
     bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) && TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height)
         && TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, channels)
@@ -192,6 +165,45 @@ bool TiffWriter::writeImage(int fd, const std::string& tempPath)
         errno = 0;
         ok = TIFFWriteDirectory(tif);
     }
+    return ok;
+}
+
+std::uint64_t TiffWriter::imageBytes(const FrameBuffer& buffer)
+{
+    return std::uint64_t(std::max(buffer.width(), 0)) * std::uint64_t(std::max(buffer.height(), 0))
+        * std::uint64_t(buffer.channels()) * (buffer.bitsPerPixel() > 8 ? 2u : 1u);
+}
+
+bool TiffWriter::writeImage(int fd, const std::string& tempPath)
+{
+    const std::uint64_t bytes = imageBytes(buffer);
+
+    // libtiff closes the descriptor it is given; ours stays open for fsync and close.
+    const int tiffFd = ::dup(fd);
+    if (tiffFd < 0) {
+        error = systemError("cannot duplicate the descriptor of " + tempPath, errno);
+        return false;
+    }
+
+    TiffMessages errors;
+    if (!errors.options()) {
+        ::close(tiffFd);
+        error = "out of memory";
+        return false;
+    }
+    errno = 0;
+    TIFF* tif = TIFFFdOpenExt(tiffFd, tempPath.c_str(), bytes > classicTiffLimit ? "w8" : "w", errors.options());
+    const int openError = errno;
+    if (!tif) {
+        // A failed open leaves the descriptor open.
+        ::close(tiffFd);
+        error = errors.errorSeen() ? errors.firstError() : "cannot start a TIFF file in " + tempPath;
+        if (openError != 0)
+            error = systemError(error, openError);
+        return false;
+    }
+
+    bool ok = writePage(tif, buffer);
     // libtiff's messages do not say why the system refused a write (a full disk, a
     // quota): the errno of the failing call does.
     int code = ok ? 0 : errno;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+struct tiff;
 
 namespace vexo {
 namespace core {
@@ -27,15 +30,24 @@ class TiffWriter
 public:
     explicit TiffWriter(const FrameBuffer& buffer);
 
-    // 0 when the whole file was written, flushed to disk and put in place; -1 otherwise.
+    // ToDisk: a write counts once the file is on the disk. Later: once the system has
+    // taken it, for many files in a row that are flushed together at the end.
+    enum class Sync { ToDisk, Later };
+
+    // 0 when the whole file was written, flushed as asked and put in place; -1 otherwise.
     // A buffer without pixels (width or height 0) cannot be stored as TIFF and fails.
-    int write(const std::string& path);
+    int write(const std::string& path, Sync sync = Sync::ToDisk);
 
     // Why the last write failed; empty after a success.
     const std::string& errorMessage() const;
 
     // The text stored in the ImageDescription tag.
     static std::string description(const FrameBuffer& buffer);
+    // The bytes of the image's samples as stored.
+    static std::uint64_t imageBytes(const FrameBuffer& buffer);
+    // Writes buffer as the next page (directory) of an open handle; false when libtiff
+    // failed, errno saying why where the system did.
+    static bool writePage(struct tiff* tif, const FrameBuffer& buffer);
 
 private:
     bool writeImage(int fd, const std::string& tempPath);
