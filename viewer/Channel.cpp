@@ -1,6 +1,7 @@
 #include "Channel.h"
 
 #include "ChannelTitle.h"
+#include "RecordBar.h"
 #include "SourceSettingsDialog.h"
 #include "SourceWatch.h"
 #include "ToolWindowPlacer.h"
@@ -68,7 +69,18 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     disable->setChecked(VelmarApplication::getConfigIntEntry(disableSourceDetection, 0) != 0);
     connect(disable, SIGNAL(toggled(bool)), this, SLOT(setSourceDetectionDisabled(bool)));
 
+    // Several channels recording into one folder each get a folder of their own in it.
+    RecordBar::Settings record;
+    record.folder = options.recordFolder;
+    if (!record.folder.isEmpty() && options.boards * options.dmaChannels > 1)
+        record.folder += QStringLiteral("/device%1-dma%2").arg(board).arg(dma);
+    record.bigTiff = options.recordBigTiff;
+    record.frameLimit = options.grabFrames > 0 ? std::uint64_t(options.grabFrames) : 0;
+    recording = new RecordBar(w, displayScene, record);
+
     displayScene->attachVisualizer(w);
+    if (!options.recordFolder.isEmpty())
+        recording->startRecording();
     sourceConnected = displayScene->source().status().connected;
     connect(&connectionPoll, &QTimer::timeout, this, &Channel::checkSourceConnected);
     connect(&connectionPoll, &QTimer::timeout, this, &Channel::reportOverflows);
@@ -154,6 +166,11 @@ Qt4DisplaySceneVisualizer* Channel::window() const
 const boost::shared_ptr<DisplayScene>& Channel::scene() const
 {
     return displayScene;
+}
+
+RecordBar* Channel::recordBar() const
+{
+    return recording;
 }
 
 void Channel::closeRequested(int, int)

@@ -16,6 +16,7 @@ class Qt4DisplaySceneVisualizer;
 } // namespace core
 } // namespace vexo
 
+class RecordBar;
 class SourceSettingsDialog;
 class SourceWatch;
 struct ViewerOptions;
@@ -33,6 +34,7 @@ public:
 
     vexo::core::Qt4DisplaySceneVisualizer* window() const;
     const boost::shared_ptr<vexo::core::DisplayScene>& scene() const;
+    RecordBar* recordBar() const;
 
     // Passes frames dropped by the scene and lost by the source on to the window's
     // overflow counts (GUI thread; also run by a timer).
@@ -62,6 +64,7 @@ private:
     bool sourceConnected = false;
     std::uint64_t reportedDropped = 0; // overflow events already passed to the window
     std::uint64_t reportedLost = 0;
+    RecordBar* recording = nullptr; // a child of the window
     // Made when first asked for; goes before the window it follows.
     std::unique_ptr<SourceSettingsDialog> settingsDialog;
     // Last, so that it goes first: it reports into the window.

@@ -1,9 +1,9 @@
 #include "DispatcherCheck.h"
 
-#include "common-logging-dispatcher/LoggingDispatcher.h"
-#include "frame/VexoDisplayQt4.h"
+#include "ViewerLog.h"
 
-#include <QDir>
+#include "common-logging-dispatcher/LoggingDispatcher.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -11,14 +11,9 @@
 
 QString DispatcherCheck::problem()
 {
-    // Where the library was loaded from, as the library itself finds its installation.
-    Dl_info info = {};
-    if (::dladdr(reinterpret_cast<void*>(&VexoDisplayQt4Init), &info) == 0 || !info.dli_fname)
+    const QString path = ViewerLog::dispatcherPath();
+    if (path.isEmpty())
         return QString();
-    QDir installation = QFileInfo(QFile::decodeName(info.dli_fname)).absoluteDir();
-    installation.cdUp();
-    const QString path = installation.filePath(QStringLiteral("lib/libcommon-logging-dispatcher.so"));
-
     if (!QFileInfo::exists(path)) {
         for (const char* asked : {"VEXO_LOG_FILE", "VEXO_LOG_LEVELS"})
             if (qEnvironmentVariableIsSet(asked))

@@ -1,6 +1,7 @@
 #include "HeadlessRun.h"
 
 #include "Channel.h"
+#include "RecordBar.h"
 
 #include "display/Qt4DisplaySceneVisualizer.h"
 
@@ -109,7 +110,11 @@ void HeadlessRun::step()
             phase = Stopping;
             return;
         }
-        if (scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames) && !acquisitionRate.isEmpty()) {
+        // Recording, the run ends with the recording: its frames taken, or a full disk.
+        const bool done = options.recordFolder.isEmpty()
+            ? scene->statistics().framesRecycled >= std::uint64_t(options.grabFrames) && !acquisitionRate.isEmpty()
+            : !scene->recorder().status().recording;
+        if (done) {
             window->findChild<QPushButton*>("stopButton")->click();
             phase = Stopping;
         }
@@ -141,6 +146,14 @@ void HeadlessRun::finish()
 {
     finished = true;
     Qt4DisplaySceneVisualizer* window = channel->window();
+    if (!options.recordFolder.isEmpty()) {
+        // Whatever is queued still goes to disk before the figures are told.
+        channel->scene()->recorder().stop();
+        channel->scene()->recorder().wait();
+        std::printf("%s\n", qPrintable(channel->recordBar()->summary()));
+        if (!channel->scene()->recorder().status().error.empty())
+            status = 1;
+    }
     if (!options.saveFrame.isEmpty()) {
         std::string reason = "no frame was shown";
         if (!newest || newest->saveTiff(options.saveFrame.toStdString(), &reason) != 0) {

@@ -79,12 +79,18 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     const QCommandLineOption listOption("list-cameras", "List the cameras found and exit.");
     const QCommandLineOption pixelFormatOption(
         "pixel-format", "Camera: pixel format to set (Mono8, Mono10, Mono12, Mono16, RGB8, BGR8, Bayer..8).", "name");
+    const QCommandLineOption recordOption(
+        "record",
+        "Record every frame to <folder> from the start, as numbered TIFF files (frame00000.tif, ...) that "
+        "--source file: replays; headless, --grab-frames frames are recorded, then the run ends.",
+        "folder");
+    const QCommandLineOption bigTiffOption("record-bigtiff", "With --record: one multi-page BigTIFF (frame.tif).");
     const QCommandLineOption fakeOption("fake-camera",
                                         "Offer the camera library's in-process fake camera (id Fake_1).");
     parser.addOptions({boardsOption,      dmaOption,     widthOption, heightOption,  bitsOption,   colorOption,
                        fpsOption,         patternOption, chunkOption, buffersOption, configOption, grabOption,
                        screenshotOption,  toolsOption,   saveOption,  reportOption,  sourceOption, listOption,
-                       pixelFormatOption, fakeOption,    loopOption});
+                       pixelFormatOption, fakeOption,    loopOption,  recordOption,  bigTiffOption});
     // An unknown option is a bad option like any other (process() alone would exit 1,
     // the status of a file that could not be written); help and the version end here.
     if (!parser.parse(arguments)) {
@@ -185,5 +191,11 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
     openTools = parser.isSet(toolsOption);
     saveFrame = parser.value(saveOption);
     report = parser.value(reportOption);
+    recordFolder = parser.value(recordOption);
+    recordBigTiff = parser.isSet(bigTiffOption);
+    if (recordBigTiff && recordFolder.isEmpty()) {
+        *error = QStringLiteral("--record-bigtiff: name the folder with --record");
+        return false;
+    }
     return true;
 }

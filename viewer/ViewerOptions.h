@@ -46,6 +46,11 @@ struct ViewerOptions
     QString saveFrame; // TIFF of the newest stored frame after the grab
     QString report; // key=value lines about what the window showed
 
+    // --record DIR: every frame stored goes to disk from the start (numbered TIFF files,
+    // or one BigTIFF); headless, --grab-frames frames are recorded.
+    QString recordFolder;
+    bool recordBigTiff = false;
+
     // Parses the arguments; on an error returns false with a message.
     bool parse(const QStringList& arguments, QString* error);
 };

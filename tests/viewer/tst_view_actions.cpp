@@ -7,6 +7,7 @@
 
 #include "Channel.h"
 #include "ChannelTitle.h"
+#include "RecordBar.h"
 #include "ToolWindowPlacer.h"
 #include "ViewActions.h"
 #include "ViewerOptions.h"
@@ -201,6 +202,47 @@ private slots:
     // One channel in process, its source there, refusing, gone and ignored: only stop is on
     // while grabbing; the grab buttons come back after a stop, or after a single grab that
     // ends by itself. The title names the channel, the source and its format.
+    // The Record button: on at once with a folder given, the running count, off, and on
+    // again into a new folder beside the first recording.
+    void recordControl()
+    {
+        QTemporaryDir dir;
+        ViewerOptions options;
+        options.recordFolder = dir.filePath("run");
+        auto* source = new RefusingSource(FrameFormat{32, 16, 8, true});
+        source->setStatus({true});
+        Channel channel(options, std::unique_ptr<FrameSource>(source), 0, 0);
+        auto* button = channel.window()->findChild<QToolButton*>("recordButton");
+        auto* count = channel.window()->findChild<QLabel*>("recordCountLabel");
+        QVERIFY(button && count);
+        QVERIFY(button->isChecked());
+        QSignalSpy ended(channel.recordBar(), &RecordBar::recordingEnded);
+        channel.scene()->startGrabbing(-1);
+        const auto recordFrames = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                source->pushFrame([](FrameBuffer& b) { b.setComplete(); });
+        };
+        recordFrames(3);
+        QTRY_COMPARE(count->text(), QStringLiteral("recording: 3 frames"));
+        button->click();
+        QTRY_COMPARE(ended.count(), 1);
+        QVERIFY(!button->isChecked());
+        QCOMPARE(count->text(), QStringLiteral("recorded 3 frames"));
+
+        button->click();
+        QVERIFY(button->isChecked());
+        recordFrames(1);
+        QTRY_COMPARE(count->text(), QStringLiteral("recording: 1 frame"));
+        button->click();
+        QTRY_COMPARE(ended.count(), 2);
+        channel.scene()->stopGrabbing();
+        const QStringList runs = QDir(options.recordFolder).entryList({"run-*"}, QDir::Dirs);
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(QDir(options.recordFolder + "/" + runs[0]).entryList(QDir::Files), QStringList{"frame00000.tif"});
+        QCOMPARE(QDir(options.recordFolder).entryList(QDir::Files),
+                 (QStringList{"frame00000.tif", "frame00001.tif", "frame00002.tif"}));
+    }
+
     void channelGrab()
     {
         auto* source = new RefusingSource(FrameFormat{32, 16, 8, true});

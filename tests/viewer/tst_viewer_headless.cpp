@@ -3,9 +3,12 @@
 
 #include "ViewerReport.h"
 
+#include "vexo-lib-display/FileSource.h"
+#include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QImage>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -110,6 +113,7 @@ private slots:
         bad("negative rate", "--fps -1", "the frame rate must be a number of at least 0");
         bad("rate not a number", "--fps nan", "the frame rate must be a number of at least 0");
         bad("loop without files", "--loop", "only files are replayed; use --source file:PATH or media:PATH");
+        bad("BigTIFF without a folder", "--record-bigtiff", "name the folder with --record");
         row("files that are not there", "--source file:DIR/run#.tif --grab-frames 3", 3, {"no file DIR/run00000.tif"});
         row("files for several channels", "--source file:DIR/run#.tif --dma 2", 2,
             {"a camera, file or pipeline feeds one channel; use --boards 1 --dma 1"});
@@ -128,6 +132,9 @@ private slots:
         unsaved("name too long", QString(300, 'n') + ".tif", "File name too long");
         unsaved("disk full", "full/frame.tif", "No space left on device");
         unsaved("onto a pipe", "pipe", "pipe is not a regular file");
+        // A recording that cannot write ends, says why, and fails the run; acquisition went on.
+        row("recording onto a full disk", small + "5 --record DIR/full/run", 1,
+            {"recording into DIR/full/run stopped: ", "No space left on device"});
         // The setup the library would keep quiet about is told once, with the display library
         // found through LD_LIBRARY_PATH in an installation of its own.
         const QString quiet = "LD_LIBRARY_PATH=DIR/lib VEXO_LOG_LEVELS= VEXO_LOG_FILE= " + small + "2";
@@ -210,12 +217,55 @@ private slots:
             checkScreen(QDir(dir.path()), values);
         // Nothing half-written left anywhere below the folder, and the pipe stays a pipe.
         QStringList left;
-        for (QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories); it.hasNext();)
+        for (QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+             it.hasNext();)
             left << it.next();
         for (const QString& file : {dir.filePath("bad.ini"), target, full + "/filler", report, dir.filePath("log.txt")})
             left.removeAll(file);
         QCOMPARE(left, QStringList());
         QVERIFY(!QFileInfo(dir.filePath("pipe")).isFile() && QFileInfo::exists(dir.filePath("pipe")));
+    }
+
+    // A headless recording: the frames asked for are all accounted for, and those written
+    // replay as files, in the order acquired.
+    void recordsHeadless_data()
+    {
+        QTest::addColumn<bool>("bigTiff");
+        QTest::newRow("files") << false;
+        QTest::newRow("BigTIFF") << true;
+    }
+    void recordsHeadless()
+    {
+        QFETCH(bool, bigTiff);
+        QTemporaryDir dir;
+        QProcess viewer;
+        QStringList arguments{"--width", "64", "--height", "48", "--fps", "200", "--grab-frames", "20", "--record",
+                              dir.filePath("run")};
+        if (bigTiff)
+            arguments << "--record-bigtiff";
+        viewer.start(QStringLiteral(VEXO_VIEWER), arguments);
+        QVERIFY(viewer.waitForFinished(60000));
+        QCOMPARE(viewer.exitCode(), 0);
+        const QString output = QString::fromLocal8Bit(viewer.readAllStandardOutput());
+        const QRegularExpressionMatch told =
+            QRegularExpression("recorded 20 frames to (\\S+): (\\d+) written, (\\d+) not written, [0-9.]+ MB/s")
+                .match(output);
+        QVERIFY2(told.hasMatch(), qPrintable(output));
+        const int written = told.captured(2).toInt();
+        QCOMPARE(written + told.captured(3).toInt(), 20);
+        QVERIFY(written > 0);
+        const QString path = dir.filePath(bigTiff ? "run/frame.tif" : "run/frame00000.tif");
+        QCOMPARE(told.captured(1), bigTiff ? path : dir.filePath("run"));
+        vexo::core::FileSource replay({path.toStdString()});
+        QVERIFY2(replay.isUsable(), replay.lastError().c_str());
+        QCOMPARE(replay.frameCount(), written);
+        QVERIFY(replay.start());
+        vexo::core::FrameBuffer frame(64, 48, 12, true);
+        std::int64_t last = -1;
+        while (replay.deliverFrame(&frame, {}) == vexo::core::FrameSource::Delivery::Frame) {
+            QVERIFY(frame.frameIndex() > last);
+            last = frame.frameIndex();
+        }
     }
 };
 
