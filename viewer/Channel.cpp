@@ -1,6 +1,7 @@
 #include "Channel.h"
 
 #include "ChannelTitle.h"
+#include "LevelsBar.h"
 #include "SourceSettingsDialog.h"
 #include "SourceWatch.h"
 #include "ToolWindowPlacer.h"
@@ -67,6 +68,10 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     disable->setCheckable(true);
     disable->setChecked(VelmarApplication::getConfigIntEntry(disableSourceDetection, 0) != 0);
     connect(disable, SIGNAL(toggled(bool)), this, SLOT(setSourceDetectionDisabled(bool)));
+
+    // The display range, as asked for on the command line and then as the bar sets it.
+    displayScene->setDisplayLevels(options.levels);
+    w->addToolBar(new LevelsBar(displayScene, w));
 
     displayScene->attachVisualizer(w);
     sourceConnected = displayScene->source().status().connected;
