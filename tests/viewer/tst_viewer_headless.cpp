@@ -227,8 +227,6 @@ private slots:
         QTest::addColumn<QString>("levels");
         QTest::newRow("default") << "" << "0,4095";
         QTest::newRow("manual") << "--levels 0,400" << "0,400";
-        QTest::newRow("manual past the bit depth") << "--bits 8 --levels 10,1000" << "10,1000";
-        QTest::newRow("auto on the chart") << "--levels auto" << "0,4095";
         QTest::newRow("auto on the chart at 10 bits") << "--bits 10 --levels auto" << "0,1023";
     }
     void levelsReported()
