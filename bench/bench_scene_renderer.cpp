@@ -11,6 +11,7 @@
 
 #include "vexo-lib-display/DisplaySceneFrame.h"
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/LevelsTable.h"
 #include "vexo-lib-display/SceneRenderer.h"
 
 #include "RatioReporter.h"
@@ -89,12 +90,14 @@ void memcpyCanvasCold(benchmark::State& state, Geometry g)
     state.SetBytesProcessed(state.iterations() * canvasBytes);
 }
 
-void renderCanvas(benchmark::State& state, Geometry g, const FrameBuffer* buffer, int zoomStep)
+void renderCanvas(benchmark::State& state, Geometry g, const FrameBuffer* buffer, int zoomStep,
+                  const std::uint32_t* table)
 {
     DisplaySceneFrame frame(g.canvasWidth, g.canvasHeight);
     SceneRenderer::View view;
     view.zoomStep = zoomStep;
     view.grid = true;
+    view.table = table;
     for (auto _ : state) {
         SceneRenderer::render(*buffer, view, frame);
         benchmark::ClobberMemory();
@@ -137,7 +140,17 @@ void runGeometry(const Geometry& g)
     for (const auto& source : sources) {
         for (int step = 0; step <= 12; ++step) {
             const std::string name = prefix + "render_" + source.name + "_step" + std::to_string(step);
-            benchmark::RegisterBenchmark(name.c_str(), renderCanvas, g, source.buffer, step)
+            benchmark::RegisterBenchmark(name.c_str(), renderCanvas, g, source.buffer, step, nullptr)
+                ->Unit(benchmark::kMicrosecond);
+        }
+    }
+    // A display range: every pixel through its table, at 1:1 and 1:2.
+    vexo::core::LevelsTable levels;
+    const std::uint32_t* table = levels.table({0, 400}, 1.0);
+    for (const auto& source : sources) {
+        for (const int step : {5, 6}) {
+            const std::string name = prefix + "render_" + source.name + "_levels_step" + std::to_string(step);
+            benchmark::RegisterBenchmark(name.c_str(), renderCanvas, g, source.buffer, step, table)
                 ->Unit(benchmark::kMicrosecond);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "ChannelTitle.h"
 #include "RecordBar.h"
+#include "LevelsBar.h"
 #include "SourceSettingsDialog.h"
 #include "SourceWatch.h"
 #include "ToolWindowPlacer.h"
@@ -77,6 +78,10 @@ Channel::Channel(const ViewerOptions& options, std::unique_ptr<FrameSource> sour
     record.bigTiff = options.recordBigTiff;
     record.frameLimit = options.grabFrames > 0 ? std::uint64_t(options.grabFrames) : 0;
     recording = new RecordBar(w, displayScene, record);
+
+    // The display range, as asked for on the command line and then as the bar sets it.
+    displayScene->setDisplayLevels(options.levels);
+    w->addToolBar(new LevelsBar(displayScene, w));
 
     displayScene->attachVisualizer(w);
     if (!options.recordFolder.isEmpty())

@@ -208,4 +208,6 @@ void HeadlessRun::writeReport()
         << "sceneCanvas=" << channel->scene()->view().canvasWidth << "," << channel->scene()->view().canvasHeight
         << "\n"
         << "framesShown=" << channel->scene()->statistics().framesRecycled << "\n";
+    const auto levels = channel->scene()->levelsInUse();
+    out << "levels=" << levels.minimum << "," << levels.maximum << "\n";
 }

@@ -30,6 +30,29 @@ bool inRange(const QCommandLineParser& parser, const QCommandLineOption& option,
     return false;
 }
 
+// "auto", or "MIN,MAX" with 0 <= MIN < MAX <= 65535; otherwise false with a message.
+bool parseLevels(const QString& text, vexo::core::DisplayLevels* levels, QString* error)
+{
+    using vexo::core::DisplayLevels;
+    if (text == QLatin1String("auto")) {
+        *levels = DisplayLevels::automatic();
+        return true;
+    }
+    const QStringList parts = text.split(QLatin1Char(','));
+    bool minOk = false;
+    bool maxOk = false;
+    const int minimum = parts.size() == 2 ? parts[0].trimmed().toInt(&minOk) : 0;
+    const int maximum = parts.size() == 2 ? parts[1].trimmed().toInt(&maxOk) : 0;
+    if (minOk && maxOk && minimum >= 0 && minimum < maximum && maximum <= DisplayLevels::maxValue) {
+        *levels = DisplayLevels::manual(minimum, maximum);
+        return true;
+    }
+    *error = QStringLiteral("--levels %1: use auto or MIN,MAX with 0 <= MIN < MAX <= %2")
+                 .arg(text)
+                 .arg(DisplayLevels::maxValue);
+    return false;
+}
+
 } // namespace
 
 bool ViewerOptions::parse(const QStringList& arguments, QString* error)
@@ -91,6 +114,11 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
                        fpsOption,         patternOption, chunkOption, buffersOption, configOption, grabOption,
                        screenshotOption,  toolsOption,   saveOption,  reportOption,  sourceOption, listOption,
                        pixelFormatOption, fakeOption,    loopOption,  recordOption,  bigTiffOption});
+    const QCommandLineOption levelsOption("levels",
+                                          "Display range: auto (each frame's 0.1% to 99.9% percentiles) or MIN,MAX "
+                                          "(MIN shown black, MAX white; default: the bit depth's whole range).",
+                                          "range");
+    parser.addOption(levelsOption);
     // An unknown option is a bad option like any other (process() alone would exit 1,
     // the status of a file that could not be written); help and the version end here.
     if (!parser.parse(arguments)) {
@@ -127,6 +155,8 @@ bool ViewerOptions::parse(const QStringList& arguments, QString* error)
         return false;
     }
     configFile = parser.value(configOption);
+    if (parser.isSet(levelsOption) && !parseLevels(parser.value(levelsOption), &levels, error))
+        return false;
     if (parser.isSet(grabOption) && !inRange(parser, grabOption, "the number of frames", 1, any, &grabFrames, error))
         return false;
     const QString source = parser.value(sourceOption);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexo-lib-display/DisplayLevels.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #include <QString>
@@ -38,6 +39,9 @@ struct ViewerOptions
     bool listCameras = false;
     int bufferCount = 16;
     QString configFile;
+
+    // --levels auto or MIN,MAX: the display range of every channel (default: Default).
+    vexo::core::DisplayLevels levels;
 
     // Headless run: grab until this many frames were shown, then stop (0: interactive).
     int grabFrames = 0;

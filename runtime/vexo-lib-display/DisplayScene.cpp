@@ -219,6 +219,21 @@ void DisplayScene::setStatusPeriod(int milliseconds)
     engine->setStatusPeriod(milliseconds);
 }
 
+void DisplayScene::setDisplayLevels(const DisplayLevels& levels)
+{
+    engine->setLevels(levels);
+}
+
+DisplayLevels DisplayScene::displayLevels() const
+{
+    return engine->levels();
+}
+
+DisplayLevels::Range DisplayScene::levelsInUse() const
+{
+    return engine->levelsInUse();
+}
+
 FrameSource& DisplayScene::source() const
 {
     return engine->source();

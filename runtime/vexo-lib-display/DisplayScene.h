@@ -1,5 +1,6 @@
 #pragma once
 
+#include "vexo-lib-display/DisplayLevels.h"
 #include "vexo-lib-display/FrameFormat.h"
 #include "vexo-lib-display/SceneCall.h"
 #include "vexo-lib-display/SceneRecorder.h"
@@ -121,6 +122,15 @@ public:
     // Camera status is reported at every change and, besides, every `milliseconds`
     // (default 100); 0 reports changes only.
     void setStatusPeriod(int milliseconds);
+
+    // How sample values are shown on the canvas (see DisplayLevels); re-renders when they
+    // change. Readouts and saved frames keep the raw values. GUI thread.
+    void setDisplayLevels(const DisplayLevels& levels);
+    // Any thread.
+    DisplayLevels displayLevels() const;
+    // The range shown from black to white now, also for Auto (as last measured) and
+    // Default (the bit depth's). Any thread.
+    DisplayLevels::Range levelsInUse() const;
 
     FrameSource& source() const;
     boost::shared_ptr<FrameBufferGroup> frameBufferGroup() const;

@@ -70,6 +70,9 @@ public:
     void invalidate() { rendering.requestRender(); }
     void setRenderRateLimit(double framesPerSecond) { rendering.setRateLimit(framesPerSecond); }
     void setStatusPeriod(int milliseconds) { status.setPeriod(milliseconds); }
+    void setLevels(const DisplayLevels& levels) { rendering.setLevels(levels); }
+    DisplayLevels levels() const { return rendering.levels(); }
+    DisplayLevels::Range levelsInUse() const { return rendering.levelsInUse(format().bitsPerPixel); }
     void recycled() { ++recycledFrames; }
     SceneRecorder& recorder() { return frameRecorder; }
     int ringCapacity() const;

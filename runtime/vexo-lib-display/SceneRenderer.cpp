@@ -274,7 +274,8 @@ void SceneRenderer::render(const FrameBuffer& buffer, const View& view, DisplayS
     m.shift = ZoomStep(g.zoomValue).pixelShift();
     m.canvasWidth = frame.width();
 
-    const Words words(buffer, grayTable(buffer.bitsPerPixel()), kernels);
+    const Words words(buffer, view.table ? view.table : grayTable(buffer.bitsPerPixel()),
+                      view.table ? Kernels::Portable : kernels);
     const bool grid = view.grid && g.pixelSize >= minGridPixelSize;
     if (g.pixelSize > 1)
         renderMagnified(buffer, m, grid, frame, words, lastX, lastY);

@@ -39,6 +39,11 @@ public:
         int offsetX = 0;
         int offsetY = 0;
         bool grid = false;
+        // A 65536-entry table of gray words (as the default ones: 0xffVVVVVV per sample
+        // value) that replaces the bit depth's own mapping, e.g. a display range; null
+        // keeps the default. Borrowed for the render. A table is always looked up per
+        // pixel: the vector kernels know the default mapping only.
+        const std::uint32_t* table = nullptr;
     };
 
     // Fastest: the CPU's vector instructions where it has them; Portable: plain C++ only,

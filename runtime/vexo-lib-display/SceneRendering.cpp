@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::size_t canvasPoolSize = 6;
 constexpr auto selfPacingGrace = std::chrono::milliseconds(250);
+// Auto levels follow the scene a few times a second: often enough to track a change of
+// light, seldom enough that measuring costs nothing next to rendering.
+constexpr auto autoLevelsPeriod = std::chrono::milliseconds(250);
 
 } // namespace
 
@@ -99,6 +102,35 @@ void SceneRendering::setShowArriving(bool show)
         requestRender();
 }
 
+void SceneRendering::setLevels(const DisplayLevels& levels)
+{
+    {
+        MutexLocker lock(mutex);
+        if (levels == levelsState)
+            return;
+        levelsState = levels;
+        levelsChanged = true;
+        levelsRendered = false;
+    }
+    requestRender();
+}
+
+DisplayLevels SceneRendering::levels() const
+{
+    MutexLocker lock(mutex);
+    return levelsState;
+}
+
+DisplayLevels::Range SceneRendering::levelsInUse(int bitsPerPixel) const
+{
+    MutexLocker lock(mutex);
+    if (levelsRendered)
+        return rangeInUse;
+    if (levelsState.mode == DisplayLevels::Mode::Manual)
+        return levelsState.manualRange();
+    return DisplayLevels::defaultRange(bitsPerPixel);
+}
+
 std::uint64_t SceneRendering::canvasesAllocated() const
 {
     return canvases->allocated();
@@ -107,7 +139,11 @@ std::uint64_t SceneRendering::canvasesAllocated() const
 void SceneRendering::loop()
 {
     Work work;
+    // A change of levels taken with work that is not rendered still counts for the next.
+    bool levelsChangedSinceRender = false;
     while (waitForWork(&work)) {
+        levelsChangedSinceRender = levelsChangedSinceRender || work.levelsChanged;
+        work.levelsChanged = levelsChangedSinceRender;
         const DisplayScene::View& view = work.view;
         const bool grabbingNow = isGrabbing();
         if (!view.visible || view.canvasWidth <= 0 || view.canvasHeight <= 0 || !link.visualizer())
@@ -116,7 +152,8 @@ void SceneRendering::loop()
             waitForPace(work.interval); // the interrupt brings the render back
             continue;
         }
-        renderOnce(view, grabbingNow);
+        renderOnce(work, grabbingNow);
+        levelsChangedSinceRender = false;
     }
 }
 
@@ -134,6 +171,9 @@ bool SceneRendering::waitForWork(Work* work)
     renderRequested = false;
     work->view = viewState;
     work->interval = minRenderInterval;
+    work->levels = levelsState;
+    work->levelsChanged = levelsChanged;
+    levelsChanged = false;
     return true;
 }
 
@@ -184,8 +224,47 @@ boost::shared_ptr<FrameBuffer> SceneRendering::bufferToShow(const FrameBufferGro
     return group.buffer(counter - 1);
 }
 
-void SceneRendering::renderOnce(const DisplayScene::View& view, bool grabbingNow)
+const std::uint32_t* SceneRendering::levelsTable(const FrameBuffer& source, const DisplayLevels& levels, bool changed)
 {
+    const std::array<int, 4> shape{source.width(), source.height(), source.bitsPerPixel(), source.isGray() ? 1 : 0};
+    const bool newShape = shape != measuredShape;
+    measuredShape = shape;
+    DisplayLevels::Range range = DisplayLevels::defaultRange(source.bitsPerPixel());
+    const std::uint32_t* words = nullptr;
+    if (levels.mode == DisplayLevels::Mode::Manual) {
+        range = levels.manualRange();
+        words = table.table(range, levels.gamma);
+    } else if (levels.mode == DisplayLevels::Mode::Auto) {
+        const auto now = std::chrono::steady_clock::now();
+        if (changed || newShape)
+            autoMeasured = false;
+        if (!autoMeasured || now >= nextAutoMeasure) {
+            DisplayLevels::Range measured;
+            if (autoLevels.measure(source, levels.lowPercentile, levels.highPercentile, &measured)) {
+                autoRange = measured;
+                autoMeasured = true;
+                nextAutoMeasure = now + autoLevelsPeriod;
+            }
+        }
+        if (autoMeasured)
+            range = autoRange;
+        words = table.table(range, levels.gamma);
+    }
+    if (changed || range != publishedRange) {
+        MutexLocker lock(mutex);
+        // Levels set after this work was taken are not in use yet.
+        if (levels == levelsState) {
+            rangeInUse = range;
+            levelsRendered = true;
+        }
+        publishedRange = range;
+    }
+    return words;
+}
+
+void SceneRendering::renderOnce(const Work& work, bool grabbingNow)
+{
+    const DisplayScene::View& view = work.view;
     std::uint64_t generation = 0;
     const boost::shared_ptr<FrameBufferGroup> group = ring.current(&generation);
     boost::shared_ptr<FrameBuffer> source = bufferToShow(*group, grabbingNow, view.selectedBuffer);
@@ -198,6 +277,7 @@ void SceneRendering::renderOnce(const DisplayScene::View& view, bool grabbingNow
     shown.offsetX = view.offsetX;
     shown.offsetY = view.offsetY;
     shown.grid = view.zoomGrid;
+    shown.table = levelsTable(*source, work.levels, work.levelsChanged);
     SceneRenderer::render(*source, shown, *frame);
     frame->setFrameBuffer(source);
     frame->setRenderTimeInMicroseconds(renderWatch.elapsedMicroseconds(false));

@@ -182,23 +182,30 @@ private slots:
     // the event Qt allocates for each frame it is told of.)
     void steadyGrabAllocatesNothingLarge_data()
     {
-        columns<QString, int, bool>("host", "zoomStep", "gray");
-        QTest::newRow("scene alone, gray 12") << "none" << 6 << true;
-        QTest::newRow("window, gray 12, 1:1") << "window" << 6 << true;
-        QTest::newRow("window and both tools, colour 8, 4:1") << "tools" << 8 << false;
+        columns<QString, int, bool, QString>("host", "zoomStep", "gray", "levels");
+        QTest::newRow("scene alone, gray 12") << "none" << 6 << true << "";
+        QTest::newRow("window, gray 12, 1:1") << "window" << 6 << true << "";
+        QTest::newRow("window and both tools, colour 8, 4:1") << "tools" << 8 << false << "";
+        // Measured and tabled on the render thread: once, not per frame.
+        QTest::newRow("scene alone, gray 12, auto levels") << "none" << 6 << true << "auto";
+        QTest::newRow("scene alone, colour 8, levels 10,200") << "none" << 6 << false << "10,200";
     }
     void steadyGrabAllocatesNothingLarge()
     {
 #ifndef COUNTS_ALLOCATIONS
         QSKIP("the sanitizers count allocations their own way");
 #else
-        const auto [host, zoomStep, gray] = fetch<QString, int, bool>("host", "zoomStep", "gray");
+        const auto [host, zoomStep, gray, levels] = fetch<QString, int, bool, QString>("host", "zoomStep", "gray", "levels");
         testThread = true;
         SimulatorSource::Settings settings;
         settings.format = FrameFormat{640, 480, gray ? 12 : 8, gray};
         settings.framesPerSecond = 0;
         auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(settings)), 4);
         scene->setRenderRateLimit(0);
+        if (levels == "auto")
+            scene->setDisplayLevels(DisplayLevels::automatic());
+        else if (!levels.isEmpty())
+            scene->setDisplayLevels(DisplayLevels::manual(levels.section(',', 0, 0).toInt(), levels.section(',', 1).toInt()));
         FrameCounter counter;
         std::unique_ptr<Qt4DisplaySceneVisualizer> window(Qt4DisplaySceneVisualizer::create(nullptr, 0, 0));
         const auto shown = [&] { return host == "none" ? counter.frames.load() : VisualizerInspector::d(window.get()).renderedFrames; };
