@@ -229,31 +229,12 @@ private slots:
         QCOMPARE(range, (Range{7, 8}));
     }
 
-    // A scene over a 12-bit frame whose pixel x is 10 x (0 .. 400) renders with the levels
-    // and says which range it uses; setting Default again brings back the plain mapping
-    // (400 >> 4 = 25).
-    void scene_data()
+    // A scene over a 12-bit frame whose pixel x is 10 x (0 .. 400) renders with each
+    // change of levels in turn and reports the range it uses, also after a change that
+    // keeps the range of the last (Auto measuring what a Manual range had). Default brings
+    // back the plain mapping (400 >> 4 = 25).
+    void sceneFollowsEachChange()
     {
-        QTest::addColumn<DisplayLevels>("levels");
-        QTest::addColumn<Range>("inUse");
-        QTest::addColumn<int>("x");
-        QTest::addColumn<int>("brightness");
-
-        QTest::newRow("default") << DisplayLevels() << Range{0, 4095} << 40 << 25;
-        QTest::newRow("manual 0..400, 400") << DisplayLevels::manual(0, 400) << Range{0, 400} << 40 << 255;
-        QTest::newRow("manual 0..400, 200") << DisplayLevels::manual(0, 400) << Range{0, 400} << 20 << 128;
-        QTest::newRow("manual with gamma 2, 100") << DisplayLevels::manual(0, 400, 2.0) << Range{0, 400} << 10 << 128;
-        // 41 samples: ranks floor(40 * 5 / 100) = 2 and ceil(40 * 95 / 100) = 38.
-        QTest::newRow("auto 5..95%, 200") << DisplayLevels::automatic(5, 95) << Range{20, 380} << 20 << 128;
-        QTest::newRow("auto default percentiles") << DisplayLevels::automatic() << Range{0, 400} << 30 << 191;
-    }
-    void scene()
-    {
-        QFETCH(DisplayLevels, levels);
-        QFETCH(Range, inUse);
-        QFETCH(int, x);
-        QFETCH(int, brightness);
-
         SceneRig rig(DisplayScene::create({41, 1, 12, true}, 3), {41, 1}, true);
         auto& [scene, visualizer] = rig;
         scene->setZoomFactorAndOffset(ZoomStep::unity, 0, 0);
@@ -263,44 +244,34 @@ private slots:
                 b.line(0)[i] = std::uint16_t(10 * i);
         });
         QTRY_VERIFY(!scene->isGrabbing());
-        const auto shows = [&](std::uint32_t c) {
-            const auto frame = visualizer.newestFrame();
-            return frame && frame->frameBuffer() && frame->canvasLine(0)[x] == grayWord(c);
-        };
-        QTRY_VERIFY(shows(std::uint32_t(x * 10 >> 4)));
         QCOMPARE(scene->levelsInUse(), (Range{0, 4095}));
-
-        scene->setDisplayLevels(levels);
-        QCOMPARE(scene->displayLevels(), levels);
-        QTRY_VERIFY(shows(std::uint32_t(brightness)));
-        QTRY_COMPARE(scene->levelsInUse(), inUse);
-
-        scene->setDisplayLevels(DisplayLevels());
-        QTRY_VERIFY(shows(std::uint32_t(x * 10 >> 4)));
-        QTRY_COMPARE(scene->levelsInUse(), (Range{0, 4095}));
-    }
-
-    // Each change is reported as rendered, also one that keeps the range of the last: Auto
-    // measuring what a Manual range had, after it.
-    void rangeInUseAfterEachChange()
-    {
-        SceneRig rig(DisplayScene::create({41, 1, 12, true}, 3), {41, 1}, true);
-        auto& [scene, visualizer] = rig;
-        scene->startGrabbing(1);
-        manual(scene).pushFrame([](FrameBuffer& b) {
-            for (int i = 0; i < b.width(); ++i)
-                b.line(0)[i] = std::uint16_t(10 * i);
-        });
-        QTRY_VERIFY(!scene->isGrabbing());
-        const DisplayLevels steps[] = {DisplayLevels::automatic(5, 95), DisplayLevels::manual(20, 380),
-                                       DisplayLevels::automatic(5, 95), DisplayLevels::manual(0, 4095),
-                                       DisplayLevels()};
-        const Range expected[] = {{20, 380}, {20, 380}, {20, 380}, {0, 4095}, {0, 4095}};
-        for (int i = 0; i < 5; ++i) {
+        const struct
+        {
+            DisplayLevels levels;
+            Range inUse;
+            int x;
+            std::uint32_t brightness;
+        } steps[] = {
+            {DisplayLevels::manual(0, 400), {0, 400}, 40, 255},
+            {DisplayLevels::manual(0, 400, 2.0), {0, 400}, 10, 128},
+            // 41 samples: ranks floor(40 * 5 / 100) = 2 and ceil(40 * 95 / 100) = 38.
+            {DisplayLevels::automatic(5, 95), {20, 380}, 20, 128},
+            {DisplayLevels::manual(20, 380), {20, 380}, 38, 255},
+            {DisplayLevels::automatic(5, 95), {20, 380}, 2, 0},
+            {DisplayLevels::automatic(), {0, 400}, 30, 191},
+            {DisplayLevels(), {0, 4095}, 40, 25},
+        };
+        for (const auto& step : steps) {
             const std::uint64_t rendered = scene->statistics().framesRendered;
-            scene->setDisplayLevels(steps[i]);
+            scene->setDisplayLevels(step.levels);
+            QCOMPARE(scene->displayLevels(), step.levels);
             QTRY_VERIFY(scene->statistics().framesRendered > rendered);
-            QTRY_COMPARE(scene->levelsInUse(), expected[i]);
+            QTRY_COMPARE(scene->levelsInUse(), step.inUse);
+            const auto shows = [&] {
+                const auto frame = visualizer.newestFrame();
+                return frame && frame->canvasLine(0)[step.x] == grayWord(step.brightness);
+            };
+            QTRY_VERIFY(shows());
         }
     }
 };

@@ -12,7 +12,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <future>
 
 using vexo::core::DisplayScene;
 using vexo::core::FileSource;
@@ -80,7 +80,7 @@ std::string recordingPath(const QString& folder, bool bigTiff)
     return QDir(folder).filePath(bigTiff ? "frame.tif" : "frame00000.tif").toStdString();
 }
 
-// Holds the writer before each frame until opened.
+// Holds the writer, on the frames it is passed, until opened.
 struct Gate
 {
     // Opens the gate when the test ends, also a failed one, so that the scene can go.
@@ -89,28 +89,18 @@ struct Gate
         Gate& gate;
         ~Opener() { gate.release(); }
     };
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool open = false;
-    int waiting = 0;
+    std::promise<void> open;
+    std::shared_future<void> opened = open.get_future().share();
+    std::once_flag once;
+    std::atomic<int> waiting{0};
     void pass()
     {
-        std::unique_lock<std::mutex> lock(mutex);
         ++waiting;
-        changed.notify_all();
-        changed.wait(lock, [this] { return open; });
+        opened.wait();
     }
     void release()
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
-    int waiters()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        return waiting;
+        std::call_once(once, [this] { open.set_value(); });
     }
 };
 
@@ -188,7 +178,7 @@ private slots:
         // the queue full. Acquisition stores every one of them all the same.
         for (int i = 0; i < 10; ++i)
             QVERIFY(pushOne(rig.scene, i));
-        QTRY_COMPARE(gate.waiters(), 1);
+        QTRY_COMPARE(gate.waiting.load(), 1);
         QCOMPARE(rig.scene->statistics().framesAcquired, std::uint64_t(10));
         QCOMPARE(rig.scene->statistics().framesDropped, std::uint64_t(0));
         QCOMPARE(rig.scene->recorder().status().queued, std::uint64_t(4));

@@ -2,6 +2,7 @@
 // with levels set: the canvas follows them, the readout and the saved file keep raw values.
 
 #include "../display/DisplayTestSupport.h"
+#include "../runtime/RuntimeTestSupport.h"
 
 #include "Channel.h"
 #include "LevelsBar.h"
@@ -16,8 +17,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <tiffio.h>
-
 #include <memory>
 
 using namespace vexo::core;
@@ -30,25 +29,6 @@ QString describe(const DisplayLevels& l)
 {
     const char* modes[] = {"default", "manual", "auto"};
     return QStringLiteral("%1 %2,%3").arg(modes[int(l.mode)]).arg(l.minimum).arg(l.maximum);
-}
-
-// Row x of the first page of a 16-bit gray TIFF file; empty when it cannot be read.
-QVector<int> tiffRow(const QString& path, int y)
-{
-    QVector<int> row;
-    TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), "r");
-    if (!tiff)
-        return row;
-    std::uint32_t width = 0;
-    std::uint16_t bits = 0;
-    TIFFGetField(tiff, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    std::vector<std::uint16_t> line(TIFFScanlineSize(tiff) / 2 + 1);
-    if (bits == 16 && TIFFReadScanline(tiff, line.data(), std::uint32_t(y)) == 1)
-        for (std::uint32_t x = 0; x < width; ++x)
-            row << line[x];
-    TIFFClose(tiff);
-    return row;
 }
 
 } // namespace
@@ -175,10 +155,10 @@ private slots:
         DialogAnswerer answerer;
         answerer.fileNames << dir.filePath("frame.tif");
         QVERIFY(QMetaObject::invokeMethod(window, "saveFrameButtonClicked"));
-        const QVector<int> row = tiffRow(dir.filePath("frame.tif"), 3);
-        QCOMPARE(row.size(), 64);
+        const TiffImage saved = readTiff(dir.filePath("frame.tif").toStdString());
+        QCOMPARE(saved.samples.size(), std::size_t(64 * 8));
         for (const int x : {0, 20, 40, 63})
-            QCOMPARE(row[x], 10 * x + 5);
+            QCOMPARE(int(saved.samples[3 * 64 + x]), 10 * x + 5);
 
         window->findChild<QToolButton*>("levelsAuto")->click();
         QTRY_COMPARE(window->findChild<QLabel*>("levelsInUse")->text().trimmed(), QStringLiteral("in use 5 .. 635"));

@@ -4,7 +4,6 @@
 #include "ViewerReport.h"
 
 #include "vexo-lib-display/FileSource.h"
-#include "vexo-lib-display/FrameBuffer.h"
 #include "vexo-lib-display/SimulatorSource.h"
 
 #include <QDirIterator>
@@ -114,7 +113,6 @@ private slots:
         bad("rate not a number", "--fps nan", "the frame rate must be a number of at least 0");
         bad("loop without files", "--loop", "only files are replayed; use --source file:PATH or media:PATH");
         bad("BigTIFF without a folder", "--record-bigtiff", "name the folder with --record");
-        bad("levels reversed", "--levels 400,0", "use auto or MIN,MAX with 0 <= MIN < MAX <= 65535");
         row("files that are not there", "--source file:DIR/run#.tif --grab-frames 3", 3, {"no file DIR/run00000.tif"});
         row("files for several channels", "--source file:DIR/run#.tif --dma 2", 2,
             {"a camera, file or pipeline feeds one channel; use --boards 1 --dma 1"});
@@ -228,7 +226,7 @@ private slots:
     }
 
     // A headless recording: the frames asked for are all accounted for, and those written
-    // replay as files, in the order acquired.
+    // replay as files.
     void recordsHeadless_data()
     {
         QTest::addColumn<bool>("bigTiff");
@@ -260,36 +258,20 @@ private slots:
         vexo::core::FileSource replay({path.toStdString()});
         QVERIFY2(replay.isUsable(), replay.lastError().c_str());
         QCOMPARE(replay.frameCount(), written);
-        QVERIFY(replay.start());
-        vexo::core::FrameBuffer frame(64, 48, 12, true);
-        std::int64_t last = -1;
-        while (replay.deliverFrame(&frame, {}) == vexo::core::FrameSource::Delivery::Frame) {
-            QVERIFY(frame.frameIndex() > last);
-            last = frame.frameIndex();
-        }
     }
 
-    // The range in use as the report gives it. The test chart spans the whole bit depth, its
-    // border and bars hold far more than 0.1% of the pixels at 0 and at the top.
-    void levelsReported_data()
-    {
-        QTest::addColumn<QString>("arguments");
-        QTest::addColumn<QString>("levels");
-        QTest::newRow("default") << "" << "0,4095";
-        QTest::newRow("manual") << "--levels 0,400" << "0,400";
-        QTest::newRow("auto on the chart at 10 bits") << "--bits 10 --levels auto" << "0,1023";
-    }
+    // The range in use as the report gives it, Auto's as measured: the test chart spans the
+    // whole bit depth, its border and bars hold far more than 0.1% of the pixels at 0 and at
+    // the top.
     void levelsReported()
     {
-        QFETCH(QString, arguments);
-        QFETCH(QString, levels);
         QTemporaryDir dir;
         const QString report = dir.filePath("report.txt");
         QString errors;
         const QStringList common = QStringLiteral("--width 64 --height 48 --fps 50 --pattern chart --grab-frames 3 --report")
                                        .split(' ');
-        QCOMPARE(runViewer(common + QStringList{report} + arguments.split(' ', Qt::SkipEmptyParts), &errors), 0);
-        QCOMPARE(readReport(report).value("levels"), levels);
+        QCOMPARE(runViewer(common + QStringList{report, "--bits", "10", "--levels", "auto"}, &errors), 0);
+        QCOMPARE(readReport(report).value("levels"), QStringLiteral("0,1023"));
     }
 };
 
