@@ -215,8 +215,7 @@ void SceneRecorder::writerLoop()
         frame.reset();
         MutexLocker lock(mutex);
         if (!ok) {
-            ++state.notWritten;
-            dropQueued();
+            ++state.notWritten; // the rest of the queue goes below
             break;
         }
         ++number;

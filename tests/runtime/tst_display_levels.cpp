@@ -220,6 +220,7 @@ private slots:
         QCOMPARE(again, expected);
     }
 
+    // Nothing written measures nothing; a single written pixel is a frame like any other.
     void autoLevelsOfNothingWritten()
     {
         FrameBuffer buffer(200, 50, 12, true);
@@ -227,6 +228,11 @@ private slots:
         Range range{7, 8};
         QVERIFY(!measure.measure(buffer, 0.1, 99.9, &range));
         QCOMPARE(range, (Range{7, 8}));
+        FrameBuffer pixel(1, 1, 12, true);
+        pixel.line(0)[0] = 900;
+        pixel.setComplete();
+        QVERIFY(measure.measure(pixel, 0.1, 99.9, &range));
+        QCOMPARE(range, (Range{900, 901}));
     }
 
     // A scene over a 12-bit frame whose pixel x is 10 x (0 .. 400) renders with each
