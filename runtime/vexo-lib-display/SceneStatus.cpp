@@ -111,10 +111,15 @@ void SceneStatus::reportNow()
     // The share of the ring that the next frame cannot go into: 100 % means frames are
     // being dropped.
     const int percent = group->capacity() > 0 ? group->busyCount() * 100 / group->capacity() : 0;
-    const int step = std::min(3, percent / 25);
-    link.withVisualizer([&](DisplaySceneVisualizer& v) {
-        v.notifyCameraStatusUpdate(status.clock, arriving, arriving, status.exsync, status.extrg, overflow, step,
-                                   percent);
+    // One reference for the callback: a capture of two words at most stays inside the
+    // std::function, so a report allocates nothing.
+    const struct
+    {
+        bool clock, arriving, exsync, extrg, overflow;
+        int step, percent;
+    } r{status.clock, arriving, status.exsync, status.extrg, overflow, std::min(3, percent / 25), percent};
+    link.withVisualizer([&r](DisplaySceneVisualizer& v) {
+        v.notifyCameraStatusUpdate(r.clock, r.arriving, r.arriving, r.exsync, r.extrg, r.overflow, r.step, r.percent);
     });
 }
 

@@ -202,6 +202,7 @@ private slots:
         settings.framesPerSecond = 0;
         auto scene = DisplayScene::create(std::unique_ptr<FrameSource>(new SimulatorSource(settings)), 4);
         scene->setRenderRateLimit(0);
+        scene->setStatusPeriod(5); // status reports in every window too
         if (levels == "auto")
             scene->setDisplayLevels(DisplayLevels::automatic());
         else if (!levels.isEmpty())
