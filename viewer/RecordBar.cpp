@@ -77,11 +77,11 @@ bool RecordBar::startRecording()
     wanted.frameLimit = settings.frameLimit;
     // A folder that holds a recording keeps it: the next one goes beside it, inside.
     target = settings.folder;
-    const QString first =
-        QDir(target).filePath(settings.bigTiff ? QStringLiteral("frame.tif") : QStringLiteral("frame00000.tif"));
-    if (QFileInfo::exists(first))
-        target = QDir(settings.folder).filePath(QDateTime::currentDateTime().toString("'run-'yyyyMMdd-HHmmss-zzz"));
     wanted.folder = target.toStdString();
+    if (QFileInfo::exists(QString::fromStdString(SceneRecorder::firstFile(wanted)))) {
+        target = QDir(settings.folder).filePath(QDateTime::currentDateTime().toString("'run-'yyyyMMdd-HHmmss-zzz"));
+        wanted.folder = target.toStdString();
+    }
     std::string why;
     if (!s->startRecording(wanted, &why)) {
         button->setChecked(false);

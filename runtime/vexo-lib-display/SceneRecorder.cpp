@@ -1,6 +1,7 @@
 #include "vexo-lib-display/SceneRecorder.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/SystemError.h"
 #include "vexo-lib-display/TiffSequenceWriter.h"
 #include "vexo-lib-display/TiffWriter.h"
 
@@ -11,17 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <system_error>
 
 namespace vexo {
 namespace core {
 
 namespace {
-
-std::string systemError(const std::string& what, int code)
-{
-    return what + ": " + std::generic_category().message(code);
-}
 
 std::string fileName(const SceneRecorder::Settings& settings, std::uint64_t number)
 {
@@ -66,6 +61,11 @@ bool flushFolder(const std::string& folder, std::string* why)
 
 SceneRecorder::SceneRecorder() = default;
 
+std::string SceneRecorder::firstFile(const Settings& settings)
+{
+    return settings.bigTiff ? sequenceName(settings) : fileName(settings, 0);
+}
+
 SceneRecorder::~SceneRecorder()
 {
     stop();
@@ -80,8 +80,8 @@ bool SceneRecorder::start(const Settings& wanted, int ringCapacity, std::string*
         why = "a recording needs a folder and a file name";
     else if (::mkdir(wanted.folder.c_str(), 0777) != 0 && errno != EEXIST)
         why = systemError("cannot make the folder " + wanted.folder, errno);
-    else if (exists(wanted.bigTiff ? sequenceName(wanted) : fileName(wanted, 0)))
-        why = (wanted.bigTiff ? sequenceName(wanted) : fileName(wanted, 0)) + " holds a recording already";
+    else if (exists(firstFile(wanted)))
+        why = firstFile(wanted) + " holds a recording already";
     std::unique_ptr<TiffSequenceWriter> file;
     if (why.empty() && wanted.bigTiff) {
         file = std::make_unique<TiffSequenceWriter>();

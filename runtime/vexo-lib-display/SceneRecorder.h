@@ -77,6 +77,8 @@ public:
     // Until the writer has ended (nothing is recording or queued any more).
     void wait() VEXO_EXCLUDES(mutex);
     Status status() const VEXO_EXCLUDES(mutex);
+    // The file whose presence means the settings' target holds a recording already.
+    static std::string firstFile(const Settings& settings);
 
     // A frame just stored, while recording: queued or counted as not written.
     void offer(const boost::shared_ptr<FrameBuffer>& buffer) VEXO_EXCLUDES(mutex);

@@ -1,6 +1,7 @@
 #include "vexo-lib-display/TiffSequenceWriter.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/SystemError.h"
 #include "vexo-lib-display/TiffMessages.h"
 #include "vexo-lib-display/TiffWriter.h"
 
@@ -12,19 +13,9 @@
 
 #include <cerrno>
 #include <memory>
-#include <system_error>
 
 namespace vexo {
 namespace core {
-
-namespace {
-
-std::string systemError(const std::string& what, int code)
-{
-    return what + ": " + std::generic_category().message(code);
-}
-
-} // namespace
 
 TiffSequenceWriter::TiffSequenceWriter() = default;
 

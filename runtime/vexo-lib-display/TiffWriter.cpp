@@ -1,6 +1,7 @@
 #include "vexo-lib-display/TiffWriter.h"
 
 #include "vexo-lib-display/FrameBuffer.h"
+#include "vexo-lib-display/SystemError.h"
 #include "vexo-lib-display/TiffMessages.h"
 
 #include <tiffio.h>
@@ -14,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <random>
-#include <system_error>
 #include <vector>
 
 namespace vexo {
@@ -27,11 +27,6 @@ constexpr std::uint64_t classicTiffLimit = 0xF0000000u;
 
 // Long target names still leave room for the temporary's prefix and suffix in NAME_MAX.
 constexpr std::size_t maxNameInTemporary = 200;
-
-std::string systemError(const std::string& what, int code)
-{
-    return what + ": " + std::generic_category().message(code);
-}
 
 // Creates a new, empty temporary file beside path, named ".<name>.<random>.tmp" so it is
 // hidden and cannot be mistaken for a finished image. O_EXCL makes the name ours alone,
